@@ -1,0 +1,53 @@
+#include "connector/toolkit/clock.h"
+
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+
+namespace korvane::connector {
+namespace {
+
+std::tm utc_parts(int64_t epoch_seconds) {
+    const std::time_t t = static_cast<std::time_t>(epoch_seconds);
+    std::tm parts{};
+    gmtime_r(&t, &parts);
+    return parts;
+}
+
+std::string format_seconds(const std::tm& parts) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", parts.tm_year + 1900,
+                  parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec);
+    return text;
+}
+
+}  // namespace
+
+int64_t epoch_ms() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+}
+
+int64_t epoch_sec() {
+    using namespace std::chrono;
+    return duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
+}
+
+std::string now_iso8601() { return format_seconds(utc_parts(epoch_sec())) + "Z"; }
+
+std::string format_iso8601_ms(int64_t epoch_millis) {
+    // Floor division keeps the milliseconds part in 0..999 for times before the epoch too.
+    int64_t seconds = epoch_millis / 1000;
+    int64_t millis = epoch_millis % 1000;
+    if (millis < 0) {
+        millis += 1000;
+        seconds -= 1;
+    }
+    char fraction[8];
+    std::snprintf(fraction, sizeof fraction, ".%03d", static_cast<int>(millis));
+    return format_seconds(utc_parts(seconds)) + fraction + "Z";
+}
+
+std::string iso8601_now_ms() { return format_iso8601_ms(epoch_ms()); }
+
+}  // namespace korvane::connector
