@@ -1,0 +1,55 @@
+#include "connector/state/device_identity_store.h"
+
+#include "connector/state/files.h"
+#include "connector/state/random_hex.h"
+#include "connector/state/record_text.h"
+
+namespace korvane::connector {
+namespace {
+
+DeviceIdentity fresh_identity() {
+    DeviceIdentity identity;
+    identity.device_id = "device:macos:" + random_hex(12);
+    identity.connector_instance_id = "connector:" + random_hex(16);
+    identity.device_label = "Korvane Connector (macOS)";
+    identity.platform = "macos";
+    return identity;
+}
+
+}  // namespace
+
+DeviceIdentityStore::DeviceIdentityStore(std::string app_root) : root_(std::move(app_root)) {}
+
+std::string DeviceIdentityStore::identity_path() const { return root_ + "/device_identity.env"; }
+
+DeviceIdentity DeviceIdentityStore::load_or_create() const {
+    make_private_directory(root_);
+    DeviceIdentity identity;
+    for (const auto& [key, value] : parse_record_text(read_file(identity_path()))) {
+        if (key == "device_id") identity.device_id = value;
+        else if (key == "connector_instance_id") identity.connector_instance_id = value;
+        else if (key == "device_label") identity.device_label = value;
+        else if (key == "platform") identity.platform = value;
+        else if (key == "owner_wallet") identity.owner_wallet = value;
+        else if (key == "paired") identity.paired = value == "1";
+    }
+    // Without a device id nothing else read is trusted; with one, nothing is filled in.
+    if (identity.device_id.empty()) identity = fresh_identity();
+    save(identity);
+    return identity;
+}
+
+bool DeviceIdentityStore::save(const DeviceIdentity& identity) const {
+    make_private_directory(root_);
+    const std::string text = format_record_text({
+        {"device_id", identity.device_id},
+        {"connector_instance_id", identity.connector_instance_id},
+        {"device_label", identity.device_label},
+        {"platform", identity.platform},
+        {"owner_wallet", identity.owner_wallet},
+        {"paired", identity.paired ? "1" : "0"},
+    });
+    return write_file_atomic(identity_path(), text, 0644);
+}
+
+}  // namespace korvane::connector

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <string>
+
+namespace korvane::connector {
+
+// Who this installation is.
+struct DeviceIdentity {
+    std::string device_id;              // "device:macos:" + 12 hex digits; the relay's connector id
+    std::string connector_instance_id;  // "connector:" + 16 hex digits
+    std::string device_label;
+    std::string platform;
+    std::string owner_wallet;
+    bool paired = false;
+};
+
+// Reads and writes "device_identity.env" in the application root.
+class DeviceIdentityStore {
+public:
+    explicit DeviceIdentityStore(std::string app_root);
+
+    // Returns the stored identity, or a freshly generated one when the file holds no device id.
+    // Always rewrites the file in normal form.
+    DeviceIdentity load_or_create() const;
+
+    // Replaces the file with `identity`; returns false when it could not be written.
+    bool save(const DeviceIdentity& identity) const;
+
+    // Returns the path of "device_identity.env".
+    std::string identity_path() const;
+
+private:
+    std::string root_;
+};
+
+}  // namespace korvane::connector

@@ -1,0 +1,70 @@
+#include "connector/state/files.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "connector/state/random_hex.h"
+
+namespace korvane::connector {
+namespace {
+
+bool write_all(int fd, const std::string& content) {
+    size_t written = 0;
+    while (written < content.size()) {
+        const ssize_t n = ::write(fd, content.data() + written, content.size() - written);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        written += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return "";
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+bool write_file_atomic(const std::string& path, const std::string& content, mode_t mode) {
+    // A random suffix keeps concurrent runs from sharing one temporary file.
+    const std::string temporary = path + ".tmp-" + random_hex(12);
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (fd < 0) return false;
+    const bool written = write_all(fd, content) && ::fsync(fd) == 0;
+    const bool closed = ::close(fd) == 0;
+    if (!written || !closed || ::rename(temporary.c_str(), path.c_str()) != 0) {
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool append_file(const std::string& path, const std::string& content, mode_t mode) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, mode);
+    if (fd < 0) return false;
+    const bool written = write_all(fd, content);
+    return ::close(fd) == 0 && written;
+}
+
+std::string make_private_directory(const std::string& path) {
+    std::error_code error;
+    std::filesystem::create_directories(path, error);
+    if (error) return error.message();
+    if (!std::filesystem::is_directory(path, error)) return "not a directory";
+    if (::chmod(path.c_str(), S_IRWXU) != 0) return std::strerror(errno);
+    return "";
+}
+
+}  // namespace korvane::connector

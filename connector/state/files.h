@@ -1,0 +1,23 @@
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+
+namespace korvane::connector {
+
+// Returns the whole file as text; empty when it cannot be opened.
+std::string read_file(const std::string& path);
+
+// Replaces `path` with `content` atomically: a temporary file in the same folder, created with
+// `mode`, is written and renamed over `path`. Readers see the old or the new file, never a torn
+// one. Returns false (and leaves `path` untouched) when any step fails.
+bool write_file_atomic(const std::string& path, const std::string& content, mode_t mode);
+
+// Appends `content` to `path` in one write, creating it with `mode`. Returns false on failure.
+bool append_file(const std::string& path, const std::string& content, mode_t mode);
+
+// Creates `path` with all missing parents; the last folder gets mode 0700 so only the owner
+// can list or enter it. Returns an empty string on success, else what went wrong.
+std::string make_private_directory(const std::string& path);
+
+}  // namespace korvane::connector

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace korvane::connector {
+
+// One exchange's API credentials.
+struct StoredCredential {
+    std::string exchange;
+    std::string api_key;
+    std::string api_secret;
+    std::string passphrase;  // empty for exchanges that have none
+};
+
+// Keeps credentials in the keychain (through the keychain tool) with one file per exchange
+// as the fallback, and an index of the names that went to the keychain.
+class KeyVault {
+public:
+    // Keeps `root_dir` and creates it (mode 0700) with all missing parents.
+    explicit KeyVault(std::string root_dir);
+
+    // Stores `credential` in the keychain, else in its fallback file; returns false when
+    // neither took it.
+    bool save(const StoredCredential& credential) const;
+
+    // Returns the keychain's credential for `exchange`, else the fallback file's;
+    // empty when neither store holds it.
+    std::optional<StoredCredential> load(const std::string& exchange) const;
+
+    // Removes `exchange` from the keychain, its fallback file and the index; returns true only
+    // when no store holds it afterwards.
+    bool remove(const std::string& exchange) const;
+
+    // Returns the index's names (in order, repeats kept) followed by the fallback files' names
+    // not already listed.
+    std::vector<std::string> list_exchanges() const;
+
+    // Returns "macos_keychain_with_file_fallback".
+    std::string backend_name() const { return "macos_keychain_with_file_fallback"; }
+
+private:
+    std::string fallback_path(const std::string& exchange) const;
+    std::string index_path() const;
+
+    std::string root_dir_;
+};
+
+// Returns `exchange` with every "/", backslash and space replaced by "_".
+std::string sanitized_exchange_name(const std::string& exchange);
+
+// Returns the four-line record text of `credential`; `final_newline` adds a line end after the
+// last line (fallback files have one, keychain secrets do not).
+std::string credential_record_text(const StoredCredential& credential, bool final_newline);
+
+}  // namespace korvane::connector

@@ -1,0 +1,54 @@
+#include "connector/state/pairing_store.h"
+
+#include <fstream>
+
+#include "connector/state/files.h"
+#include "connector/state/record_text.h"
+
+namespace korvane::connector {
+
+PairingStore::PairingStore(std::string app_root) : root_(std::move(app_root)) {
+    make_private_directory(root_);
+}
+
+std::string PairingStore::pairing_path() const { return root_ + "/pairing.env"; }
+
+PairingState PairingStore::load() const {
+    PairingState state;
+    state.pairing_status = "unpaired";
+    std::ifstream probe(pairing_path());
+    if (!probe) return state;
+    probe.close();
+    for (const auto& [key, value] : parse_record_text(read_file(pairing_path()))) {
+        if (key == "owner_wallet_address") state.owner_wallet_address = value;
+        else if (key == "pairing_status") state.pairing_status = value;
+        else if (key == "server_account_ref") state.server_account_ref = value;
+        else if (key == "latest_bind_token") state.latest_bind_token = value;
+        else if (key == "latest_claimed_connector_id") state.latest_claimed_connector_id = value;
+        else if (key == "platform_terms_accepted") state.platform_terms_accepted = value == "1";
+        else if (key == "wallet_approval_confirmed") state.wallet_approval_confirmed = value == "1";
+    }
+    return state;
+}
+
+bool PairingStore::save(const PairingState& state) const {
+    const std::string text = format_record_text({
+        {"owner_wallet_address", state.owner_wallet_address},
+        {"pairing_status", state.pairing_status},
+        {"server_account_ref", state.server_account_ref},
+        {"latest_bind_token", state.latest_bind_token},
+        {"latest_claimed_connector_id", state.latest_claimed_connector_id},
+        {"platform_terms_accepted", state.platform_terms_accepted ? "1" : "0"},
+        {"wallet_approval_confirmed", state.wallet_approval_confirmed ? "1" : "0"},
+    });
+    return write_file_atomic(pairing_path(), text, 0644);
+}
+
+bool PairingStore::set_owner_wallet(const std::string& address) const {
+    PairingState state = load();
+    state.owner_wallet_address = address;
+    if (state.pairing_status.empty()) state.pairing_status = "wallet_set";
+    return save(state);
+}
+
+}  // namespace korvane::connector
