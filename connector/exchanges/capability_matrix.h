@@ -1,0 +1,27 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace korvane::connector {
+
+// Which operations the connector offers for one exchange.
+struct ExchangeCapabilityMatrix {
+    std::string exchange;
+    bool validate = false;
+    bool balance = false;
+    bool position = false;
+    bool funding = false;
+    bool close_report = false;
+    bool open = false;
+    bool close = false;
+    bool cancel = false;
+    bool status = false;
+    bool leverage_sync = false;
+    bool margin_mode_sync = false;
+};
+
+// Returns the declared baseline: the six live exchanges with every flag, then six with none.
+std::vector<ExchangeCapabilityMatrix> talvio_capability_baseline();
+
+}  // namespace korvane::connector

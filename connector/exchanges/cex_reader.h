@@ -1,0 +1,34 @@
+#pragma once
+
+#include <string>
+
+#include "connector/state/key_vault.h"
+
+namespace korvane::connector {
+
+// Account reads and order lookups on the six live exchanges. Every operation returns the
+// result envelope with the exchange's raw reply as its body.
+class CexReader {
+public:
+    // Keeps a reference to `vault`, which must outlive the reader.
+    explicit CexReader(const KeyVault& vault) : vault_(vault) {}
+
+    // Returns an envelope of kind "balance".
+    std::string get_balance(const std::string& exchange) const;
+    // Returns an envelope of kind "position".
+    std::string get_position(const std::string& exchange, const std::string& symbol) const;
+    // Returns an envelope of kind "order_status"; "missing_order_id" for an empty id.
+    std::string get_order_status(const std::string& exchange, const std::string& symbol,
+                                 const std::string& order_id) const;
+    // Returns an envelope of kind "cancel_order"; "missing_order_id" for an empty id.
+    std::string cancel_order(const std::string& exchange, const std::string& symbol,
+                             const std::string& order_id) const;
+
+private:
+    const KeyVault& vault_;
+};
+
+// Returns true for the six exchanges with live account access.
+bool is_live_exchange(const std::string& exchange);
+
+}  // namespace korvane::connector

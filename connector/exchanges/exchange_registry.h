@@ -1,0 +1,71 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "connector/state/key_vault.h"
+
+namespace korvane::connector {
+
+enum class ExchangeConnectionStatus : int32_t {
+    not_configured = 0,
+    configured = 1,
+    validating = 2,
+    valid_read_only = 3,
+    valid_trade_ready = 4,
+    invalid = 5,
+    error = 6,
+};
+
+// Returns the status word, for example "valid_trade_ready"; "unknown" for other values.
+std::string to_string(ExchangeConnectionStatus status);
+
+// One exchange's line in the status snapshot.
+struct ExchangeConnection {
+    std::string exchange;
+    ExchangeConnectionStatus status = ExchangeConnectionStatus::not_configured;
+    bool credentials_present = false;
+    std::string note = "not configured";
+};
+
+struct ValidateCredentialsRequest {
+    std::string exchange;
+    StoredCredential credential;
+};
+
+struct ValidateCredentialsResult {
+    std::string exchange;
+    ExchangeConnectionStatus status = ExchangeConnectionStatus::invalid;
+    bool can_read = false;
+    bool can_trade = false;
+    bool withdrawal_enabled = false;
+    bool credentials_saved = false;
+    std::string reason;
+    std::string checked_at;
+};
+
+// The exchanges the connector can hold credentials for, and their live credential checks.
+class ExchangeRegistry {
+public:
+    ExchangeRegistry();
+
+    // Returns one not-configured entry per known exchange, in list order.
+    std::vector<ExchangeConnection> bootstrap() const;
+
+    // Returns the outcome of checking the request's credentials against its exchange.
+    ValidateCredentialsResult validate(const ValidateCredentialsRequest& request) const;
+
+    // Live checks, each signing one read-only request (or a probe script) and reading the answer.
+    ValidateCredentialsResult validate_bybit(const ValidateCredentialsRequest& request) const;
+    ValidateCredentialsResult validate_gate(const ValidateCredentialsRequest& request) const;
+    ValidateCredentialsResult validate_okx(const ValidateCredentialsRequest& request) const;
+    ValidateCredentialsResult validate_bingx(const ValidateCredentialsRequest& request) const;
+    ValidateCredentialsResult validate_kucoin(const ValidateCredentialsRequest& request) const;
+    ValidateCredentialsResult validate_bitget(const ValidateCredentialsRequest& request) const;
+
+private:
+    std::vector<std::string> exchanges_;
+};
+
+}  // namespace korvane::connector

@@ -1,0 +1,67 @@
+#include "connector/exchanges/input_checks.h"
+
+#include <string_view>
+
+namespace korvane::connector {
+namespace {
+
+bool all_of_set(const std::string& text, std::string_view extra) {
+    if (text.empty()) return false;
+    for (char c : text) {
+        const bool alnum = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+        if (!alnum && extra.find(c) == std::string_view::npos) return false;
+    }
+    return true;
+}
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// [0-9]+(\.[0-9]+)? or \.[0-9]+ with at least one non-zero digit.
+bool positive_decimal(const std::string& text) {
+    const size_t dot = text.find('.');
+    const std::string whole = text.substr(0, dot);
+    const std::string fraction = dot == std::string::npos ? "" : text.substr(dot + 1);
+    if (dot != std::string::npos && fraction.empty()) return false;
+    if (dot == std::string::npos && whole.empty()) return false;
+    bool non_zero = false;
+    for (const std::string* part : {&whole, &fraction}) {
+        for (char c : *part) {
+            if (!is_digit(c)) return false;
+            non_zero = non_zero || c != '0';
+        }
+    }
+    return non_zero;
+}
+
+}  // namespace
+
+std::string check_symbol(const std::string& symbol) {
+    return all_of_set(symbol, "_-") ? "" : "invalid_symbol";
+}
+
+std::string check_order_id(const std::string& order_id) {
+    return all_of_set(order_id, "_.:-") ? "" : "invalid_order_id";
+}
+
+std::string check_side(const std::string& side) {
+    return side == "buy" || side == "sell" ? "" : "invalid_side";
+}
+
+std::string check_quantity(const std::string& quantity) {
+    return positive_decimal(quantity) ? "" : "invalid_quantity";
+}
+
+std::string check_price(const std::string& price) {
+    return positive_decimal(price) ? "" : "invalid_price";
+}
+
+std::string check_leverage(int leverage) { return leverage >= 1 ? "" : "invalid_leverage"; }
+
+std::string first_refusal(std::initializer_list<std::string> reasons) {
+    for (const std::string& reason : reasons) {
+        if (!reason.empty()) return reason;
+    }
+    return "";
+}
+
+}  // namespace korvane::connector
