@@ -1,0 +1,42 @@
+#pragma once
+
+#include <string>
+
+namespace korvane::connector {
+
+// Outcome of the relay health request.
+struct ServerStatus {
+    std::string relay_url;
+    bool reachable = false;
+    std::string health_status;  // "disconnected", "reachable" or "unreachable"
+    std::string message;        // the relay's reply when reachable, else a fixed text
+    std::string wallet_address;
+};
+
+// Thin client of the relay's connector API: one curl command line per request.
+class RelayClient {
+public:
+    explicit RelayClient(std::string server_url) : server_url_(std::move(server_url)) {}
+
+    // Returns and remembers whether a relay URL is configured; sends nothing.
+    bool connect();
+    bool connected() const { return connected_; }
+    const std::string& server_url() const { return server_url_; }
+
+    // Returns the reachability of the relay's security configuration endpoint.
+    ServerStatus health(const std::string& wallet_address) const;
+    // Each returns the relay's reply unchanged, or a fixed error JSON when curl failed.
+    std::string bind_wallet(const std::string& wallet, const std::string& connector_id) const;
+    std::string bind_status(const std::string& wallet, const std::string& connector_id) const;
+    std::string claim_token(const std::string& token, const std::string& connector_id,
+                            const std::string& label) const;
+
+private:
+    std::string server_url_;
+    bool connected_ = false;
+};
+
+// Returns the HTTP root of `relay_url`: ws:// becomes http://, wss:// becomes https://.
+std::string relay_api_root(const std::string& relay_url);
+
+}  // namespace korvane::connector
