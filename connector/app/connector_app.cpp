@@ -1,0 +1,123 @@
+#include "connector/app/connector_app.h"
+
+#include "connector/toolkit/endpoints.h"
+
+namespace korvane::connector {
+namespace {
+
+std::string app_version() { return "0.1.0"; }
+
+}  // namespace
+
+std::string to_string(ConnectorHealth health) {
+    switch (health) {
+        case ConnectorHealth::starting: return "starting";
+        case ConnectorHealth::pairing_required: return "pairing_required";
+        case ConnectorHealth::ready: return "ready";
+        case ConnectorHealth::degraded: return "degraded";
+        case ConnectorHealth::error: return "error";
+    }
+    return "unknown";
+}
+
+ConnectorApp::ConnectorApp(const std::string& app_root, const std::string& relay_url)
+    : config(app_root),
+      identity_store(app_root),
+      vault(app_root + "/vault"),
+      pairing_store(app_root),
+      relay(relay_url),
+      reader(vault),
+      executor(vault),
+      updater(app_root, update_manifest_url(), app_version()) {}
+
+void ConnectorApp::bootstrap() {
+    identity = identity_store.load_or_create();
+    pairing = pairing_store.load();
+    // Only a paired device has an owner; the pairing file is the fresher source of the address.
+    if (identity.paired && !pairing.owner_wallet_address.empty()) {
+        identity.owner_wallet = pairing.owner_wallet_address;
+    } else if (!identity.paired) {
+        identity.owner_wallet.clear();
+    }
+    relay.connect();
+    health = identity.paired && pairing.wallet_approval_confirmed ? ConnectorHealth::ready
+                                                                   : ConnectorHealth::pairing_required;
+}
+
+ConnectorSnapshot ConnectorApp::snapshot() const {
+    std::vector<ExchangeConnection> exchanges = registry.bootstrap();
+    for (const std::string& stored : vault.list_exchanges()) {
+        for (ExchangeConnection& connection : exchanges) {
+            if (connection.exchange != stored) continue;
+            connection.status = ExchangeConnectionStatus::configured;
+            connection.credentials_present = true;
+            connection.note = "credentials stored locally";
+            break;
+        }
+    }
+    return ConnectorSnapshot{identity, health, relay.connected(), vault.backend_name(), exchanges};
+}
+
+ValidateCredentialsResult ConnectorApp::validate_and_save(const ValidateCredentialsRequest& request) {
+    ValidateCredentialsResult result = registry.validate(request);
+    if (result.status != ExchangeConnectionStatus::valid_read_only &&
+        result.status != ExchangeConnectionStatus::valid_trade_ready) {
+        return result;
+    }
+    result.credentials_saved = vault.save(request.credential);
+    if (!result.credentials_saved) {
+        result.status = ExchangeConnectionStatus::error;
+        result.reason = "failed to persist credentials to local vault";
+    }
+    return result;
+}
+
+std::optional<StoredCredential> ConnectorApp::load_exchange_credentials(const std::string& exchange) const {
+    return vault.load(exchange);
+}
+
+bool ConnectorApp::delete_exchange_credentials(const std::string& exchange) { return vault.remove(exchange); }
+
+std::vector<ExchangeCapabilityMatrix> ConnectorApp::capability_matrix() const {
+    return talvio_capability_baseline();
+}
+
+std::string ConnectorApp::get_balance(const std::string& exchange) const { return reader.get_balance(exchange); }
+
+std::string ConnectorApp::get_position(const std::string& exchange, const std::string& symbol) const {
+    return reader.get_position(exchange, symbol);
+}
+
+std::string ConnectorApp::get_order_status(const std::string& exchange, const std::string& symbol,
+                                           const std::string& order_id) const {
+    return reader.get_order_status(exchange, symbol, order_id);
+}
+
+std::string ConnectorApp::cancel_order(const std::string& exchange, const std::string& symbol,
+                                       const std::string& order_id) const {
+    return reader.cancel_order(exchange, symbol, order_id);
+}
+
+std::string ConnectorApp::get_funding(const std::string& exchange, const std::string& symbol,
+                                      int lookback_minutes) const {
+    return executor.get_funding(exchange, symbol, lookback_minutes);
+}
+
+std::string ConnectorApp::get_close_report(const std::string& exchange, const std::string& symbol,
+                                           const std::string& order_id) const {
+    return executor.get_close_report(exchange, symbol, order_id);
+}
+
+std::string ConnectorApp::place_open(const std::string& exchange, const std::string& symbol,
+                                     const std::string& side, const std::string& quantity,
+                                     const std::string& price, int leverage) const {
+    return executor.place_open(exchange, symbol, side, quantity, price, leverage);
+}
+
+std::string ConnectorApp::place_close(const std::string& exchange, const std::string& symbol,
+                                      const std::string& side, const std::string& quantity,
+                                      const std::string& price) const {
+    return executor.place_close(exchange, symbol, side, quantity, price);
+}
+
+}  // namespace korvane::connector

@@ -1,0 +1,110 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "connector/exchanges/capability_matrix.h"
+#include "connector/exchanges/cex_executor.h"
+#include "connector/exchanges/cex_reader.h"
+#include "connector/exchanges/exchange_registry.h"
+#include "connector/relay/relay_client.h"
+#include "connector/state/config_store.h"
+#include "connector/state/device_identity_store.h"
+#include "connector/state/key_vault.h"
+#include "connector/state/pairing_store.h"
+#include "connector/updater/updater.h"
+
+namespace korvane::connector {
+
+enum class ConnectorHealth : int32_t {
+    starting = 0,
+    pairing_required = 1,
+    ready = 2,
+    degraded = 3,
+    error = 4,
+};
+
+// Returns the health word, for example "pairing_required"; "unknown" for other values.
+std::string to_string(ConnectorHealth health);
+
+// What "status" prints.
+struct ConnectorSnapshot {
+    DeviceIdentity identity;
+    ConnectorHealth health = ConnectorHealth::starting;
+    bool relay_connected = false;
+    std::string vault_backend;
+    std::vector<ExchangeConnection> exchanges;
+};
+
+// The one object of a run: owns every store and client and offers one operation per command.
+class ConnectorApp {
+public:
+    ConnectorApp(const std::string& app_root, const std::string& relay_url);
+
+    // Loads or creates the identity, loads the pairing state and derives the health.
+    void bootstrap();
+
+    ConnectorSnapshot snapshot() const;
+    // Validates live; stores the credential when it proved valid.
+    ValidateCredentialsResult validate_and_save(const ValidateCredentialsRequest& request);
+    std::optional<StoredCredential> load_exchange_credentials(const std::string& exchange) const;
+    bool delete_exchange_credentials(const std::string& exchange);
+    PairingState pairing_state() const { return pairing; }
+    std::vector<ExchangeCapabilityMatrix> capability_matrix() const;
+
+    // Exchange operations, forwarded unchanged; each returns the result envelope.
+    std::string get_balance(const std::string& exchange) const;
+    std::string get_position(const std::string& exchange, const std::string& symbol) const;
+    std::string get_order_status(const std::string& exchange, const std::string& symbol,
+                                 const std::string& order_id) const;
+    std::string cancel_order(const std::string& exchange, const std::string& symbol,
+                             const std::string& order_id) const;
+    std::string get_funding(const std::string& exchange, const std::string& symbol, int lookback_minutes) const;
+    std::string get_close_report(const std::string& exchange, const std::string& symbol,
+                                 const std::string& order_id) const;
+    std::string place_open(const std::string& exchange, const std::string& symbol, const std::string& side,
+                           const std::string& quantity, const std::string& price, int leverage) const;
+    std::string place_close(const std::string& exchange, const std::string& symbol, const std::string& side,
+                            const std::string& quantity, const std::string& price) const;
+
+    std::string update_check() const { return updater.check(); }
+    std::string update_download() const { return updater.download(); }
+    std::string update_apply() const { return updater.apply(); }
+
+    // Binding with the relay; each returns the JSON the command prints.
+    std::string server_health() const;
+    // Stores the owner wallet and marks the device unpaired; false when it could not be stored.
+    bool set_owner_wallet(const std::string& address);
+    std::string bind_wallet_to_server();
+    std::string binding_status();
+    std::string claim_bind_token(const std::string& token);
+    std::string disconnect_binding();
+
+private:
+    void apply_bound_pairing_state();
+    bool persist_pairing_state();
+    void clear_pending_pairing_state();
+    bool response_has_bind_state(const std::string& response, const std::string& state) const;
+    // Stores the wallet named in `response` as the owner address; false when it names none.
+    bool adopt_wallet_from(const std::string& response);
+    std::string token_waiting_answer(const std::string& pairing_status) const;
+    std::string claim_label() const;
+
+    // Declaration order is construction order: the reader and executor borrow `vault`.
+    ConfigStore config;
+    DeviceIdentityStore identity_store;
+    KeyVault vault;
+    ExchangeRegistry registry;
+    PairingStore pairing_store;
+    RelayClient relay;
+    CexReader reader;
+    CexExecutor executor;
+    Updater updater;
+    DeviceIdentity identity;
+    PairingState pairing;
+    ConnectorHealth health = ConnectorHealth::starting;
+};
+
+}  // namespace korvane::connector

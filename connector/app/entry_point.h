@@ -1,0 +1,16 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace korvane::connector {
+
+// Returns the application root: $HOME/.korvane-connector, or <temp>/korvane-connector when
+// HOME is unset.
+std::string application_root();
+
+// Settles the application root and relay URL, bootstraps the application and runs one command.
+// Returns the process exit code.
+int connector_main(int argc, const char* const* argv);
+
+}  // namespace korvane::connector
