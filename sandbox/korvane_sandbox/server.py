@@ -1,0 +1,182 @@
+"""Starts one HTTP server per site on 127.0.0.1 and prints the environment that points the
+connector at them."""
+import argparse
+import json
+import os
+import signal
+import sys
+import tempfile
+import threading
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+from .exchanges import ExchangeSite
+from .relay import Relay
+from .signing import VERIFIERS, Request
+from .updates import UpdateHost
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SAMPLE_ACCOUNTS = os.path.join(os.path.dirname(HERE), 'accounts.sample.json')
+
+# Site name -> the connector's environment variable for its base URL.
+SITES = [
+    ('bybit', 'KORVANE_BYBIT_BASE_URL'),
+    ('okx', 'KORVANE_OKX_BASE_URL'),
+    ('okx_eea', 'KORVANE_OKX_EEA_BASE_URL'),
+    ('okx_us', 'KORVANE_OKX_US_BASE_URL'),
+    ('gate', 'KORVANE_GATE_BASE_URL'),
+    ('bingx', 'KORVANE_BINGX_BASE_URL'),
+    ('kucoin', 'KORVANE_KUCOIN_FUTURES_BASE_URL'),
+    ('bitget', 'KORVANE_BITGET_BASE_URL'),
+    ('relay', 'KORVANE_RELAY_URL'),
+    ('updates', None),
+]
+
+OKX_SITES = {'global': 'okx', 'eea': 'okx_eea', 'us': 'okx_us'}
+
+
+def load_accounts(path):
+    with open(path, encoding='utf-8') as handle:
+        raw = json.load(handle)
+    accounts = {name: list(raw.get(name, [])) for name in ('bybit', 'gate', 'bingx', 'kucoin', 'bitget')}
+    # An OKX key lives on the regional sites it names (all three when it names none).
+    for site in OKX_SITES.values():
+        accounts[site] = []
+    for account in raw.get('okx', []):
+        for region in account.get('sites', list(OKX_SITES)):
+            accounts[OKX_SITES[region]].append(account)
+    accounts['relay_tokens'] = list(raw.get('relay', {}).get('tokens', []))
+    return accounts
+
+
+class RequestLog:
+    """One JSON line per request, for tests to read."""
+
+    def __init__(self, path):
+        self.path = path
+        self.lock = threading.Lock()
+        open(path, 'a').close()
+
+    def write(self, entry):
+        with self.lock, open(self.path, 'a', encoding='utf-8') as handle:
+            handle.write(json.dumps(entry) + '\n')
+
+
+class Sandbox:
+    def __init__(self, accounts, log_path):
+        self.accounts = accounts
+        self.log = RequestLog(log_path)
+        self.relay = Relay(accounts['relay_tokens'])
+        self.updates = UpdateHost()
+        self.exchanges = {name: ExchangeSite(name, VERIFIERS[name], accounts) for name, _ in SITES
+                          if name in VERIFIERS}
+        self.servers = {}
+
+    def dispatch(self, site, request):
+        if request.path.startswith('/__sandbox/'):
+            return self.control(request) + ('control',)
+        if site == 'relay':
+            return self.relay.handle(request)
+        if site == 'updates':
+            return self.updates.handle(request)
+        return self.exchanges[site].handle(request)
+
+    def control(self, request):
+        try:
+            body = json.loads(request.body or '{}')
+        except ValueError:
+            return 400, json.dumps({'status': 'error', 'reason': 'invalid_json'})
+        command = request.path[len('/__sandbox/'):]
+        if command == 'relay/token':
+            self.relay.issue_token(body['token'])
+        elif command == 'relay/sign':
+            if not self.relay.sign(body['token'], body['wallet']):
+                return 409, json.dumps({'status': 'error', 'reason': 'token_not_claimed'})
+        elif command == 'relay/state':
+            self.relay.set_state(body['connectorId'], body['state'])
+        elif command == 'updates':
+            self.updates.configure(body)
+        else:
+            return 404, json.dumps({'status': 'error', 'reason': 'unknown_control'})
+        return 200, json.dumps({'status': 'ok'})
+
+    def start(self, host, first_port):
+        for index, (site, _) in enumerate(SITES):
+            port = first_port + index if first_port else 0
+            server = ThreadingHTTPServer((host, port), make_handler(self, site))
+            server.daemon_threads = True
+            self.servers[site] = server
+            threading.Thread(target=server.serve_forever, daemon=True).start()
+        self.updates.base_url = self.url('updates')
+
+    def url(self, site):
+        host, port = self.servers[site].server_address[:2]
+        return 'http://%s:%d' % (host, port)
+
+    def environment(self):
+        lines = [(variable, self.url(site)) for site, variable in SITES if variable]
+        lines.append(('KORVANE_UPDATE_MANIFEST_URL', self.url('updates') + '/current/manifest.json'))
+        lines.append(('KORVANE_SANDBOX_LOG', self.log.path))
+        lines.append(('KORVANE_SANDBOX_CONTROL', self.url('relay') + '/__sandbox'))
+        return lines
+
+    def stop(self):
+        for server in self.servers.values():
+            server.shutdown()
+            server.server_close()
+
+
+def make_handler(sandbox, site):
+    class Handler(BaseHTTPRequestHandler):
+        protocol_version = 'HTTP/1.0'
+
+        def handle_any(self):
+            length = int(self.headers.get('Content-Length') or 0)
+            raw_body = self.rfile.read(length) if length else b''
+            path, _, query = self.path.partition('?')
+            request = Request(self.command, path, query, list(self.headers.items()),
+                              raw_body.decode('utf-8', 'surrogateescape'))
+            status, body, verdict = sandbox.dispatch(site, request)
+            payload = body if isinstance(body, bytes) else body.encode('utf-8', 'surrogateescape')
+            sandbox.log.write({'site': site, 'method': self.command, 'path': path, 'query': query,
+                               'headers': request.headers, 'body': request.body, 'status': status,
+                               'verdict': verdict, 'reply': payload.decode('utf-8', 'replace')})
+            self.send_response(status)
+            is_json = payload[:1] in (b'{', b'[')
+            self.send_header('Content-Type', 'application/json' if is_json else 'application/octet-stream')
+            self.send_header('Content-Length', str(len(payload)))
+            self.end_headers()
+            self.wfile.write(payload)
+
+        do_GET = do_POST = do_DELETE = do_PUT = handle_any
+
+        def log_message(self, *args):
+            pass
+
+    return Handler
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument('--accounts', default=SAMPLE_ACCOUNTS, help='accounts JSON file')
+    parser.add_argument('--log', help='request log file (default: a new temporary file)')
+    parser.add_argument('--port', type=int, default=0,
+                        help='first port; the sites take consecutive ports (default: free ports)')
+    args = parser.parse_args(argv)
+
+    log_path = args.log or tempfile.mkstemp(prefix='korvane-sandbox-', suffix='.jsonl')[1]
+    sandbox = Sandbox(load_accounts(args.accounts), log_path)
+    sandbox.start('127.0.0.1', args.port)
+    for variable, value in sandbox.environment():
+        print('export %s=%s' % (variable, value))
+    print('export KORVANE_SANDBOX_READY=1', flush=True)
+
+    stopped = threading.Event()
+    for signum in (signal.SIGTERM, signal.SIGINT):
+        signal.signal(signum, lambda *_: stopped.set())
+    stopped.wait()
+    sandbox.stop()
+    return 0
+
+
+if __name__ == '__main__':
+    sys.exit(main())

@@ -1,0 +1,53 @@
+"""The update host: a settable manifest at /current/manifest.json and one disk image."""
+import hashlib
+import threading
+
+from .signing import compact
+
+DEFAULT_IMAGE = b'KORVANE-SANDBOX-DISK-IMAGE\n' * 64
+
+
+class UpdateHost:
+    def __init__(self):
+        self.lock = threading.Lock()
+        self.base_url = ''
+        self.manifest_text = None  # None: the default manifest
+        self.manifest_status = 200
+        self.image = DEFAULT_IMAGE
+        self.image_status = 200
+
+    def default_manifest(self):
+        return compact({'version': '0.2.0', 'channel': 'stable',
+                        'dmgUrl': self.base_url + '/downloads/Korvane-Connector-0.2.0.dmg',
+                        'sha256': hashlib.sha256(self.image).hexdigest()})
+
+    def configure(self, settings):
+        """Control request: any of manifest (text), manifest_status, image (text), image_status."""
+        with self.lock:
+            if 'manifest' in settings:
+                self.manifest_text = settings['manifest']
+            if 'manifest_status' in settings:
+                self.manifest_status = int(settings['manifest_status'])
+            if 'image' in settings:
+                self.image = settings['image'].encode()
+            if 'image_status' in settings:
+                self.image_status = int(settings['image_status'])
+            if settings.get('reset'):
+                self.__init__base()
+
+    def __init__base(self):
+        self.manifest_text, self.manifest_status = None, 200
+        self.image, self.image_status = DEFAULT_IMAGE, 200
+
+    def handle(self, request):
+        with self.lock:
+            if request.method == 'GET' and request.path == '/current/manifest.json':
+                if self.manifest_status != 200:
+                    return self.manifest_status, 'manifest unavailable', 'accepted'
+                text = self.manifest_text if self.manifest_text is not None else self.default_manifest()
+                return 200, text, 'accepted'
+            if request.method == 'GET' and request.path.startswith('/downloads/') and request.path.endswith('.dmg'):
+                if self.image_status != 200:
+                    return self.image_status, 'image unavailable', 'accepted'
+                return 200, self.image, 'accepted'
+        return 404, 'not found', 'no_route'
