@@ -33,9 +33,9 @@ class UpdateHost:
             if 'image_status' in settings:
                 self.image_status = int(settings['image_status'])
             if settings.get('reset'):
-                self.__init__base()
+                self._reset()
 
-    def __init__base(self):
+    def _reset(self):
         self.manifest_text, self.manifest_status = None, 200
         self.image, self.image_status = DEFAULT_IMAGE, 200
 
