@@ -458,11 +458,14 @@ class ExchangeSite:
         self.verifier = verifier
         self.accounts = accounts
         self.book = Book()
+        self.delay = 0.0  # seconds each request waits, to let tests watch a slow exchange
         self.routes = [(method, re.compile(pattern + r'\Z'), handler)
                        for method, pattern, handler in ROUTES[name](self.book)]
 
     def handle(self, request):
         """Returns (status, body, verdict)."""
+        if self.delay:
+            time.sleep(self.delay)
         route = next(((handler, match) for method, pattern, handler in self.routes
                       if method == request.method and (match := pattern.match(request.path))), None)
         if route is None:

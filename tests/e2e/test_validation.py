@@ -1,0 +1,172 @@
+"""Live credential validation against the sandbox's exchanges, with real curl and python3."""
+import os
+import threading
+import unittest
+
+from harness import CLOSED_URL, SandboxTestCase
+
+AWKWARD = 'it\'s a \\ "tricky"\nsecret'
+GOOD = {
+    'bybit': ['bybit-trade-key', 'bybit-trade-secret'],
+    'okx': ['okx-key', 'okx-secret', 'okx-pass'],
+    'gate': ['gate-key', 'gate-secret'],
+    'bingx': ['bingx-key', 'bingx-secret'],
+    'kucoin': ['kucoin-key', 'kucoin-secret', 'kucoin-pass'],
+    'bitget': ['bitget-key', 'bitget-secret', 'bitget-pass'],
+}
+SITE_VARIABLE = {'bybit': ['KORVANE_BYBIT_BASE_URL'], 'gate': ['KORVANE_GATE_BASE_URL'],
+                 'okx': ['KORVANE_OKX_BASE_URL', 'KORVANE_OKX_EEA_BASE_URL', 'KORVANE_OKX_US_BASE_URL'],
+                 'bingx': ['KORVANE_BINGX_BASE_URL'], 'kucoin': ['KORVANE_KUCOIN_FUTURES_BASE_URL'],
+                 'bitget': ['KORVANE_BITGET_BASE_URL']}
+
+
+class ValidationTest(SandboxTestCase):
+    def validate(self, exchange, *credentials, env=None, home=None):
+        result = (home or self.home).run('validate', exchange, *credentials, env=env)
+        return result, result.fields()
+
+    def test_good_keys_are_accepted_and_saved_in_the_keychain(self):
+        for exchange, credentials in GOOD.items():
+            with self.subTest(exchange=exchange):
+                result, fields = self.validate(exchange, *credentials)
+                self.assertEqual(result.code, 0, result.out)
+                self.assertEqual((fields['status'], fields['can_read'], fields['credentials_saved'], fields['reason']),
+                                 ('valid_trade_ready', 'true', 'true', 'live %s auth validated' % exchange))
+                self.assertRegex(fields['checked_at'], r'^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ$')
+                self.assertIn('korvane.connector.%s\x1f%s' % (exchange, exchange), self.home.keychain())
+                self.assertIn('api_key=' + credentials[0], self.home.run('load-credentials', exchange).out)
+
+    def test_good_keys_fall_back_to_files(self):
+        for exchange, credentials in GOOD.items():
+            with self.subTest(exchange=exchange):
+                result, fields = self.validate(exchange, *credentials, env={'KORVANE_FAKE_KEYCHAIN_FAIL': '1'})
+                self.assertEqual(fields['credentials_saved'], 'true')
+                self.assertIn('api_secret=' + credentials[1], self.home.read('vault', exchange + '.vault'))
+
+    def test_wrong_secret_and_wrong_passphrase_are_rejected(self):
+        for exchange, credentials in GOOD.items():
+            cases = [[credentials[0], 'wrong-secret', *credentials[2:]]]
+            if len(credentials) == 3:
+                cases.append([credentials[0], credentials[1], 'wrong-passphrase'])
+            for bad in cases:
+                with self.subTest(exchange=exchange, credentials=bad):
+                    result, fields = self.validate(exchange, *bad)
+                    self.assertEqual(result.code, 2)
+                    self.assertEqual((fields['status'], fields['credentials_saved']), ('invalid', 'false'))
+                    self.assertTrue(fields['reason'].startswith('%s rejected credentials: ' % exchange), fields['reason'])
+        self.assertEqual(self.home.keychain(), {})
+
+    def test_rejection_reason_carries_the_exchanges_answer(self):
+        _, fields = self.validate('bybit', 'bybit-trade-key', 'nope')
+        self.assertIn('"retCode":10004', fields['reason'])
+        _, fields = self.validate('gate', 'gate-key', 'nope')
+        self.assertIn('INVALID_SIGNATURE', fields['reason'])
+        _, fields = self.validate('okx', 'okx-key', 'nope', 'okx-pass')
+        self.assertIn('50113', fields['reason'])
+
+    def test_unreachable_exchange(self):
+        for exchange, credentials in GOOD.items():
+            env = {name: CLOSED_URL for name in SITE_VARIABLE[exchange]}
+            with self.subTest(exchange=exchange):
+                result, fields = self.validate(exchange, *credentials, env=env)
+                self.assertEqual(result.code, 2)
+                if exchange in ('bybit', 'gate'):
+                    self.assertEqual(fields['status'], 'error')
+                    self.assertTrue(fields['reason'].startswith('%s request failed: curl: (7)' % exchange), fields['reason'])
+                else:
+                    self.assertEqual(fields['status'], 'invalid')
+                    self.assertIn('Connection refused', result.out)
+
+    def test_missing_python_is_a_probe_failure(self):
+        result, fields = self.validate('bingx', *GOOD['bingx'], env={'PATH': '/nonexistent'})
+        self.assertEqual((fields['status'], fields['reason']), ('error', 'failed to execute bingx validation probes'))
+        _, fields = self.validate('bitget', *GOOD['bitget'], env={'PATH': '/nonexistent'})
+        self.assertEqual(fields['reason'], 'failed to execute bitget validation probe')
+
+    def test_empty_passphrase_is_invalid_without_any_request(self):
+        for exchange in ('okx', 'kucoin', 'bitget'):
+            with self.subTest(exchange=exchange):
+                mark = self.sandbox.mark()
+                result, fields = self.validate(exchange, GOOD[exchange][0], GOOD[exchange][1])
+                self.assertEqual((fields['status'], fields['reason']), ('invalid', exchange + ' passphrase missing'))
+                self.assertEqual(self.sandbox.requests(since=mark), [])
+
+    def test_okx_probes_all_three_sites_and_finds_an_eea_key(self):
+        mark = self.sandbox.mark()
+        _, fields = self.validate('okx', 'okx-eea-key', 'okx-eea-secret', 'okx-eea-pass')
+        self.assertEqual(fields['status'], 'valid_trade_ready')
+        requests = [(r['site'], r['path'] + ('?' + r['query'] if r['query'] else ''), r['verdict'])
+                    for r in self.sandbox.requests(since=mark)]
+        paths = ['/api/v5/account/config', '/api/v5/account/balance?ccy=USDT', '/api/v5/account/balance']
+        self.assertEqual([(site, path) for site, path, _ in requests],
+                         [(site, path) for site in ('okx', 'okx_eea', 'okx_us') for path in paths])
+        self.assertEqual([verdict for _, _, verdict in requests], ['rejected'] * 3 + ['accepted'] * 3 + ['rejected'] * 3)
+        entry = self.sandbox.requests(since=mark)[3]
+        self.assertEqual(self.header_lines(entry, ['Content-Type', 'User-Agent'])[-1], 'User-Agent: okx-api-client/1.0')
+
+    def test_kucoin_probes_key_versions_two_and_three(self):
+        mark = self.sandbox.mark()
+        _, fields = self.validate('kucoin', 'kucoin-v3-key', 'kucoin-v3-secret', 'kucoin-v3-pass')
+        self.assertEqual(fields['status'], 'valid_trade_ready')
+        versions = [dict(r['headers']).get('Kc-Api-Key-Version') or dict(r['headers']).get('KC-API-KEY-VERSION')
+                    for r in self.sandbox.requests(since=mark)]
+        self.assertEqual(versions, ['2', '3'])
+
+    def test_bybit_read_only_keys(self):
+        cases = [('bybit-read-key', 'bybit-read-secret', 'valid_read_only', 'false', 'false'),
+                 ('bybit-p2p-readonly-key', 'bybit-p2p-readonly-secret', 'valid_read_only', 'false', 'false'),
+                 ('bybit-withdraw-key', 'bybit-withdraw-secret', 'valid_trade_ready', 'true', 'true')]
+        for key, secret, status, can_trade, withdraw in cases:
+            with self.subTest(key=key):
+                result, fields = self.validate('bybit', key, secret)
+                self.assertEqual((fields['status'], fields['can_read'], fields['can_trade'], fields['withdrawal_enabled']),
+                                 (status, 'true', can_trade, withdraw))
+                self.assertEqual(fields['credentials_saved'], 'true')
+
+    def test_awkward_secret_is_signed_byte_for_byte(self):
+        _, fields = self.validate('bybit', 'bybit-awkward-key', AWKWARD)
+        self.assertEqual(fields['status'], 'valid_trade_ready')
+        _, fields = self.validate('okx', 'okx-awkward-key', AWKWARD, 'pass\'"\\')
+        self.assertEqual(fields['status'], 'valid_trade_ready')
+        loaded = self.home.run('load-credentials', 'bybit').out
+        self.assertIn("api_secret=it's a \\ \"tricky\"\n", loaded)  # a line end cuts the stored value
+
+    def test_no_secret_in_any_child_process_arguments(self):
+        self.sandbox.control('delay', {'site': 'okx', 'seconds': 0.15})
+        self.addCleanup(self.sandbox.control, 'delay', {'site': 'okx', 'seconds': 0})
+        secrets = [b'okx-secret', b'okx-pass']
+        seen_python, leaks = [], []
+        done = threading.Event()
+
+        def sample():
+            while not done.is_set():
+                for pid in os.listdir('/proc'):
+                    if not pid.isdigit():
+                        continue
+                    try:
+                        with open('/proc/%s/cmdline' % pid, 'rb') as handle:
+                            arguments = handle.read()
+                    except OSError:
+                        continue
+                    if arguments.startswith(b'python3\0-c'):
+                        seen_python.append(pid)
+                    if b'korvane-connector\0validate' in arguments:
+                        continue  # the command line the user typed is the interface itself
+                    if b'add-generic-password' in arguments:
+                        continue  # the keychain tool's contract takes the item on its command line
+                    leaks.extend(arguments for secret in secrets if secret in arguments)
+
+        watcher = threading.Thread(target=sample)
+        watcher.start()
+        try:
+            _, fields = self.validate('okx', 'okx-key', 'okx-secret', 'okx-pass')
+        finally:
+            done.set()
+            watcher.join()
+        self.assertEqual(fields['status'], 'valid_trade_ready')
+        self.assertTrue(seen_python, 'the probe was never seen running')
+        self.assertEqual(leaks, [])
+
+
+if __name__ == '__main__':
+    unittest.main()
