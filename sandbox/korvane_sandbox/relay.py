@@ -11,6 +11,7 @@ class Relay:
         self.lock = threading.Lock()
         self.tokens = {token: {'wallet': None, 'connector': None} for token in tokens}
         self.bindings = {}  # connector id -> {'state': ..., 'wallet': ..., 'token': ...}
+        self.scripted = {}  # path -> (status, body) answered instead of the real logic
 
     # -- control (the browser and the test) --------------------------------------------------
     def issue_token(self, token):
@@ -32,8 +33,20 @@ class Relay:
         with self.lock:
             self.bindings.setdefault(connector, {'wallet': None, 'token': None})['state'] = state
 
+    def script(self, path, status, body):
+        """Answers `path` with `body` from now on; a None body restores the real logic."""
+        with self.lock:
+            if body is None:
+                self.scripted.pop(path, None)
+            else:
+                self.scripted[path] = (status, body)
+
     # -- the connector API --------------------------------------------------------------------
     def handle(self, request):
+        with self.lock:
+            scripted = self.scripted.get(request.path)
+        if scripted is not None:
+            return scripted[0], scripted[1], 'scripted'
         if request.method == 'GET' and request.path == '/api/security/config':
             return 200, compact({'status': 'ok', 'walletAuth': 'eip4361', 'chainId': 1,
                                  'connectorApi': 'v1'}), 'accepted'

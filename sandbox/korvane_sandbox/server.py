@@ -93,6 +93,8 @@ class Sandbox:
                 return 409, json.dumps({'status': 'error', 'reason': 'token_not_claimed'})
         elif command == 'relay/state':
             self.relay.set_state(body['connectorId'], body['state'])
+        elif command == 'relay/script':
+            self.relay.script(body['path'], int(body.get('status', 200)), body.get('body'))
         elif command == 'delay':
             self.exchanges[body['site']].delay = float(body['seconds'])
         elif command == 'updates':
