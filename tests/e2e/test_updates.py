@@ -1,0 +1,160 @@
+"""Self-update against the sandbox's update host, with a fake `open` on PATH."""
+import hashlib
+import json
+import os
+import tempfile
+import unittest
+
+from harness import CLOSED_URL, SandboxTestCase
+
+
+def fake_tool(folder, name, exit_code=0):
+    """A tool that records its arguments in `name`.log beside itself."""
+    path = os.path.join(folder, name)
+    with open(path, 'w') as handle:
+        handle.write('#!/bin/sh\necho "$@" >> "%s.log"\nexit %d\n' % (path, exit_code))
+    os.chmod(path, 0o755)
+    return path
+
+
+class UpdatesTest(SandboxTestCase):
+    def setUp(self):
+        super().setUp()
+        self.sandbox.control('updates', {'reset': True})
+        self.addCleanup(self.sandbox.control, 'updates', {'reset': True})
+        self.updates = self.home.path('updates')
+        self.base = self.sandbox.env['KORVANE_UPDATE_MANIFEST_URL'].rsplit('/current/', 1)[0]
+
+    def set_manifest(self, **members):
+        self.sandbox.control('updates', {'manifest': json.dumps(members, separators=(',', ':'))})
+
+    def manifest_for(self, version, **extra):
+        members = {'version': version, 'dmgUrl': self.base + '/downloads/K-%s.dmg' % version, 'channel': 'beta'}
+        members.update(extra)
+        self.set_manifest(**members)
+        return members
+
+    def run_logged(self, *args, env=None):
+        mark = self.sandbox.mark()
+        result = self.home.run(*args, env=env)
+        return result.json(), self.sandbox.requests(since=mark, site='updates')
+
+    def files(self):
+        return sorted(os.listdir(self.updates)) if os.path.isdir(self.updates) else []
+
+    def test_versions_decide_availability(self):
+        for version, available in [('0.1', False), ('0.1.0', False), ('0.1.1', True), ('0.10', True),
+                                   ('v0.2.0', True), ('0.0.9', False), ('0.1.0rc1', False), ('1', True)]:
+            with self.subTest(version=version):
+                manifest = self.manifest_for(version)
+                answer, _ = self.run_logged('update-check')
+                self.assertEqual(answer['update_available'], available)
+                self.assertEqual((answer['status'], answer['current_version'], answer['latest_version'],
+                                  answer['channel'], answer['dmg_url'], answer['manifest']),
+                                 ('ok', '0.1.0', version, 'beta', manifest['dmgUrl'], manifest))
+
+    def test_download_then_apply(self):
+        answer, requests = self.run_logged('update-download')
+        self.assertEqual([r['path'] for r in requests], ['/current/manifest.json', '/downloads/Korvane-Connector-0.2.0.dmg'])
+        target = os.path.join(self.updates, 'Korvane-Connector-0.2.0.dmg')
+        latest = os.path.join(self.updates, 'Korvane-Connector-latest.dmg')
+        self.assertEqual(answer, {'status': 'ok', 'current_version': '0.1.0', 'latest_version': '0.2.0',
+                                  'update_available': True, 'downloaded': True, 'downloaded_to': target,
+                                  'latest_file': latest, 'dmg_url': self.base + '/downloads/Korvane-Connector-0.2.0.dmg'})
+        self.assertEqual(self.files(), ['Korvane-Connector-0.2.0.dmg', 'Korvane-Connector-latest.dmg'])
+        with open(target, 'rb') as a, open(latest, 'rb') as b:
+            self.assertEqual(a.read(), b.read())
+
+        with tempfile.TemporaryDirectory() as bin_dir:
+            opener = fake_tool(bin_dir, 'open')
+            answer = self.home.run('update-apply', env={'PATH': bin_dir}).json()
+            self.assertEqual(answer, {'status': 'ok', 'applied': False, 'install_flow_started': True, 'file': latest,
+                                      'note': 'dmg_opened_drag_updated_app_into_Applications'})
+            with open(opener + '.log') as log:
+                self.assertEqual(log.read(), latest + '\n')
+
+    def test_same_version_fetches_nothing(self):
+        self.manifest_for('0.1.0')
+        answer, requests = self.run_logged('update-download')
+        self.assertEqual(answer, {'status': 'ok', 'current_version': '0.1.0', 'latest_version': '0.1.0',
+                                  'update_available': False, 'note': 'already_on_latest_version'})
+        self.assertEqual([r['path'] for r in requests], ['/current/manifest.json'])
+        self.assertEqual(self.files(), [])
+
+    def test_invalid_manifests_are_echoed(self):
+        for manifest in ['{"dmgUrl":"http://x/a.dmg"}', '{"version":"","dmgUrl":"http://x/a.dmg"}',
+                         '{"version":"9.0","dmgUrl":""}', '{"version":"9.0"}', 'not json at all']:
+            for command in ('update-check', 'update-download'):
+                with self.subTest(manifest=manifest, command=command):
+                    self.sandbox.control('updates', {'manifest': manifest})
+                    result = self.home.run(command)
+                    self.assertEqual(result.out, '{"status":"error","reason":"manifest_invalid","manifest_url":"%s",'
+                                                 '"manifest":%s}\n' % (self.sandbox.env['KORVANE_UPDATE_MANIFEST_URL'],
+                                                                       manifest))
+
+    def test_unreachable_or_missing_manifest(self):
+        cases = [({'KORVANE_UPDATE_MANIFEST_URL': CLOSED_URL + '/current/manifest.json'}, None),
+                 ({}, {'manifest_status': 404})]
+        for env, setting in cases:
+            if setting:
+                self.sandbox.control('updates', setting)
+            url = env.get('KORVANE_UPDATE_MANIFEST_URL', self.sandbox.env['KORVANE_UPDATE_MANIFEST_URL'])
+            self.assertEqual(self.home.run('update-check', env=env).json(),
+                             {'status': 'error', 'reason': 'update_check_failed', 'manifest_url': url})
+            self.assertEqual(self.home.run('update-download', env=env).json(),
+                             {'status': 'error', 'reason': 'manifest_fetch_failed', 'manifest_url': url})
+
+    def test_failed_download_leaves_no_image(self):
+        self.sandbox.control('updates', {'image_status': 404})
+        answer, _ = self.run_logged('update-download')
+        self.assertEqual(answer, {'status': 'error', 'reason': 'update_download_failed', 'latest_version': '0.2.0',
+                                  'dmg_url': self.base + '/downloads/Korvane-Connector-0.2.0.dmg'})
+        self.assertEqual(self.files(), [])
+        self.assertEqual(self.home.run('update-apply').json()['reason'], 'update_file_missing')
+
+    def test_checksum_mismatch_leaves_no_image(self):
+        self.manifest_for('0.3.0', sha256='0' * 64)
+        answer, _ = self.run_logged('update-download')
+        self.assertEqual(answer['reason'], 'update_checksum_mismatch')
+        self.assertEqual((answer['latest_version'], answer['dmg_url']), ('0.3.0', self.base + '/downloads/K-0.3.0.dmg'))
+        self.assertEqual(self.files(), [])
+        image = b'fresh image bytes'
+        self.sandbox.control('updates', {'image': image.decode()})
+        self.manifest_for('0.3.0', sha256=hashlib.sha256(image).hexdigest().upper())
+        self.assertEqual(self.run_logged('update-download')[0]['status'], 'ok')
+
+    def test_values_are_escaped(self):
+        url = CLOSED_URL + '/a"b\\c\td'
+        result = self.home.run('update-check', env={'KORVANE_UPDATE_MANIFEST_URL': url})
+        self.assertEqual(result.out, '{"status":"error","reason":"update_check_failed",'
+                                     '"manifest_url":"http://127.0.0.1:9/a\\"b\\\\c\\td"}\n')
+        self.assertEqual(result.json()['manifest_url'], url)
+        self.sandbox.control('updates', {'manifest': '{"version":"0.9\\\\x","dmgUrl":"http://h/a\\tb"}'})
+        answer = self.home.run('update-check').json()
+        self.assertEqual((answer['latest_version'], answer['dmg_url']), ('0.9\\\\x', 'http://h/a\\tb'))
+
+    def test_apply_choices(self):
+        os.makedirs(self.updates, exist_ok=True)
+        self.assertEqual(self.home.run('update-apply').json(),
+                         {'status': 'error', 'reason': 'update_file_missing', 'updates_dir': self.updates})
+        older = os.path.join(self.updates, 'Korvane-Connector-0.1.5.dmg')
+        open(older, 'w').close()
+        open(os.path.join(self.updates, 'notes.txt'), 'w').close()
+        with tempfile.TemporaryDirectory() as bin_dir:
+            fake_tool(bin_dir, 'open')
+            self.assertEqual(self.home.run('update-apply', env={'PATH': bin_dir}).json()['file'], older)
+        with tempfile.TemporaryDirectory() as bin_dir:
+            fake_tool(bin_dir, 'open', exit_code=1)
+            self.assertEqual(self.home.run('update-apply', env={'PATH': bin_dir}).json(),
+                             {'status': 'error', 'reason': 'open_dmg_failed', 'file': older})
+        with tempfile.TemporaryDirectory() as bin_dir:
+            xdg = fake_tool(bin_dir, 'xdg-open')
+            self.assertEqual(self.home.run('update-apply', env={'PATH': bin_dir}).json()['status'], 'ok')
+            with open(xdg + '.log') as log:
+                self.assertEqual(log.read(), older + '\n')
+        with tempfile.TemporaryDirectory() as bin_dir:
+            self.assertEqual(self.home.run('update-apply', env={'PATH': bin_dir}).json()['reason'], 'open_dmg_failed')
+
+
+if __name__ == '__main__':
+    unittest.main()
