@@ -49,6 +49,8 @@ bool DeviceIdentityStore::save(const DeviceIdentity& identity) const {
         {"owner_wallet", identity.owner_wallet},
         {"paired", identity.paired ? "1" : "0"},
     });
+    // Start-up saves on every run; a file that already holds these bytes needs no new copy.
+    if (read_file(identity_path()) == text) return true;
     return write_file_atomic(identity_path(), text, 0644);
 }
 

@@ -35,6 +35,20 @@ TEST(ShellEscape, RoundTripsAwkwardStringsThroughARealShell) {
     }
 }
 
+// Programs started without a shell must see exactly the arguments the shell would give them.
+TEST(RunCommand, DirectStartMatchesTheShell) {
+    const std::string script = shell_escape("import sys; sys.stdout.write(repr(sys.argv[1:])); sys.stderr.write('!')");
+    const std::string arguments = shell_escape("it's") + " plain-word:1 " + shell_escape("") + " " +
+                                  shell_escape("a b\n\"$x\"") + " x=" + shell_escape("y'z");
+    const CommandOutput direct = run_command("python3 -c " + script + " " + arguments);
+    const CommandOutput shell = run_command("command python3 -c " + script + " " + arguments);
+    EXPECT_EQ(direct.exit_code, 0);
+    EXPECT_EQ(direct.output, shell.output);
+    EXPECT_EQ(direct.output, R"(["it's", 'plain-word:1', '', 'a b\n"$x"', "x=y'z"]!)");
+    EXPECT_EQ(run_command("python3 -c " + shell_escape("raise SystemExit(4)")).exit_code, 4);
+    EXPECT_EQ(run_command(shell_escape("/nonexistent/tool") + " -x").exit_code, 127);
+}
+
 TEST(RunCommand, MergesStandardErrorIntoOutput) {
     const CommandOutput run = run_command("sh -c 'echo oops >&2'");
     EXPECT_EQ(run.exit_code, 0);
