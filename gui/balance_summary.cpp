@@ -1,0 +1,103 @@
+#include "gui/balance_summary.h"
+
+#include <QRegularExpression>
+
+namespace korvane::connector {
+namespace {
+
+struct Capture {
+    QString pattern;
+    QString fallbackPattern;  // tried when the first yields nothing
+};
+
+struct Rule {
+    QString exchange;
+    QList<Capture> captures;
+    // Builds value and lines from the captures, in capture order.
+    ParsedBalanceView (*build)(const QStringList& values);
+};
+
+ParsedBalanceView view(const QString& value, const QString& first, const QString& second) {
+    ParsedBalanceView result;
+    result.value = value;
+    result.lines = {first, second};
+    return result;
+}
+
+const QList<Rule>& rules() {
+    static const QList<Rule> table = {
+        {"bybit",
+         {{R"re("totalEquity":"([^"]+)")re", {}}, {R"re("walletBalance":"([^"]+)")re", {}}, {R"re("coin":"([^"]+)")re", {}}},
+         [](const QStringList& v) {
+             return view(v[0] + " " + v[2], "Total equity", "Wallet balance: " + v[1] + " " + v[2]);
+         }},
+        {"gate",
+         {{R"re("total":"([^"]+)")re", {}}, {R"re("available":"([^"]+)")re", {}}, {R"re("currency":"([^"]+)")re", {}}},
+         [](const QStringList& v) { return view(v[1] + " " + v[2], "Available", "Total: " + v[0] + " " + v[2]); }},
+        {"bingx",
+         {{R"re("equity":"([^"]+)")re", {}}, {R"re("availableMargin":"([^"]+)")re", {}}, {R"re("asset":"([^"]+)")re", {}}},
+         [](const QStringList& v) {
+             return view(v[1] + " " + v[2], "Available margin", "Equity: " + v[0] + " " + v[2]);
+         }},
+        {"kucoin",
+         {{R"re("availableBalance":([0-9.]+))re", R"re("availableBalance":"([^"]+)")re"},
+          {R"re("holdBalance":([0-9.]+))re", R"re("holdBalance":"([^"]+)")re"},
+          {R"re("currency":"([^"]+)")re", {}}},
+         [](const QStringList& v) {
+             return view(v[0] + " " + v[2], "Available balance", "Held: " + v[1] + " " + v[2]);
+         }},
+        {"bitget",
+         {{R"re("available":"([^"]+)")re", {}}, {R"re("accountEquity":"([^"]+)")re", {}}, {R"re("marginCoin":"([^"]+)")re", {}}},
+         [](const QStringList& v) {
+             return view(v[0] + " " + v[2], "Available futures balance", "Account equity: " + v[1] + " " + v[2]);
+         }},
+        {"okx",
+         {{R"re("availBal":"([^"]+)")re", {}}, {R"re("cashBal":"([^"]+)")re", {}}, {R"re("ccy":"([^"]+)")re", {}}},
+         [](const QStringList& v) {
+             return view(v[0] + " " + v[2], "Available balance", "Cash balance: " + v[1] + " " + v[2]);
+         }},
+    };
+    return table;
+}
+
+}  // namespace
+
+std::optional<QString> captureFirst(const QString& pattern, const QString& text) {
+    const QRegularExpression expression(pattern);
+    if (!expression.isValid()) return std::nullopt;
+    const QRegularExpressionMatch match = expression.match(text);
+    if (!match.hasMatch() || match.lastCapturedIndex() < 1 || match.capturedStart(1) < 0) return std::nullopt;
+    return match.captured(1);
+}
+
+std::optional<ParsedBalanceView> summarizeBalance(const QString& exchangeId, const QString& text) {
+    if (text.isEmpty() || text == "not loaded") return std::nullopt;
+    if (text.contains(R"re("status":"error")re")) {
+        ParsedBalanceView error;
+        error.value = "Could not load balance";
+        error.lines = {captureFirst(R"re("reason":"([^"]+)")re", text).value_or("Unknown error").replace('_', ' ')};
+        error.rawOutput = text;
+        return error;
+    }
+    for (const Rule& rule : rules()) {
+        if (rule.exchange != exchangeId) continue;
+        QStringList values;
+        for (const Capture& capture : rule.captures) {
+            std::optional<QString> value = captureFirst(capture.pattern, text);
+            if (!value && !capture.fallbackPattern.isEmpty()) value = captureFirst(capture.fallbackPattern, text);
+            if (!value) break;
+            values << *value;
+        }
+        if (values.size() != rule.captures.size()) break;
+        ParsedBalanceView summary = rule.build(values);
+        summary.rawOutput = text;
+        return summary;
+    }
+    ParsedBalanceView fallback;
+    fallback.value = "Balance loaded";
+    fallback.lines = {"Raw response available in technical log"};
+    fallback.rawOutput = text;
+    return fallback;
+}
+
+}  // namespace korvane::connector

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <QColor>
+#include <QFrame>
+#include <QList>
+#include <functional>
+
+#include "gui/gui_records.h"
+
+class QLabel;
+class QPlainTextEdit;
+class QVBoxLayout;
+class QHBoxLayout;
+
+namespace korvane::connector {
+
+class ActionButton;
+
+// A dark card with a caption and a coloured value.
+class StatusCard : public QFrame {
+public:
+    StatusCard(const QString& objectName, const QString& title, QWidget* parent = nullptr);
+    void setValue(const QString& value, const QColor& color);
+    QString value() const;
+
+private:
+    QLabel* valueLabel_;
+};
+
+// A white titled card; callers fill contentLayout().
+class SurfaceCard : public QFrame {
+public:
+    SurfaceCard(const QString& objectName, const QString& title, const QString& subtitle, QWidget* parent = nullptr);
+    QVBoxLayout* contentLayout() const { return content_; }
+
+private:
+    QVBoxLayout* content_;
+};
+
+// The exchange tab row.
+class ExchangeTabs : public QWidget {
+public:
+    ExchangeTabs(const QList<ExchangeItem>& exchanges, std::function<void(const QString&)> onSelect,
+                 QWidget* parent = nullptr);
+    void setSelectedId(const QString& id);
+
+private:
+    QList<QPair<QString, ActionButton*>> tabs_;
+};
+
+// Two read-only text panels side by side; an empty body shows "No data".
+class DualPanel : public QWidget {
+public:
+    DualPanel(const QString& leftTitle, const QString& rightTitle, QWidget* parent = nullptr);
+    void setBodies(const QString& left, const QString& right);
+    QString leftText() const;
+    QString rightText() const;
+
+private:
+    QPlainTextEdit* left_;
+    QPlainTextEdit* right_;
+};
+
+// Returns a label in `rgb` with an optional point-size change and weight.
+QLabel* makeLabel(const QString& text, const QColor& color, int sizeDelta = 0, bool bold = false,
+                  QWidget* parent = nullptr);
+
+// Gives `widget` a soft drop shadow.
+void addShadow(QWidget* widget, const QColor& color, qreal alpha, int radius, int offset);
+
+}  // namespace korvane::connector

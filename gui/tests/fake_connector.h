@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QMap>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+namespace korvane::connector {
+
+// A stand-in for korvane-connector written by the test: it prints the canned output set for
+// its command word, optionally sleeps first, and records every argument vector it was given.
+// While it lives, KORVANE_CONNECTOR_PATH points the window at it.
+class FakeConnector {
+public:
+    FakeConnector();
+    ~FakeConnector();
+
+    // The next runs of `command` print `output`.
+    void setOutput(const QString& command, const QByteArray& output);
+    // The next runs of `command` sleep `seconds` before printing.
+    void setDelay(const QString& command, double seconds);
+    // Returns the argument vectors of every run so far, oldest first.
+    QList<QStringList> calls() const;
+    QString path() const;
+
+private:
+    QTemporaryDir dir_;
+};
+
+// Returns the environment lines printed by a freshly started sandbox, after starting it; the
+// sandbox stops when `stop` is called with the returned handle.
+struct SandboxProcess {
+    qint64 pid = 0;
+    QMap<QString, QString> env;
+};
+SandboxProcess startSandbox();
+void stopSandbox(const SandboxProcess& sandbox);
+
+}  // namespace korvane::connector

@@ -1,0 +1,350 @@
+#include <QElapsedTimer>
+#include <QtTest>
+
+#include "fake_connector.h"
+#include "gui/connector_view_model.h"
+
+namespace korvane::connector {
+
+class ViewModelTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void argumentVectorsOfEveryOperation();
+    void connectorServerAndBindingWords_data();
+    void connectorServerAndBindingWords();
+    void claimWords_data();
+    void claimWords();
+    void validationWords_data();
+    void validationWords();
+    void loadCredentials();
+    void refreshAllLogsFourRunsNewestFirst();
+    void pollingRunsWhilePendingAndStopsItself();
+    void disconnectClearsTokenAndPolling();
+    void deleteResetsTheDraft();
+    void launchFailureIsLogged();
+    void largeOutputArrivesWhole();
+    void interfaceStaysResponsiveWhileAChildRuns();
+    void followUpsRunBeforeLaterRequests();
+    void extractValueTakesTheFirstLine();
+
+private:
+    static void waitIdle(ConnectorViewModel& model, int timeout = 20000) {
+        QTRY_VERIFY_WITH_TIMEOUT(model.isIdle(), timeout);
+    }
+    static QStringList titles(const ConnectorViewModel& model) {
+        QStringList result;
+        for (const CommandLogEntry& entry : model.logs) result << entry.title;
+        return result;
+    }
+};
+
+void ViewModelTest::argumentVectorsOfEveryOperation() {
+    FakeConnector fake;
+    ConnectorViewModel model;
+    model.setBindToken("tok en");
+    model.claimToken();
+    waitIdle(model);
+    // The claim's own status refresh comes before anything asked later.
+    QCOMPARE(fake.calls().mid(0, 2), (QList<QStringList>{{"claim-token", "tok en"}, {"status"}}));
+    model.disconnectBinding();
+    model.selectedExchangeId = "okx";
+    model.setSelectedApiKey("k");
+    model.setSelectedApiSecret("s");
+    model.validateSelectedExchange();
+    model.setSelectedPassphrase("p");
+    model.validateSelectedExchange();
+    model.selectedExchangeId = "bybit";
+    model.setSelectedApiKey("bk");
+    model.setSelectedApiSecret("bs");
+    model.setSelectedPassphrase("typed earlier");
+    model.validateSelectedExchange();
+    model.loadSelectedExchangeCredentials();
+    model.loadBalance();
+    model.loadBalance(QString("gate"), QString("Gate"));
+    model.deleteSelectedExchangeCredentials();
+    model.checkUpdate();
+    model.downloadUpdate();
+    model.applyUpdate();
+    waitIdle(model);
+    QList<QStringList> calls;
+    const QList<QStringList> refreshes = {{"status"}, {"server-health"}, {"bind-status"}};
+    for (const QStringList& call : fake.calls()) {
+        if (!refreshes.contains(call)) calls << call;
+    }
+    const QList<QStringList> expected = {
+        {"claim-token", "tok en"}, {"disconnect-binding"},
+        {"validate", "okx", "k", "s"}, {"validate", "okx", "k", "s", "p"}, {"validate", "bybit", "bk", "bs"},
+        {"load-credentials", "bybit"}, {"balance", "bybit"}, {"balance", "gate"}, {"delete-credentials", "bybit"},
+        {"update-check"}, {"update-download"}, {"update-apply"}};
+    QCOMPARE(calls, expected);
+    model.windowClosed();
+}
+
+void ViewModelTest::connectorServerAndBindingWords_data() {
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QByteArray>("output");
+    QTest::addColumn<QString>("word");
+    QTest::newRow("ready") << "status" << QByteArray("connector_health=ready\n") << "ready";
+    QTest::newRow("pairing") << "status" << QByteArray("connector_health=pairing_required\n") << "pairing required";
+    QTest::newRow("other health") << "status" << QByteArray("connector_health=error\n") << "starting";
+    QTest::newRow("reachable") << "server-health" << QByteArray(R"({"reachable":true})") << "reachable";
+    QTest::newRow("unreachable") << "server-health" << QByteArray(R"({"reachable":false})") << "unreachable";
+    QTest::newRow("server unknown") << "server-health" << QByteArray("garbage") << "unknown";
+    QTest::newRow("authorized") << "bind-status" << QByteArray(R"({"bindState":"authorized"})") << "authorized";
+    QTest::newRow("bound") << "bind-status" << QByteArray(R"({"pairingStatus":"bound"})") << "authorized";
+    QTest::newRow("pending") << "bind-status" << QByteArray(R"({"bindState":"pending_signature"})")
+                             << "pending signature";
+    QTest::newRow("waiting") << "bind-status" << QByteArray(R"({"bindState":"token_waiting"})") << "token waiting";
+    QTest::newRow("session") << "bind-status" << QByteArray(R"({"reason":"session_missing"})") << "not bound";
+    QTest::newRow("unpaired") << "bind-status" << QByteArray("unpaired") << "not bound";
+}
+
+void ViewModelTest::connectorServerAndBindingWords() {
+    QFETCH(QString, command);
+    QFETCH(QByteArray, output);
+    QFETCH(QString, word);
+    FakeConnector fake;
+    fake.setOutput(command, output);
+    ConnectorViewModel model;
+    if (command == "status") model.refreshConnectorStatus();
+    if (command == "server-health") model.checkServer();
+    if (command == "bind-status") model.checkBindingStatus();
+    waitIdle(model);
+    const QString actual = command == "status"          ? model.connectorStatus
+                           : command == "server-health" ? model.serverStatus
+                                                        : model.bindingStatus;
+    QCOMPARE(actual, word);
+    if (command == "bind-status") {
+        QCOMPARE(model.lastBindingOutput, QString::fromUtf8(output));
+        QCOMPARE(model.statusPollTask != nullptr, word == "pending signature");
+        QCOMPARE(fake.calls().value(1), QStringList{"status"});  // every binding result refreshes status
+    }
+    model.windowClosed();
+}
+
+void ViewModelTest::claimWords_data() {
+    QTest::addColumn<QByteArray>("output");
+    QTest::addColumn<QString>("word");
+    QTest::newRow("pending wins over ok") << QByteArray(R"({"status":"ok","bindState":"pending_signature"})")
+                                          << "pending signature";
+    QTest::newRow("ok") << QByteArray(R"({"status":"ok"})") << "claimed";
+    QTest::newRow("failed") << QByteArray(R"({"status":"error","reason":"claim_token_failed"})") << "claim failed";
+}
+
+void ViewModelTest::claimWords() {
+    QFETCH(QByteArray, output);
+    QFETCH(QString, word);
+    FakeConnector fake;
+    fake.setOutput("claim-token", output);
+    ConnectorViewModel model;
+    model.claimToken();  // empty token: nothing runs
+    waitIdle(model);
+    QVERIFY(model.logs.isEmpty());
+    QStringList words;
+    connect(&model, &ConnectorViewModel::changed, [&] {
+        if (words.value(words.size() - 1, "not bound") != model.bindingStatus) words << model.bindingStatus;
+    });
+    model.setBindToken("t");
+    model.claimToken();
+    QTRY_VERIFY(!words.isEmpty());
+    QCOMPARE(words.first(), word);
+    // Whatever the result, polling starts: its first iteration asks for the binding state.
+    QTRY_VERIFY(fake.calls().contains(QStringList{"bind-status"}));
+    model.windowClosed();
+    waitIdle(model);
+}
+
+void ViewModelTest::validationWords_data() {
+    QTest::addColumn<QByteArray>("output");
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<bool>("loaded");
+    QTest::addColumn<bool>("balanceRun");
+    QTest::newRow("trade ready saved") << QByteArray("status=valid_trade_ready\ncredentials_saved=true\n") << "valid"
+                                       << true << true;
+    QTest::newRow("read only unsaved") << QByteArray("status=valid_read_only\ncredentials_saved=false\n") << "valid"
+                                       << false << true;
+    QTest::newRow("configured") << QByteArray("status=configured\n") << "adapter exists, live validation pending"
+                                << false << false;
+    QTest::newRow("invalid") << QByteArray("status=invalid\n") << "invalid" << false << false;
+    QTest::newRow("error") << QByteArray("status=error\n") << "error" << false << false;
+    QTest::newRow("unknown") << QByteArray("nothing useful") << "unknown" << false << false;
+}
+
+void ViewModelTest::validationWords() {
+    QFETCH(QByteArray, output);
+    QFETCH(QString, status);
+    QFETCH(bool, loaded);
+    QFETCH(bool, balanceRun);
+    FakeConnector fake;
+    fake.setOutput("validate", output);
+    fake.setOutput("balance", R"({"status":"ok","exchange":"gate"})");
+    ConnectorViewModel model;
+    model.setSelectedExchangeId("gate");
+    waitIdle(model);
+    model.validateSelectedExchange();
+    waitIdle(model);
+    const ExchangeCredentialDraft draft = model.exchangeDrafts.value("gate");
+    QCOMPARE(draft.status, status);
+    QCOMPARE(draft.loadedFromVault, loaded);
+    QCOMPARE(draft.validationOutput, QString::fromUtf8(output));
+    QCOMPARE(model.logs.first().title, balanceRun ? QString("balance Gate") : QString("validate Gate"));
+}
+
+void ViewModelTest::loadCredentials() {
+    FakeConnector fake;
+    ConnectorViewModel model;
+    model.setSelectedApiKey("typed");
+    model.loadSelectedExchangeCredentials();  // nothing stored: what was typed goes
+    waitIdle(model);
+    QCOMPARE(model.selectedApiKey(), QString());
+
+    fake.setOutput("load-credentials", "status=ok\nexchange=okx\napi_key=K\napi_secret=S=1\npassphrase=\n");
+    model.setSelectedExchangeId("okx");
+    waitIdle(model);
+    QCOMPARE(model.selectedApiKey(), QString("K"));
+    QCOMPARE(model.selectedApiSecret(), QString("S=1"));
+    QCOMPARE(model.selectedPassphrase(), QString(""));
+    QVERIFY(model.selectedDraft().loadedFromVault);
+
+    // A later "missing" keeps a draft that came from the vault.
+    fake.setOutput("load-credentials", "status=missing\n");
+    model.loadSelectedExchangeCredentials();
+    waitIdle(model);
+    QCOMPARE(model.selectedApiKey(), QString("K"));
+
+    // Re-selecting the selected tab runs nothing; an unknown id acts on the first exchange.
+    const int before = fake.calls().size();
+    model.setSelectedExchangeId("okx");
+    waitIdle(model);
+    QCOMPARE(fake.calls().size(), before);
+    model.setSelectedExchangeId("nope");
+    waitIdle(model);
+    QCOMPARE(fake.calls().last(), (QStringList{"load-credentials", "bybit"}));
+}
+
+void ViewModelTest::refreshAllLogsFourRunsNewestFirst() {
+    FakeConnector fake;
+    ConnectorViewModel model;
+    model.refreshAll();
+    waitIdle(model);
+    QCOMPARE(titles(model), (QStringList{"status", "bind-status", "server-health", "status"}));
+    QVERIFY(model.logs[0].id != model.logs[3].id);
+    QVERIFY(!model.logs[0].id.isNull());
+}
+
+void ViewModelTest::pollingRunsWhilePendingAndStopsItself() {
+    FakeConnector fake;
+    fake.setOutput("claim-token", R"({"status":"pending_signature"})");
+    fake.setOutput("bind-status", R"({"status":"ok","bindState":"pending_signature"})");
+    ConnectorViewModel model;
+    model.setBindToken("t");
+    model.claimToken();
+    // First iteration at once, the second three seconds after the first ended.
+    QTRY_VERIFY_WITH_TIMEOUT(titles(model).count("bind-status") >= 2, 8000);
+    QVERIFY(model.statusPollTask != nullptr);
+    fake.setOutput("bind-status", R"({"status":"ok","bindState":"authorized"})");
+    QTRY_COMPARE_WITH_TIMEOUT(model.bindingStatus, QString("authorized"), 8000);
+    QVERIFY(model.statusPollTask == nullptr);
+    waitIdle(model);
+    const int runs = model.logs.size();
+    QTest::qWait(3500);
+    QCOMPARE(model.logs.size(), runs);  // the loop ended itself
+}
+
+void ViewModelTest::disconnectClearsTokenAndPolling() {
+    FakeConnector fake;
+    fake.setOutput("bind-status", R"({"bindState":"pending_signature"})");
+    fake.setOutput("disconnect-binding", R"({"status":"ok","state":"disconnected"})");
+    ConnectorViewModel model;
+    model.setBindToken("t");
+    model.windowShown();
+    QTRY_VERIFY(model.statusPollTask != nullptr);
+    model.disconnectBinding();
+    QTRY_COMPARE(model.lastDisconnectOutput, QString(R"({"status":"ok","state":"disconnected"})"));
+    QCOMPARE(model.bindToken, QString());
+    waitIdle(model);
+    // The refreshAll after the disconnect may find the signature still pending and poll again;
+    // the disconnect itself left nothing running.
+    model.windowClosed();
+    QVERIFY(model.statusPollTask == nullptr);
+}
+
+void ViewModelTest::deleteResetsTheDraft() {
+    FakeConnector fake;
+    ConnectorViewModel model;
+    model.setSelectedApiKey("k");
+    model.deleteSelectedExchangeCredentials();
+    waitIdle(model);
+    const ExchangeCredentialDraft draft = model.selectedDraft();
+    QCOMPARE(draft.apiKey, QString());
+    QCOMPARE(draft.status, QString("not configured"));
+    QCOMPARE(draft.balance, QString("not loaded"));
+    QCOMPARE(draft.validationOutput, QString("credentials deleted"));
+    QVERIFY(!draft.loadedFromVault);
+}
+
+void ViewModelTest::launchFailureIsLogged() {
+    qputenv("KORVANE_CONNECTOR_PATH", "/nonexistent/korvane-connector");
+    ConnectorViewModel model;
+    model.refreshConnectorStatus();
+    model.checkServer();
+    waitIdle(model);
+    qunsetenv("KORVANE_CONNECTOR_PATH");
+    QCOMPARE(model.logs.size(), 2);
+    QVERIFY(model.logs[0].output.startsWith("failed to run connector: "));
+    QVERIFY(model.logs[0].output.endsWith("\nresolved_path=/nonexistent/korvane-connector"));
+    QCOMPARE(model.connectorStatus, QString("starting"));
+    QCOMPARE(model.serverStatus, QString("unknown"));
+}
+
+void ViewModelTest::largeOutputArrivesWhole() {
+    FakeConnector fake;
+    QByteArray big;
+    for (int i = 0; big.size() < 1024 * 1024; ++i) big += "line " + QByteArray::number(i) + " \xc3\xa9\n";
+    fake.setOutput("update-check", big);
+    ConnectorViewModel model;
+    model.checkUpdate();
+    waitIdle(model);
+    QCOMPARE(model.lastUpdateOutput, QString::fromUtf8(big));
+}
+
+void ViewModelTest::interfaceStaysResponsiveWhileAChildRuns() {
+    FakeConnector fake;
+    fake.setDelay("update-download", 1.5);
+    ConnectorViewModel model;
+    int ticks = 0;
+    QTimer ticker;
+    connect(&ticker, &QTimer::timeout, [&ticks] { ++ticks; });
+    ticker.start(50);
+    QElapsedTimer clock;
+    clock.start();
+    model.downloadUpdate();
+    QTRY_COMPARE(model.runningTitle(), QString("update-download"));
+    QVERIFY(clock.elapsed() < 1000);  // the call returned at once
+    waitIdle(model);
+    QVERIFY2(ticks >= 15, qPrintable(QString::number(ticks)));
+    QCOMPARE(model.runningTitle(), QString());
+}
+
+void ViewModelTest::followUpsRunBeforeLaterRequests() {
+    FakeConnector fake;
+    fake.setDelay("validate", 0.3);
+    fake.setOutput("validate", "status=valid_trade_ready\ncredentials_saved=true\n");
+    ConnectorViewModel model;
+    model.validateSelectedExchange();
+    model.checkUpdate();  // asked while the validation runs
+    waitIdle(model);
+    QCOMPARE(titles(model), (QStringList{"update-check", "balance Bybit", "validate Bybit"}));
+}
+
+void ViewModelTest::extractValueTakesTheFirstLine() {
+    QCOMPARE(ConnectorViewModel::extractValue("a=1\n\napi_key=x=y\napi_key=z", "api_key"), std::optional<QString>("x=y"));
+    QCOMPARE(ConnectorViewModel::extractValue("passphrase=\n", "passphrase"), std::optional<QString>(""));
+    QVERIFY(!ConnectorViewModel::extractValue("xapi_key=1", "api_key").has_value());
+}
+
+}  // namespace korvane::connector
+
+QTEST_GUILESS_MAIN(korvane::connector::ViewModelTest)
+#include "view_model_test.moc"
