@@ -230,26 +230,19 @@ void ConnectorViewModel::loadBalance(std::optional<QString> forId, std::optional
     });
 }
 
-void ConnectorViewModel::checkUpdate() {
-    run("update-check", {"update-check"}, [this](const QString& output) {
+void ConnectorViewModel::runUpdateCommand(const QString& command) {
+    // The update answers are only shown in the technical log; the window notes that one came.
+    run(command, {command}, [this](const QString& output) {
         lastUpdateOutput = output;
         emit changed();
     });
 }
 
-void ConnectorViewModel::downloadUpdate() {
-    run("update-download", {"update-download"}, [this](const QString& output) {
-        lastUpdateOutput = output;
-        emit changed();
-    });
-}
+void ConnectorViewModel::checkUpdate() { runUpdateCommand("update-check"); }
 
-void ConnectorViewModel::applyUpdate() {
-    run("update-apply", {"update-apply"}, [this](const QString& output) {
-        lastUpdateOutput = output;
-        emit changed();
-    });
-}
+void ConnectorViewModel::downloadUpdate() { runUpdateCommand("update-download"); }
+
+void ConnectorViewModel::applyUpdate() { runUpdateCommand("update-apply"); }
 
 std::optional<ParsedBalanceView> ConnectorViewModel::balanceSummary(const QString& forId) const {
     if (!exchangeDrafts.contains(forId)) return std::nullopt;

@@ -99,6 +99,7 @@ signals:
 
 private:
     void run(const QString& title, const QStringList& arguments, CommandQueue::Callback store = {});
+    void runUpdateCommand(const QString& command);
     ExchangeCredentialDraft draftFor(const QString& id) const;
     void storeDraft(const QString& id, const ExchangeCredentialDraft& draft);
     void startPollingIfStopped();

@@ -3,13 +3,29 @@
 #include "connector/exchanges/input_checks.h"
 #include "connector/exchanges/request_signing.h"
 #include "connector/toolkit/clock.h"
-#include "connector/toolkit/text.h"
 
 namespace korvane::connector {
 namespace {
 
 std::string ms_stamp() { return std::to_string(epoch_ms()); }
 std::string sec_stamp() { return std::to_string(epoch_sec()); }
+
+// The checks an order lookup or cancellation makes before sending anything, in their fixed
+// order. Fills `credential` and returns an empty string when the request may go out; else the
+// failure envelope.
+std::string order_refusal(const KeyVault& vault, const std::string& exchange, const std::string& symbol,
+                          const std::string& order_id, StoredCredential& credential) {
+    const auto stored = vault.load(exchange);
+    if (!stored) return fail_json("credentials_not_found");
+    if (order_id.empty()) return fail_json("missing_order_id");
+    if (!is_live_exchange(exchange)) return fail_json("unsupported_exchange");
+    if (const std::string refusal = first_refusal({check_symbol(symbol), check_order_id(order_id)});
+        !refusal.empty()) {
+        return fail_json(refusal);
+    }
+    credential = *stored;
+    return "";
+}
 
 }  // namespace
 
@@ -74,15 +90,10 @@ std::string CexReader::get_position(const std::string& exchange, const std::stri
 
 std::string CexReader::get_order_status(const std::string& exchange, const std::string& symbol,
                                         const std::string& order_id) const {
-    const auto credential = vault_.load(exchange);
-    if (!credential) return fail_json("credentials_not_found");
-    if (order_id.empty()) return fail_json("missing_order_id");
-    if (!is_live_exchange(exchange)) return fail_json("unsupported_exchange");
-    if (const std::string refusal = first_refusal({check_symbol(symbol), check_order_id(order_id)});
-        !refusal.empty()) {
-        return fail_json(refusal);
+    StoredCredential c;
+    if (const std::string refusal = order_refusal(vault_, exchange, symbol, order_id, c); !refusal.empty()) {
+        return refusal;
     }
-    const StoredCredential& c = *credential;
     HttpResult reply;
     if (exchange == "bybit") {
         reply = bybit_request(c, "GET", "/v5/order/realtime",
@@ -110,15 +121,10 @@ std::string CexReader::get_order_status(const std::string& exchange, const std::
 
 std::string CexReader::cancel_order(const std::string& exchange, const std::string& symbol,
                                     const std::string& order_id) const {
-    const auto credential = vault_.load(exchange);
-    if (!credential) return fail_json("credentials_not_found");
-    if (order_id.empty()) return fail_json("missing_order_id");
-    if (!is_live_exchange(exchange)) return fail_json("unsupported_exchange");
-    if (const std::string refusal = first_refusal({check_symbol(symbol), check_order_id(order_id)});
-        !refusal.empty()) {
-        return fail_json(refusal);
+    StoredCredential c;
+    if (const std::string refusal = order_refusal(vault_, exchange, symbol, order_id, c); !refusal.empty()) {
+        return refusal;
     }
-    const StoredCredential& c = *credential;
     HttpResult reply;
     if (exchange == "bybit") {
         reply = bybit_request(c, "POST", "/v5/order/cancel", "",
