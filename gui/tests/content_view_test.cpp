@@ -167,7 +167,7 @@ void ContentViewTest::bindingCardGreenOnlyWhenAuthorized() {
 }
 
 void ContentViewTest::pressedLookLastsUntilTheRunEnds() {
-    fake->setDelay("update-check", 0.6);
+    fake->setDelay("update-check", 1.0);
     view->show();
     waitIdle();
     click("check-update");

@@ -3,6 +3,7 @@
 
 #include "fake_connector.h"
 #include "gui/connector_view_model.h"
+#include "gui/program_locator.h"
 
 namespace korvane::connector {
 
@@ -21,6 +22,7 @@ private slots:
     void refreshAllLogsFourRunsNewestFirst();
     void pollingRunsWhilePendingAndStopsItself();
     void disconnectClearsTokenAndPolling();
+    void lookupFindsTheConnectorNextToTheExecutable();
     void deleteResetsTheDraft();
     void launchFailureIsLogged();
     void largeOutputArrivesWhole();
@@ -260,14 +262,28 @@ void ViewModelTest::disconnectClearsTokenAndPolling() {
     model.setBindToken("t");
     model.windowShown();
     QTRY_VERIFY(model.statusPollTask != nullptr);
+    waitIdle(model);
+    // After the disconnect the relay has nothing pending, so nothing restarts the loop.
+    fake.setOutput("bind-status", R"({"bindState":"token_waiting"})");
     model.disconnectBinding();
     QTRY_COMPARE(model.lastDisconnectOutput, QString(R"({"status":"ok","state":"disconnected"})"));
     QCOMPARE(model.bindToken, QString());
     waitIdle(model);
-    // The refreshAll after the disconnect may find the signature still pending and poll again;
-    // the disconnect itself left nothing running.
-    model.windowClosed();
     QVERIFY(model.statusPollTask == nullptr);
+    QCOMPARE(titles(model).mid(0, 5),
+             (QStringList{"status", "bind-status", "server-health", "status", "disconnect-binding"}));
+    const int runs = model.logs.size();
+    QTest::qWait(3500);
+    QCOMPARE(model.logs.size(), runs);
+}
+
+void ViewModelTest::lookupFindsTheConnectorNextToTheExecutable() {
+    qunsetenv("KORVANE_CONNECTOR_PATH");
+    // The tests are built next to korvane-connector.
+    QCOMPARE(locateConnectorProgram(), QCoreApplication::applicationDirPath() + "/korvane-connector");
+    qputenv("KORVANE_CONNECTOR_PATH", "/somewhere/else");
+    QCOMPARE(locateConnectorProgram(), QString("/somewhere/else"));
+    qunsetenv("KORVANE_CONNECTOR_PATH");
 }
 
 void ViewModelTest::deleteResetsTheDraft() {
