@@ -9,7 +9,10 @@ namespace korvane::connector {
 
 ActionButton::ActionButton(const QString& id, const QString& title, bool prominent, ButtonShape shape,
                            QWidget* parent)
-    : QAbstractButton(parent), prominent_(prominent), shape_(shape), animation_(new QPropertyAnimation(this, "pressProgress", this)) {
+    : QAbstractButton(parent),
+      prominent_(prominent),
+      shape_(shape),
+      animation_(new QPropertyAnimation(this, "pressProgress", this)) {
     setObjectName(id);
     setText(title);
     setAccessibleName(title);

@@ -20,7 +20,7 @@ class ActionButton : public QAbstractButton {
     Q_OBJECT
     Q_PROPERTY(qreal pressProgress READ pressProgress WRITE setPressProgress)
 
-public:
+  public:
     ActionButton(const QString& id, const QString& title, bool prominent, ButtonShape shape = {},
                  QWidget* parent = nullptr);
 
@@ -38,10 +38,10 @@ public:
 
     static QColor accentColor() { return QColor(47, 111, 237); }
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
 
-private:
+  private:
     void updateShadow();
 
     bool prominent_;

@@ -27,15 +27,23 @@ ParsedBalanceView view(const QString& value, const QString& first, const QString
 const QList<Rule>& rules() {
     static const QList<Rule> table = {
         {"bybit",
-         {{R"re("totalEquity":"([^"]+)")re", {}}, {R"re("walletBalance":"([^"]+)")re", {}}, {R"re("coin":"([^"]+)")re", {}}},
+         {{R"re("totalEquity":"([^"]+)")re", {}},
+          {R"re("walletBalance":"([^"]+)")re", {}},
+          {R"re("coin":"([^"]+)")re", {}}},
          [](const QStringList& v) {
              return view(v[0] + " " + v[2], "Total equity", "Wallet balance: " + v[1] + " " + v[2]);
          }},
         {"gate",
-         {{R"re("total":"([^"]+)")re", {}}, {R"re("available":"([^"]+)")re", {}}, {R"re("currency":"([^"]+)")re", {}}},
-         [](const QStringList& v) { return view(v[1] + " " + v[2], "Available", "Total: " + v[0] + " " + v[2]); }},
+         {{R"re("total":"([^"]+)")re", {}},
+          {R"re("available":"([^"]+)")re", {}},
+          {R"re("currency":"([^"]+)")re", {}}},
+         [](const QStringList& v) {
+             return view(v[1] + " " + v[2], "Available", "Total: " + v[0] + " " + v[2]);
+         }},
         {"bingx",
-         {{R"re("equity":"([^"]+)")re", {}}, {R"re("availableMargin":"([^"]+)")re", {}}, {R"re("asset":"([^"]+)")re", {}}},
+         {{R"re("equity":"([^"]+)")re", {}},
+          {R"re("availableMargin":"([^"]+)")re", {}},
+          {R"re("asset":"([^"]+)")re", {}}},
          [](const QStringList& v) {
              return view(v[1] + " " + v[2], "Available margin", "Equity: " + v[0] + " " + v[2]);
          }},
@@ -47,12 +55,17 @@ const QList<Rule>& rules() {
              return view(v[0] + " " + v[2], "Available balance", "Held: " + v[1] + " " + v[2]);
          }},
         {"bitget",
-         {{R"re("available":"([^"]+)")re", {}}, {R"re("accountEquity":"([^"]+)")re", {}}, {R"re("marginCoin":"([^"]+)")re", {}}},
+         {{R"re("available":"([^"]+)")re", {}},
+          {R"re("accountEquity":"([^"]+)")re", {}},
+          {R"re("marginCoin":"([^"]+)")re", {}}},
          [](const QStringList& v) {
-             return view(v[0] + " " + v[2], "Available futures balance", "Account equity: " + v[1] + " " + v[2]);
+             return view(v[0] + " " + v[2], "Available futures balance",
+                         "Account equity: " + v[1] + " " + v[2]);
          }},
         {"okx",
-         {{R"re("availBal":"([^"]+)")re", {}}, {R"re("cashBal":"([^"]+)")re", {}}, {R"re("ccy":"([^"]+)")re", {}}},
+         {{R"re("availBal":"([^"]+)")re", {}},
+          {R"re("cashBal":"([^"]+)")re", {}},
+          {R"re("ccy":"([^"]+)")re", {}}},
          [](const QStringList& v) {
              return view(v[0] + " " + v[2], "Available balance", "Cash balance: " + v[1] + " " + v[2]);
          }},
@@ -75,7 +88,8 @@ std::optional<ParsedBalanceView> summarizeBalance(const QString& exchangeId, con
     if (text.contains(R"re("status":"error")re")) {
         ParsedBalanceView error;
         error.value = "Could not load balance";
-        error.lines = {captureFirst(R"re("reason":"([^"]+)")re", text).value_or("Unknown error").replace('_', ' ')};
+        error.lines = {
+            captureFirst(R"re("reason":"([^"]+)")re", text).value_or("Unknown error").replace('_', ' ')};
         error.rawOutput = text;
         return error;
     }
@@ -84,7 +98,8 @@ std::optional<ParsedBalanceView> summarizeBalance(const QString& exchangeId, con
         QStringList values;
         for (const Capture& capture : rule.captures) {
             std::optional<QString> value = captureFirst(capture.pattern, text);
-            if (!value && !capture.fallbackPattern.isEmpty()) value = captureFirst(capture.fallbackPattern, text);
+            if (!value && !capture.fallbackPattern.isEmpty())
+                value = captureFirst(capture.fallbackPattern, text);
             if (!value) break;
             values << *value;
         }

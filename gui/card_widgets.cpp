@@ -59,13 +59,17 @@ void StatusCard::setValue(const QString& value, const QColor& color) {
     valueLabel_->setPalette(palette);
 }
 
-QString StatusCard::value() const { return valueLabel_->text(); }
+QString StatusCard::value() const {
+    return valueLabel_->text();
+}
 
-SurfaceCard::SurfaceCard(const QString& objectName, const QString& title, const QString& subtitle, QWidget* parent)
+SurfaceCard::SurfaceCard(const QString& objectName, const QString& title, const QString& subtitle,
+                         QWidget* parent)
     : QFrame(parent) {
     setObjectName(objectName);
-    setStyleSheet(QString("#%1 { background: white; border-radius: 20px; border: 1px solid rgb(214,222,235); }")
-                      .arg(objectName));
+    setStyleSheet(
+        QString("#%1 { background: white; border-radius: 20px; border: 1px solid rgb(214,222,235); }")
+            .arg(objectName));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(20, 20, 20, 20);
     layout->setSpacing(16);
@@ -139,7 +143,11 @@ void DualPanel::setBodies(const QString& left, const QString& right) {
     if (right_->toPlainText() != shownRight) right_->setPlainText(shownRight);
 }
 
-QString DualPanel::leftText() const { return left_->toPlainText(); }
-QString DualPanel::rightText() const { return right_->toPlainText(); }
+QString DualPanel::leftText() const {
+    return left_->toPlainText();
+}
+QString DualPanel::rightText() const {
+    return right_->toPlainText();
+}
 
 }  // namespace korvane::connector

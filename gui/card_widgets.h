@@ -18,45 +18,46 @@ class ActionButton;
 
 // A dark card with a caption and a coloured value.
 class StatusCard : public QFrame {
-public:
+  public:
     StatusCard(const QString& objectName, const QString& title, QWidget* parent = nullptr);
     void setValue(const QString& value, const QColor& color);
     QString value() const;
 
-private:
+  private:
     QLabel* valueLabel_;
 };
 
 // A white titled card; callers fill contentLayout().
 class SurfaceCard : public QFrame {
-public:
-    SurfaceCard(const QString& objectName, const QString& title, const QString& subtitle, QWidget* parent = nullptr);
+  public:
+    SurfaceCard(const QString& objectName, const QString& title, const QString& subtitle,
+                QWidget* parent = nullptr);
     QVBoxLayout* contentLayout() const { return content_; }
 
-private:
+  private:
     QVBoxLayout* content_;
 };
 
 // The exchange tab row.
 class ExchangeTabs : public QWidget {
-public:
+  public:
     ExchangeTabs(const QList<ExchangeItem>& exchanges, std::function<void(const QString&)> onSelect,
                  QWidget* parent = nullptr);
     void setSelectedId(const QString& id);
 
-private:
+  private:
     QList<QPair<QString, ActionButton*>> tabs_;
 };
 
 // Two read-only text panels side by side; an empty body shows "No data".
 class DualPanel : public QWidget {
-public:
+  public:
     DualPanel(const QString& leftTitle, const QString& rightTitle, QWidget* parent = nullptr);
     void setBodies(const QString& left, const QString& right);
     QString leftText() const;
     QString rightText() const;
 
-private:
+  private:
     QPlainTextEdit* left_;
     QPlainTextEdit* right_;
 };

@@ -11,7 +11,9 @@ void CommandQueue::run(const QString& title, const QStringList& arguments, Callb
     enqueue(Job{title, arguments, std::move(done), {}});
 }
 
-void CommandQueue::afterQueuedWork(std::function<void()> done) { enqueue(Job{{}, {}, {}, std::move(done)}); }
+void CommandQueue::afterQueuedWork(std::function<void()> done) {
+    enqueue(Job{{}, {}, {}, std::move(done)});
+}
 
 void CommandQueue::enqueue(Job job) {
     if (inCallback_) {

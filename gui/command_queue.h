@@ -17,7 +17,7 @@ namespace korvane::connector {
 class CommandQueue : public QObject {
     Q_OBJECT
 
-public:
+  public:
     using Callback = std::function<void(const QString& output)>;
 
     explicit CommandQueue(std::function<QString()> locateProgram, QObject* parent = nullptr);
@@ -33,12 +33,12 @@ public:
     QString runningTitle() const { return runningTitle_; }
     bool isIdle() const { return !process_ && jobs_.empty(); }
 
-signals:
+  signals:
     // A run finished: its title and output, for the technical log.
     void runFinished(const QString& title, const QString& output);
     void runningTitleChanged(const QString& title);
 
-private:
+  private:
     struct Job {
         QString title;
         QStringList arguments;

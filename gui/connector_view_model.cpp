@@ -32,7 +32,9 @@ void ConnectorViewModel::storeDraft(const QString& id, const ExchangeCredentialD
     emit changed();
 }
 
-ExchangeCredentialDraft ConnectorViewModel::selectedDraft() const { return draftFor(selectedExchangeId); }
+ExchangeCredentialDraft ConnectorViewModel::selectedDraft() const {
+    return draftFor(selectedExchangeId);
+}
 
 ExchangeItem ConnectorViewModel::selectedItem() const {
     for (const ExchangeItem& item : exchanges) {
@@ -81,7 +83,8 @@ void ConnectorViewModel::setTokenDetailsExpanded(bool expanded) {
     emit changed();
 }
 
-void ConnectorViewModel::run(const QString& title, const QStringList& arguments, CommandQueue::Callback store) {
+void ConnectorViewModel::run(const QString& title, const QStringList& arguments,
+                             CommandQueue::Callback store) {
     queue_.run(title, arguments, std::move(store));
 }
 
@@ -116,7 +119,8 @@ void ConnectorViewModel::checkServer() {
 void ConnectorViewModel::checkBindingStatus() {
     run("bind-status", {"bind-status"}, [this](const QString& output) {
         lastBindingOutput = output;
-        if (output.contains("\"bindState\":\"authorized\"") || output.contains("\"pairingStatus\":\"bound\"")) {
+        if (output.contains("\"bindState\":\"authorized\"") ||
+            output.contains("\"pairingStatus\":\"bound\"")) {
             bindingStatus = "authorized";
             stopPolling();
         } else if (output.contains("pending_signature")) {
@@ -170,19 +174,20 @@ void ConnectorViewModel::disconnectBinding() {
 
 void ConnectorViewModel::loadSelectedExchangeCredentials() {
     const ExchangeItem item = selectedItem();
-    run("load-credentials " + item.name, {"load-credentials", item.id}, [this, id = item.id](const QString& output) {
-        ExchangeCredentialDraft draft = draftFor(id);
-        if (output.contains("status=ok")) {
-            draft.apiKey = extractValue(output, "api_key").value_or(draft.apiKey);
-            draft.apiSecret = extractValue(output, "api_secret").value_or(draft.apiSecret);
-            draft.passphrase = extractValue(output, "passphrase").value_or(draft.passphrase);
-            draft.loadedFromVault = true;
-        } else if (!draft.loadedFromVault) {
-            // Nothing stored and nothing loaded before: what was typed goes.
-            draft = ExchangeCredentialDraft{};
-        }
-        storeDraft(id, draft);
-    });
+    run("load-credentials " + item.name, {"load-credentials", item.id},
+        [this, id = item.id](const QString& output) {
+            ExchangeCredentialDraft draft = draftFor(id);
+            if (output.contains("status=ok")) {
+                draft.apiKey = extractValue(output, "api_key").value_or(draft.apiKey);
+                draft.apiSecret = extractValue(output, "api_secret").value_or(draft.apiSecret);
+                draft.passphrase = extractValue(output, "passphrase").value_or(draft.passphrase);
+                draft.loadedFromVault = true;
+            } else if (!draft.loadedFromVault) {
+                // Nothing stored and nothing loaded before: what was typed goes.
+                draft = ExchangeCredentialDraft{};
+            }
+            storeDraft(id, draft);
+        });
 }
 
 void ConnectorViewModel::validateSelectedExchange() {
@@ -213,12 +218,13 @@ void ConnectorViewModel::validateSelectedExchange() {
 
 void ConnectorViewModel::deleteSelectedExchangeCredentials() {
     const ExchangeItem item = selectedItem();
-    run("delete-credentials " + item.name, {"delete-credentials", item.id}, [this, id = item.id](const QString&) {
-        ExchangeCredentialDraft cleared;
-        cleared.status = "not configured";
-        cleared.validationOutput = "credentials deleted";
-        storeDraft(id, cleared);
-    });
+    run("delete-credentials " + item.name, {"delete-credentials", item.id},
+        [this, id = item.id](const QString&) {
+            ExchangeCredentialDraft cleared;
+            cleared.status = "not configured";
+            cleared.validationOutput = "credentials deleted";
+            storeDraft(id, cleared);
+        });
 }
 
 void ConnectorViewModel::loadBalance(std::optional<QString> forId, std::optional<QString> title) {
@@ -238,11 +244,17 @@ void ConnectorViewModel::runUpdateCommand(const QString& command) {
     });
 }
 
-void ConnectorViewModel::checkUpdate() { runUpdateCommand("update-check"); }
+void ConnectorViewModel::checkUpdate() {
+    runUpdateCommand("update-check");
+}
 
-void ConnectorViewModel::downloadUpdate() { runUpdateCommand("update-download"); }
+void ConnectorViewModel::downloadUpdate() {
+    runUpdateCommand("update-download");
+}
 
-void ConnectorViewModel::applyUpdate() { runUpdateCommand("update-apply"); }
+void ConnectorViewModel::applyUpdate() {
+    runUpdateCommand("update-apply");
+}
 
 std::optional<ParsedBalanceView> ConnectorViewModel::balanceSummary(const QString& forId) const {
     if (!exchangeDrafts.contains(forId)) return std::nullopt;
@@ -255,7 +267,9 @@ void ConnectorViewModel::windowShown() {
     loadSelectedExchangeCredentials();
 }
 
-void ConnectorViewModel::windowClosed() { stopPolling(); }
+void ConnectorViewModel::windowClosed() {
+    stopPolling();
+}
 
 void ConnectorViewModel::pressButton(const QString& buttonId, const std::function<void()>& action) {
     pressedButtonId = buttonId;

@@ -17,7 +17,7 @@ namespace korvane::connector {
 class ConnectorViewModel : public QObject {
     Q_OBJECT
 
-public:
+  public:
     // A running status-polling loop; cancelling it ends the loop at its next check.
     struct PollTask {
         bool cancelled = false;
@@ -70,7 +70,8 @@ public:
     void loadSelectedExchangeCredentials();
     void validateSelectedExchange();
     void deleteSelectedExchangeCredentials();
-    void loadBalance(std::optional<QString> forId = std::nullopt, std::optional<QString> title = std::nullopt);
+    void loadBalance(std::optional<QString> forId = std::nullopt,
+                     std::optional<QString> title = std::nullopt);
     void checkUpdate();
     void downloadUpdate();
     void applyUpdate();
@@ -94,10 +95,10 @@ public:
     // Returns the value after "key=" on the first line of `output` that starts so.
     static std::optional<QString> extractValue(const QString& output, const QString& key);
 
-signals:
+  signals:
     void changed();
 
-private:
+  private:
     void run(const QString& title, const QStringList& arguments, CommandQueue::Callback store = {});
     void runUpdateCommand(const QString& command);
     ExchangeCredentialDraft draftFor(const QString& id) const;

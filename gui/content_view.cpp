@@ -21,7 +21,9 @@ const QColor kOrange(242, 153, 74);
 const QColor kMuted = QColor::fromRgbF(0.29, 0.33, 0.41);
 const QColor kHeadline = QColor::fromRgbF(0.12, 0.14, 0.18);
 
-QColor wordColor(const QString& value, const char* good) { return value == good ? kGreen : kOrange; }
+QColor wordColor(const QString& value, const char* good) {
+    return value == good ? kGreen : kOrange;
+}
 
 void setTextColor(QLabel* label, const QColor& color) {
     QPalette palette = label->palette();
@@ -40,8 +42,9 @@ QLineEdit* makeField(const QString& objectName, const QString& placeholder, bool
     field->setPlaceholderText(placeholder);
     field->setAccessibleName(placeholder);
     if (masked) field->setEchoMode(QLineEdit::Password);
-    field->setStyleSheet("QLineEdit { border: 1px solid rgb(199,206,219); border-radius: 8px; padding: 6px 8px;"
-                         " background: white; }");
+    field->setStyleSheet(
+        "QLineEdit { border: 1px solid rgb(199,206,219); border-radius: 8px; padding: 6px 8px;"
+        " background: white; }");
     return field;
 }
 
@@ -51,8 +54,9 @@ ContentView::ContentView(QWidget* parent) : QWidget(parent) {
     setWindowTitle("Korvane Connector");
     setMinimumSize(1120, 760);
     setObjectName("content-view");
-    setStyleSheet("#content-view { background: qlineargradient(x1:0, y1:0, x2:0, y2:1,"
-                  " stop:0 rgb(240,245,252), stop:1 rgb(235,240,250)); }");
+    setStyleSheet(
+        "#content-view { background: qlineargradient(x1:0, y1:0, x2:0, y2:1,"
+        " stop:0 rgb(240,245,252), stop:1 rgb(235,240,250)); }");
 
     auto* page = new QWidget;
     page->setObjectName("page");
@@ -90,8 +94,8 @@ ContentView::ContentView(QWidget* parent) : QWidget(parent) {
     render();
 }
 
-ActionButton* ContentView::addActionButton(QLayout* layout, const QString& id, const QString& title, bool prominent,
-                                           std::function<void()> action) {
+ActionButton* ContentView::addActionButton(QLayout* layout, const QString& id, const QString& title,
+                                           bool prominent, std::function<void()> action) {
     auto* button = new ActionButton(id, title, prominent);
     connect(button, &QAbstractButton::clicked, this, [this, id, action] { model_.pressButton(id, action); });
     layout->addWidget(button);
@@ -116,24 +120,27 @@ QWidget* ContentView::buildHeader() {
     auto* refresh = new QPushButton("Refresh all");
     refresh->setObjectName("refresh-all");
     refresh->setAccessibleName("Refresh all");
-    refresh->setStyleSheet("QPushButton { background: rgb(47,111,237); color: white; border-radius: 8px;"
-                           " padding: 8px 16px; font-weight: 600; } QPushButton:pressed { background: rgb(36,92,204); }");
+    refresh->setStyleSheet(
+        "QPushButton { background: rgb(47,111,237); color: white; border-radius: 8px;"
+        " padding: 8px 16px; font-weight: 600; } QPushButton:pressed { background: rgb(36,92,204); }");
     connect(refresh, &QPushButton::clicked, &model_, &ConnectorViewModel::refreshAll);
     row->addWidget(refresh);
     return header;
 }
 
 QWidget* ContentView::buildBindCard() {
-    auto* card = new SurfaceCard("bind-card", "Connector bind",
-                                 "Paste the bind token from the web app, claim it here, then finish the wallet "
-                                 "signature in the browser.");
+    auto* card =
+        new SurfaceCard("bind-card", "Connector bind",
+                        "Paste the bind token from the web app, claim it here, then finish the wallet "
+                        "signature in the browser.");
     auto* content = card->contentLayout();
     auto* tokenRow = new QHBoxLayout;
     tokenField_ = makeField("bind-token", "Bind token from the web app", false);
     connect(tokenField_, &QLineEdit::textEdited, &model_, &ConnectorViewModel::setBindToken);
     tokenRow->addWidget(tokenField_, 1);
     addActionButton(tokenRow, "claim-token", "Claim token", true, [this] { model_.claimToken(); });
-    addActionButton(tokenRow, "disconnect-binding", "Disconnect", false, [this] { model_.disconnectBinding(); });
+    addActionButton(tokenRow, "disconnect-binding", "Disconnect", false,
+                    [this] { model_.disconnectBinding(); });
     addActionButton(tokenRow, "check-server", "Check server", false, [this] { model_.checkServer(); });
     content->addLayout(tokenRow);
 
@@ -156,11 +163,13 @@ QWidget* ContentView::buildBindCard() {
 }
 
 QWidget* ContentView::buildExchangeCard() {
-    auto* card = new SurfaceCard("exchange-card", "Exchange API",
-                                 "Validate credentials against the selected exchange, save them locally, then load "
-                                 "balances when needed.");
+    auto* card =
+        new SurfaceCard("exchange-card", "Exchange API",
+                        "Validate credentials against the selected exchange, save them locally, then load "
+                        "balances when needed.");
     auto* content = card->contentLayout();
-    tabs_ = new ExchangeTabs(model_.exchanges, [this](const QString& id) { model_.setSelectedExchangeId(id); });
+    tabs_ =
+        new ExchangeTabs(model_.exchanges, [this](const QString& id) { model_.setSelectedExchangeId(id); });
     content->addWidget(tabs_);
 
     auto* fields = new QHBoxLayout;
@@ -201,8 +210,9 @@ QWidget* ContentView::buildExchangeCard() {
     content->addWidget(balanceMissing_);
     balanceBox_ = new QFrame;
     balanceBox_->setObjectName("balance-box");
-    balanceBox_->setStyleSheet("#balance-box { background: rgb(250,252,255); border-radius: 16px;"
-                               " border: 1px solid rgb(217,224,237); }");
+    balanceBox_->setStyleSheet(
+        "#balance-box { background: rgb(250,252,255); border-radius: 16px;"
+        " border: 1px solid rgb(217,224,237); }");
     auto* box = new QVBoxLayout(balanceBox_);
     box->setContentsMargins(16, 16, 16, 16);
     box->setSpacing(8);
@@ -214,7 +224,8 @@ QWidget* ContentView::buildExchangeCard() {
     for (QLabel* label : {balanceTitle_, balanceValue_, balanceLines_}) box->addWidget(label);
     content->addWidget(balanceBox_);
     content->addWidget(
-        makeLabel("Live credential validation is enabled for Bybit, OKX, Gate, BingX, KuCoin, and Bitget.", kMuted, -1));
+        makeLabel("Live credential validation is enabled for Bybit, OKX, Gate, BingX, KuCoin, and Bitget.",
+                  kMuted, -1));
     return card;
 }
 
@@ -233,7 +244,8 @@ QWidget* ContentView::buildUpdatesCard() {
 }
 
 QWidget* ContentView::buildLogCard() {
-    auto* card = new SurfaceCard("log-card", "Technical log", "All raw command output lives here and stays hidden by default.");
+    auto* card = new SurfaceCard("log-card", "Technical log",
+                                 "All raw command output lives here and stays hidden by default.");
     auto* content = card->contentLayout();
     content->setSpacing(8);
     auto* row = new QHBoxLayout;
@@ -265,8 +277,8 @@ void ContentView::render() {
     buttons_["toggle-token-details"]->setText(m.tokenDetailsExpanded ? "Hide details" : "Show details");
     detailsHiddenNote_->setVisible(!m.tokenDetailsExpanded);
     detailsPanel_->setVisible(m.tokenDetailsExpanded);
-    const QString left = m.lastStatusOutput.isEmpty() ? m.lastServerOutput
-                                                      : m.lastStatusOutput + "\n\n" + m.lastServerOutput;
+    const QString left =
+        m.lastStatusOutput.isEmpty() ? m.lastServerOutput : m.lastStatusOutput + "\n\n" + m.lastServerOutput;
     QStringList right;
     for (const QString& part : {m.lastBindingOutput, m.lastDisconnectOutput}) {
         if (!part.isEmpty()) right << part;
@@ -279,15 +291,17 @@ void ContentView::render() {
     syncField(apiSecretField_, draft.apiSecret);
     syncField(passphraseField_, draft.passphrase);
     passphraseColumn_->setVisible(m.selectedItem().needsPassphrase);
-    buttons_["validate-save"]->setText(draft.loadedFromVault ? "Update and save keys" : "Validate and save keys");
+    buttons_["validate-save"]->setText(draft.loadedFromVault ? "Update and save keys"
+                                                             : "Validate and save keys");
     buttons_["validate-save"]->setAccessibleName(buttons_["validate-save"]->text());
     buttons_["validate-save"]->updateGeometry();
     draftStatus_->setText("Status: " + draft.status);
     setTextColor(draftStatus_, draft.status == "valid" ? kGreen : QColor::fromRgbF(0.39, 0.43, 0.51));
     renderBalance();
 
-    updateNote_->setText(m.lastUpdateOutput.isEmpty() ? "No update action yet"
-                                                      : "Update action completed. Technical output is available below.");
+    updateNote_->setText(m.lastUpdateOutput.isEmpty()
+                             ? "No update action yet"
+                             : "Update action completed. Technical output is available below.");
     buttons_["toggle-logs"]->setText(m.logsExpanded ? "Hide technical log" : "Open technical log");
     renderLogs();
 
@@ -325,8 +339,9 @@ void ContentView::renderLogs() {
     for (int i = 0; i < wanted; ++i) {
         auto* entry = new QFrame;
         entry->setObjectName("log-entry");
-        entry->setStyleSheet("#log-entry { background: rgb(247,249,253); border-radius: 14px;"
-                             " border: 1px solid rgb(221,227,238); }");
+        entry->setStyleSheet(
+            "#log-entry { background: rgb(247,249,253); border-radius: 14px;"
+            " border: 1px solid rgb(221,227,238); }");
         auto* layout = new QVBoxLayout(entry);
         layout->setContentsMargins(12, 12, 12, 12);
         layout->addWidget(makeLabel(logs[i].title, kHeadline, 1, true));

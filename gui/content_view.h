@@ -22,18 +22,18 @@ class StatusCard;
 class ContentView : public QWidget {
     Q_OBJECT
 
-public:
+  public:
     explicit ContentView(QWidget* parent = nullptr);
 
     ConnectorViewModel& model() { return model_; }
     // Returns the action button with `id` (for example "claim-token"); null when none.
     ActionButton* actionButton(const QString& id) const { return buttons_.value(id); }
 
-protected:
+  protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
-private:
+  private:
     ActionButton* addActionButton(QLayout* layout, const QString& id, const QString& title, bool prominent,
                                   std::function<void()> action);
     QWidget* buildHeader();

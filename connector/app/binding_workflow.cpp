@@ -21,9 +21,10 @@ std::string ConnectorApp::server_health() const {
     const ServerStatus status = relay.health(identity.owner_wallet);
     // A reachable relay's reply is nested as it came; otherwise the fixed message is quoted.
     const std::string message = status.reachable ? status.message : "\"" + status.message + "\"";
-    return "{\"status\":\"ok\",\"relay_url\":\"" + status.relay_url + "\",\"reachable\":" +
-           (status.reachable ? "true" : "false") + ",\"health_status\":\"" + status.health_status +
-           "\",\"wallet_address\":\"" + status.wallet_address + "\",\"message\":" + message + "}";
+    return "{\"status\":\"ok\",\"relay_url\":\"" + status.relay_url +
+           "\",\"reachable\":" + (status.reachable ? "true" : "false") + ",\"health_status\":\"" +
+           status.health_status + "\",\"wallet_address\":\"" + status.wallet_address +
+           "\",\"message\":" + message + "}";
 }
 
 bool ConnectorApp::set_owner_wallet(const std::string& address) {
@@ -51,7 +52,8 @@ std::string ConnectorApp::bind_wallet_to_server() {
 std::string ConnectorApp::claim_bind_token(const std::string& token) {
     if (token.empty()) return "{\"status\":\"error\",\"reason\":\"token_missing\"}";
     const std::string answer = relay.claim_token(token, identity.device_id, claim_label());
-    if (contains_any(answer, {"\"status\":\"ok\"", "\"status\":\"pending_signature\"", "\"waiting_for_signature\""})) {
+    if (contains_any(
+            answer, {"\"status\":\"ok\"", "\"status\":\"pending_signature\"", "\"waiting_for_signature\""})) {
         pairing.latest_bind_token = token;
         pairing.latest_claimed_connector_id = identity.device_id;
         pairing.pairing_status = "pending_signature";
@@ -96,7 +98,8 @@ std::string ConnectorApp::binding_status() {
     }
 
     const std::string answer = relay.bind_status(pairing.owner_wallet_address, device_id);
-    if (contains(answer, "\"reason\":\"session_missing\"") || response_has_bind_state(answer, "token_missing")) {
+    if (contains(answer, "\"reason\":\"session_missing\"") ||
+        response_has_bind_state(answer, "token_missing")) {
         disconnect_binding();
         return token_waiting_answer("unpaired");
     }
@@ -130,7 +133,9 @@ void ConnectorApp::apply_bound_pairing_state() {
     health = ConnectorHealth::ready;
 }
 
-bool ConnectorApp::persist_pairing_state() { return pairing_store.save(pairing); }
+bool ConnectorApp::persist_pairing_state() {
+    return pairing_store.save(pairing);
+}
 
 void ConnectorApp::clear_pending_pairing_state() {
     pairing.latest_bind_token.clear();

@@ -13,9 +13,12 @@ namespace {
 constexpr const char* kGeneralUsage =
     "usage: korvane-connector <status|validate|load-credentials|delete-credentials|set-wallet|bind-wallet|"
     "bind-status|claim-token|disconnect-binding|capabilities|balance|get-position|order-status|cancel-order|"
-    "funding|close-report|place-open|place-close|update-check|update-download|update-apply|server-health> [args]";
+    "funding|close-report|place-open|place-close|update-check|update-download|update-apply|server-health> "
+    "[args]";
 
-const char* flag(bool value) { return value ? "true" : "false"; }
+const char* flag(bool value) {
+    return value ? "true" : "false";
+}
 
 int print_json(const std::string& json) {
     std::cout << json << "\n";
@@ -35,8 +38,8 @@ int print_status(const ConnectorSnapshot& snapshot) {
     std::cout << "vault_backend=" << snapshot.vault_backend << "\n";
     for (const ExchangeConnection& exchange : snapshot.exchanges) {
         std::cout << "exchange=" << exchange.exchange << " status=" << to_string(exchange.status)
-                  << " credentials_present=" << flag(exchange.credentials_present) << " note=\"" << exchange.note
-                  << "\"\n";
+                  << " credentials_present=" << flag(exchange.credentials_present) << " note=\""
+                  << exchange.note << "\"\n";
     }
     return 0;
 }
@@ -58,8 +61,9 @@ int print_capabilities(const std::vector<ExchangeCapabilityMatrix>& rows) {
         std::cout << "exchange=" << row.exchange << " validate=" << flag(row.validate)
                   << " balance=" << flag(row.balance) << " position=" << flag(row.position)
                   << " funding=" << flag(row.funding) << " close_report=" << flag(row.close_report)
-                  << " open=" << flag(row.open) << " close=" << flag(row.close) << " cancel=" << flag(row.cancel)
-                  << " status=" << flag(row.status) << " leverage_sync=" << flag(row.leverage_sync)
+                  << " open=" << flag(row.open) << " close=" << flag(row.close)
+                  << " cancel=" << flag(row.cancel) << " status=" << flag(row.status)
+                  << " leverage_sync=" << flag(row.leverage_sync)
                   << " margin_mode_sync=" << flag(row.margin_mode_sync) << "\n";
     }
     return 0;

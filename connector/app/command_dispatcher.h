@@ -8,13 +8,13 @@ namespace korvane::connector {
 
 // The command-line vocabulary: command words, operand counts, usage texts and printed blocks.
 class CommandDispatcher {
-public:
+  public:
     explicit CommandDispatcher(ConnectorApp& app) : app_(app) {}
 
     // Runs the command named by argv[1]; returns the process exit code (0, 1 usage, 2 negative).
     int run_cli(int argc, const char* const* argv);
 
-private:
+  private:
     ConnectorApp& app_;
 };
 

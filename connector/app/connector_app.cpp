@@ -5,17 +5,24 @@
 namespace korvane::connector {
 namespace {
 
-std::string app_version() { return "0.1.0"; }
+std::string app_version() {
+    return "0.1.0";
+}
 
 }  // namespace
 
 std::string to_string(ConnectorHealth health) {
     switch (health) {
-        case ConnectorHealth::starting: return "starting";
-        case ConnectorHealth::pairing_required: return "pairing_required";
-        case ConnectorHealth::ready: return "ready";
-        case ConnectorHealth::degraded: return "degraded";
-        case ConnectorHealth::error: return "error";
+        case ConnectorHealth::starting:
+            return "starting";
+        case ConnectorHealth::pairing_required:
+            return "pairing_required";
+        case ConnectorHealth::ready:
+            return "ready";
+        case ConnectorHealth::degraded:
+            return "degraded";
+        case ConnectorHealth::error:
+            return "error";
     }
     return "unknown";
 }
@@ -41,7 +48,7 @@ void ConnectorApp::bootstrap() {
     }
     relay.connect();
     health = identity.paired && pairing.wallet_approval_confirmed ? ConnectorHealth::ready
-                                                                   : ConnectorHealth::pairing_required;
+                                                                  : ConnectorHealth::pairing_required;
 }
 
 ConnectorSnapshot ConnectorApp::snapshot() const {
@@ -76,13 +83,17 @@ std::optional<StoredCredential> ConnectorApp::load_exchange_credentials(const st
     return vault.load(exchange);
 }
 
-bool ConnectorApp::delete_exchange_credentials(const std::string& exchange) { return vault.remove(exchange); }
+bool ConnectorApp::delete_exchange_credentials(const std::string& exchange) {
+    return vault.remove(exchange);
+}
 
 std::vector<ExchangeCapabilityMatrix> ConnectorApp::capability_matrix() const {
     return talvio_capability_baseline();
 }
 
-std::string ConnectorApp::get_balance(const std::string& exchange) const { return reader.get_balance(exchange); }
+std::string ConnectorApp::get_balance(const std::string& exchange) const {
+    return reader.get_balance(exchange);
+}
 
 std::string ConnectorApp::get_position(const std::string& exchange, const std::string& symbol) const {
     return reader.get_position(exchange, symbol);

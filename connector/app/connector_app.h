@@ -40,7 +40,7 @@ struct ConnectorSnapshot {
 
 // The one object of a run: owns every store and client and offers one operation per command.
 class ConnectorApp {
-public:
+  public:
     ConnectorApp(const std::string& app_root, const std::string& relay_url);
 
     // Loads or creates the identity, loads the pairing state and derives the health.
@@ -61,7 +61,8 @@ public:
                                  const std::string& order_id) const;
     std::string cancel_order(const std::string& exchange, const std::string& symbol,
                              const std::string& order_id) const;
-    std::string get_funding(const std::string& exchange, const std::string& symbol, int lookback_minutes) const;
+    std::string get_funding(const std::string& exchange, const std::string& symbol,
+                            int lookback_minutes) const;
     std::string get_close_report(const std::string& exchange, const std::string& symbol,
                                  const std::string& order_id) const;
     std::string place_open(const std::string& exchange, const std::string& symbol, const std::string& side,
@@ -82,7 +83,7 @@ public:
     std::string claim_bind_token(const std::string& token);
     std::string disconnect_binding();
 
-private:
+  private:
     void apply_bound_pairing_state();
     bool persist_pairing_state();
     void clear_pending_pairing_state();

@@ -1,3 +1,5 @@
 #include "connector/app/entry_point.h"
 
-int main(int argc, char** argv) { return korvane::connector::connector_main(argc, argv); }
+int main(int argc, char** argv) {
+    return korvane::connector::connector_main(argc, argv);
+}

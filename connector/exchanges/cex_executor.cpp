@@ -11,8 +11,12 @@ bool is_trading_exchange(const std::string& exchange) {
     return exchange == "bybit" || exchange == "okx" || exchange == "gate";
 }
 
-std::string ms_stamp() { return std::to_string(epoch_ms()); }
-std::string sec_stamp() { return std::to_string(epoch_sec()); }
+std::string ms_stamp() {
+    return std::to_string(epoch_ms());
+}
+std::string sec_stamp() {
+    return std::to_string(epoch_sec());
+}
 
 // Returns the envelope of two replies joined as {"first":a,"second":b}; "http_failed" when
 // either request failed.
@@ -27,21 +31,21 @@ std::string composite(const std::string& exchange, const std::string& kind, cons
 HttpResult send_order(const StoredCredential& c, const std::string& exchange, const std::string& symbol,
                       bool buy, const std::string& quantity, const std::string& price, bool reduce) {
     if (exchange == "bybit") {
-        const std::string body = "{\"category\":\"linear\",\"symbol\":\"" + bybit_native(symbol) +
-                                 "\",\"side\":\"" + (buy ? "Buy" : "Sell") +
-                                 "\",\"orderType\":\"Limit\",\"qty\":\"" + quantity + "\",\"price\":\"" + price +
-                                 "\",\"timeInForce\":\"GTC\"" + (reduce ? ",\"reduceOnly\":true" : "") + "}";
+        const std::string body =
+            "{\"category\":\"linear\",\"symbol\":\"" + bybit_native(symbol) + "\",\"side\":\"" +
+            (buy ? "Buy" : "Sell") + "\",\"orderType\":\"Limit\",\"qty\":\"" + quantity + "\",\"price\":\"" +
+            price + "\",\"timeInForce\":\"GTC\"" + (reduce ? ",\"reduceOnly\":true" : "") + "}";
         return bybit_request(c, "POST", "/v5/order/create", "", body, ms_stamp());
     }
     if (exchange == "okx") {
         // The position side names the position the order belongs to, so it is the opposite of
         // the order side when closing.
         const bool long_position = reduce ? !buy : buy;
-        const std::string body = "{\"instId\":\"" + okx_inst_id(symbol) +
-                                 "\",\"tdMode\":\"isolated\",\"posSide\":\"" +
-                                 (long_position ? "long" : "short") + "\",\"side\":\"" + (buy ? "buy" : "sell") +
-                                 "\",\"ordType\":\"limit\",\"px\":\"" + price + "\",\"sz\":\"" + quantity + "\"" +
-                                 (reduce ? ",\"reduceOnly\":true" : "") + "}";
+        const std::string body =
+            "{\"instId\":\"" + okx_inst_id(symbol) + "\",\"tdMode\":\"isolated\",\"posSide\":\"" +
+            (long_position ? "long" : "short") + "\",\"side\":\"" + (buy ? "buy" : "sell") +
+            "\",\"ordType\":\"limit\",\"px\":\"" + price + "\",\"sz\":\"" + quantity + "\"" +
+            (reduce ? ",\"reduceOnly\":true" : "") + "}";
         return okx_request(c, "POST", "/api/v5/trade/order", body, iso8601_now_ms());
     }
     // Gate has no side field: a negative size sells.
@@ -63,7 +67,8 @@ HttpResult set_leverage(const StoredCredential& c, const std::string& exchange, 
     if (exchange == "okx") {
         return okx_request(c, "POST", "/api/v5/account/set-leverage",
                            "{\"instId\":\"" + okx_inst_id(symbol) + "\",\"lever\":\"" + lever +
-                               "\",\"mgnMode\":\"isolated\",\"posSide\":\"" + (buy ? "long" : "short") + "\"}",
+                               "\",\"mgnMode\":\"isolated\",\"posSide\":\"" + (buy ? "long" : "short") +
+                               "\"}",
                            iso8601_now_ms());
     }
     return gate_request(c, "POST", "/api/v4/futures/usdt/positions/" + symbol + "/leverage",
@@ -78,8 +83,9 @@ std::string CexExecutor::place_open(const std::string& exchange, const std::stri
     const auto credential = vault_.load(exchange);
     if (!credential) return fail_json("credentials_not_found");
     if (!is_trading_exchange(exchange)) return fail_json("unsupported_exchange");
-    if (const std::string refusal = first_refusal({check_symbol(symbol), check_side(side), check_quantity(quantity),
-                                                   check_price(price), check_leverage(leverage)});
+    if (const std::string refusal =
+            first_refusal({check_symbol(symbol), check_side(side), check_quantity(quantity),
+                           check_price(price), check_leverage(leverage)});
         !refusal.empty()) {
         return fail_json(refusal);
     }
@@ -96,15 +102,15 @@ std::string CexExecutor::place_close(const std::string& exchange, const std::str
     const auto credential = vault_.load(exchange);
     if (!credential) return fail_json("credentials_not_found");
     if (!is_trading_exchange(exchange)) return fail_json("unsupported_exchange");
-    if (const std::string refusal =
-            first_refusal({check_symbol(symbol), check_side(side), check_quantity(quantity), check_price(price)});
+    if (const std::string refusal = first_refusal(
+            {check_symbol(symbol), check_side(side), check_quantity(quantity), check_price(price)});
         !refusal.empty()) {
         return fail_json(refusal);
     }
     // Closing a long ("buy") sells.
     const bool order_buys = side != "buy";
-    return envelope_for(send_order(*credential, exchange, symbol, order_buys, quantity, price, true), exchange,
-                        "place_close");
+    return envelope_for(send_order(*credential, exchange, symbol, order_buys, quantity, price, true),
+                        exchange, "place_close");
 }
 
 std::string CexExecutor::get_funding(const std::string& exchange, const std::string& symbol,
@@ -119,19 +125,20 @@ std::string CexExecutor::get_funding(const std::string& exchange, const std::str
         const std::string timestamp = ms_stamp();
         const int64_t start = epoch_ms() - lookback * 60 * 1000;
         reply = bybit_request(*credential, "GET", "/v5/account/transaction-log",
-                              "category=linear&symbol=" + bybit_native(symbol) + "&startTime=" +
-                                  std::to_string(start) + "&limit=50",
+                              "category=linear&symbol=" + bybit_native(symbol) +
+                                  "&startTime=" + std::to_string(start) + "&limit=50",
                               "", timestamp);
     } else if (exchange == "okx") {
-        reply = okx_request(*credential, "GET",
-                            "/api/v5/account/bills?instType=SWAP&instId=" + okx_inst_id(symbol) + "&type=8&limit=50",
-                            "", iso8601_now_ms());
+        reply = okx_request(
+            *credential, "GET",
+            "/api/v5/account/bills?instType=SWAP&instId=" + okx_inst_id(symbol) + "&type=8&limit=50", "",
+            iso8601_now_ms());
     } else {
         const std::string timestamp = sec_stamp();
         const int64_t start = epoch_sec() - lookback * 60;
         reply = gate_request(*credential, "GET", "/api/v4/futures/usdt/account_book",
-                             "type=fund&contract=" + symbol + "&from=" + std::to_string(start) + "&limit=50", "",
-                             timestamp, false);
+                             "type=fund&contract=" + symbol + "&from=" + std::to_string(start) + "&limit=50",
+                             "", timestamp, false);
     }
     return envelope_for(reply, exchange, "funding");
 }
@@ -152,16 +159,18 @@ std::string CexExecutor::get_close_report(const std::string& exchange, const std
         const std::string native = bybit_native(symbol);
         const HttpResult order = bybit_request(
             c, "GET", "/v5/order/realtime",
-            "category=linear&symbol=" + native + (order_id.empty() ? "" : "&orderId=" + order_id), "", ms_stamp());
-        const HttpResult pnl = bybit_request(c, "GET", "/v5/position/closed-pnl",
-                                             "category=linear&symbol=" + native + "&limit=20", "", ms_stamp());
+            "category=linear&symbol=" + native + (order_id.empty() ? "" : "&orderId=" + order_id), "",
+            ms_stamp());
+        const HttpResult pnl =
+            bybit_request(c, "GET", "/v5/position/closed-pnl",
+                          "category=linear&symbol=" + native + "&limit=20", "", ms_stamp());
         return composite(exchange, "close_report", "order", order, "closed_pnl", pnl);
     }
     if (exchange == "okx") {
         const std::string inst = okx_inst_id(symbol);
-        const HttpResult order =
-            okx_request(c, "GET", "/api/v5/trade/order?instId=" + inst + (order_id.empty() ? "" : "&ordId=" + order_id),
-                        "", iso8601_now_ms());
+        const HttpResult order = okx_request(
+            c, "GET", "/api/v5/trade/order?instId=" + inst + (order_id.empty() ? "" : "&ordId=" + order_id),
+            "", iso8601_now_ms());
         const HttpResult history = okx_request(
             c, "GET", "/api/v5/account/positions-history?instType=SWAP&instId=" + inst, "", iso8601_now_ms());
         return composite(exchange, "close_report", "order", order, "positions_history", history);

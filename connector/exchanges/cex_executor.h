@@ -9,7 +9,7 @@ namespace korvane::connector {
 // Order placement and after-trade views on Bybit, OKX and Gate. Every operation returns the
 // result envelope with the exchange's raw replies as its body.
 class CexExecutor {
-public:
+  public:
     // Keeps a reference to `vault`, which must outlive the executor.
     explicit CexExecutor(const KeyVault& vault) : vault_(vault) {}
 
@@ -26,7 +26,7 @@ public:
     std::string get_close_report(const std::string& exchange, const std::string& symbol,
                                  const std::string& order_id) const;
 
-private:
+  private:
     const KeyVault& vault_;
 };
 

@@ -7,8 +7,12 @@
 namespace korvane::connector {
 namespace {
 
-std::string ms_stamp() { return std::to_string(epoch_ms()); }
-std::string sec_stamp() { return std::to_string(epoch_sec()); }
+std::string ms_stamp() {
+    return std::to_string(epoch_ms());
+}
+std::string sec_stamp() {
+    return std::to_string(epoch_sec());
+}
 
 // The checks an order lookup or cancellation makes before sending anything, in their fixed
 // order. Fills `credential` and returns an empty string when the request may go out; else the
@@ -73,17 +77,18 @@ std::string CexReader::get_position(const std::string& exchange, const std::stri
                             "", iso8601_now_ms());
     } else if (exchange == "gate") {
         // Gate lists every open position; the symbol is not sent.
-        reply = gate_request(c, "GET", "/api/v4/futures/usdt/positions", "holding=true", "", sec_stamp(), false);
+        reply =
+            gate_request(c, "GET", "/api/v4/futures/usdt/positions", "holding=true", "", sec_stamp(), false);
     } else if (exchange == "bingx") {
         reply = bingx_request(c, "GET", "/openApi/swap/v2/user/positions",
                               "symbol=" + bingx_symbol(symbol) + "&", ms_stamp());
     } else if (exchange == "kucoin") {
         reply = kucoin_request(c, "GET", "/api/v1/position?symbol=" + kucoin_symbol(symbol), ms_stamp());
     } else {
-        reply = bitget_request(c, "GET", "/api/v2/mix/position/single-position",
-                               "symbol=" + reader_linear_symbol(symbol) +
-                                   "&productType=USDT-FUTURES&marginCoin=USDT",
-                               "", ms_stamp(), false);
+        reply = bitget_request(
+            c, "GET", "/api/v2/mix/position/single-position",
+            "symbol=" + reader_linear_symbol(symbol) + "&productType=USDT-FUTURES&marginCoin=USDT", "",
+            ms_stamp(), false);
     }
     return envelope_for(reply, exchange, "position");
 }
@@ -96,22 +101,24 @@ std::string CexReader::get_order_status(const std::string& exchange, const std::
     }
     HttpResult reply;
     if (exchange == "bybit") {
-        reply = bybit_request(c, "GET", "/v5/order/realtime",
-                              "category=linear&symbol=" + reader_linear_symbol(symbol) + "&orderId=" + order_id,
-                              "", ms_stamp());
+        reply =
+            bybit_request(c, "GET", "/v5/order/realtime",
+                          "category=linear&symbol=" + reader_linear_symbol(symbol) + "&orderId=" + order_id,
+                          "", ms_stamp());
     } else if (exchange == "okx") {
-        reply = okx_request(c, "GET", "/api/v5/trade/order?instId=" + okx_inst_id(symbol) + "&ordId=" + order_id,
-                            "", iso8601_now_ms());
+        reply =
+            okx_request(c, "GET", "/api/v5/trade/order?instId=" + okx_inst_id(symbol) + "&ordId=" + order_id,
+                        "", iso8601_now_ms());
     } else if (exchange == "gate") {
         reply = gate_request(c, "GET", "/api/v4/futures/usdt/orders/" + order_id, "contract=" + symbol, "",
                              sec_stamp(), false);
     } else if (exchange == "kucoin") {
         reply = kucoin_request(c, "GET", "/api/v1/orders/" + order_id, ms_stamp());
     } else if (exchange == "bitget") {
-        reply = bitget_request(c, "GET", "/api/v2/mix/order/detail",
-                               "symbol=" + reader_linear_symbol(symbol) +
-                                   "&productType=USDT-FUTURES&orderId=" + order_id,
-                               "", ms_stamp(), false);
+        reply = bitget_request(
+            c, "GET", "/api/v2/mix/order/detail",
+            "symbol=" + reader_linear_symbol(symbol) + "&productType=USDT-FUTURES&orderId=" + order_id, "",
+            ms_stamp(), false);
     } else {
         reply = bingx_request(c, "GET", "/openApi/swap/v2/trade/order",
                               "symbol=" + bingx_symbol(symbol) + "&orderId=" + order_id + "&", ms_stamp());

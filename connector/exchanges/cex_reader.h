@@ -9,7 +9,7 @@ namespace korvane::connector {
 // Account reads and order lookups on the six live exchanges. Every operation returns the
 // result envelope with the exchange's raw reply as its body.
 class CexReader {
-public:
+  public:
     // Keeps a reference to `vault`, which must outlive the reader.
     explicit CexReader(const KeyVault& vault) : vault_(vault) {}
 
@@ -24,7 +24,7 @@ public:
     std::string cancel_order(const std::string& exchange, const std::string& symbol,
                              const std::string& order_id) const;
 
-private:
+  private:
     const KeyVault& vault_;
 };
 

@@ -47,7 +47,7 @@ struct ValidateCredentialsResult {
 
 // The exchanges the connector can hold credentials for, and their live credential checks.
 class ExchangeRegistry {
-public:
+  public:
     ExchangeRegistry();
 
     // Returns one not-configured entry per known exchange, in list order.
@@ -64,7 +64,7 @@ public:
     ValidateCredentialsResult validate_kucoin(const ValidateCredentialsRequest& request) const;
     ValidateCredentialsResult validate_bitget(const ValidateCredentialsRequest& request) const;
 
-private:
+  private:
     std::vector<std::string> exchanges_;
 };
 

@@ -14,7 +14,9 @@ bool all_of_set(const std::string& text, std::string_view extra) {
     return true;
 }
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_digit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 // [0-9]+(\.[0-9]+)? or \.[0-9]+ with at least one non-zero digit.
 bool positive_decimal(const std::string& text) {
@@ -55,7 +57,9 @@ std::string check_price(const std::string& price) {
     return positive_decimal(price) ? "" : "invalid_price";
 }
 
-std::string check_leverage(int leverage) { return leverage >= 1 ? "" : "invalid_leverage"; }
+std::string check_leverage(int leverage) {
+    return leverage >= 1 ? "" : "invalid_leverage";
+}
 
 std::string first_refusal(std::initializer_list<std::string> reasons) {
     for (const std::string& reason : reasons) {

@@ -26,7 +26,7 @@ constexpr const char* kPassphraseVariable = "KORVANE_PROBE_PASSPHRASE";
 
 // Sets environment variables for the children started while it lives, then restores them.
 class ScopedEnvironment {
-public:
+  public:
     explicit ScopedEnvironment(const std::vector<std::pair<const char*, std::string>>& values) {
         for (const auto& [name, value] : values) {
             const char* old = std::getenv(name);
@@ -46,7 +46,7 @@ public:
     ScopedEnvironment(const ScopedEnvironment&) = delete;
     ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
 
-private:
+  private:
     std::vector<std::pair<const char*, std::optional<std::string>>> saved_;
 };
 
@@ -54,12 +54,23 @@ std::string py_string_literal(std::string_view value) {
     std::string literal = "'";
     for (char c : value) {
         switch (c) {
-            case '\t': literal += "\\t"; break;
-            case '\n': literal += "\\n"; break;
-            case '\r': literal += "\\r"; break;
-            case '\'': literal += "\\'"; break;
-            case '\\': literal += "\\\\"; break;
-            default: literal += c;
+            case '\t':
+                literal += "\\t";
+                break;
+            case '\n':
+                literal += "\\n";
+                break;
+            case '\r':
+                literal += "\\r";
+                break;
+            case '\'':
+                literal += "\\'";
+                break;
+            case '\\':
+                literal += "\\\\";
+                break;
+            default:
+                literal += c;
         }
     }
     return literal + "'";
@@ -101,10 +112,13 @@ results = []
 )";
 
 std::string okx_script() {
-    return script_head("base64, hashlib, hmac, json, os, urllib.request\nfrom datetime import datetime, timezone", true) +
+    return script_head(
+               "base64, hashlib, hmac, json, os, urllib.request\nfrom datetime import datetime, timezone",
+               true) +
            kFetchFunction + "hosts = [" + py_string_literal(base_url(Site::okx)) + ", " +
-           py_string_literal(base_url(Site::okx_eea)) + ", " +
-           py_string_literal(base_url(Site::okx_us)) + "]\n" + R"(paths = ['/api/v5/account/config', '/api/v5/account/balance?ccy=USDT', '/api/v5/account/balance']
+           py_string_literal(base_url(Site::okx_eea)) + ", " + py_string_literal(base_url(Site::okx_us)) +
+           "]\n" +
+           R"(paths = ['/api/v5/account/config', '/api/v5/account/balance?ccy=USDT', '/api/v5/account/balance']
 for host in hosts:
     for path in paths:
         now = datetime.now(timezone.utc)
@@ -173,9 +187,9 @@ print(fetch(base + path + '?' + query, headers))
 }
 
 struct ProbeSpec {
-    std::string name;          // "okx", used in every reason
+    std::string name;  // "okx", used in every reason
     bool needs_passphrase;
-    std::string failure;       // reason when the probe could not run
+    std::string failure;  // reason when the probe could not run
     std::vector<std::string_view> markers;
 };
 
@@ -198,7 +212,9 @@ ValidateCredentialsResult run_probe(const ValidateCredentialsRequest& request, c
 
 ValidateCredentialsResult ExchangeRegistry::validate_okx(const ValidateCredentialsRequest& request) const {
     return run_probe(request,
-                     {"okx", true, "failed to execute okx validation probes",
+                     {"okx",
+                      true,
+                      "failed to execute okx validation probes",
                       {"\"code\":\"0\"", "\"code\": \"0\"", "\\\"code\\\":\\\"0\\\"", "\"posMode\"",
                        "\"acctLv\"", "\"details\"", "\"availBal\"", "\"availEq\""}},
                      okx_script());
@@ -206,23 +222,29 @@ ValidateCredentialsResult ExchangeRegistry::validate_okx(const ValidateCredentia
 
 ValidateCredentialsResult ExchangeRegistry::validate_bingx(const ValidateCredentialsRequest& request) const {
     return run_probe(request,
-                     {"bingx", false, "failed to execute bingx validation probes",
+                     {"bingx",
+                      false,
+                      "failed to execute bingx validation probes",
                       {"\"code\":0", "\"code\": 0", "\\\"code\\\":0", "\\\"code\\\": 0", "\"balance\"",
                        "\"equity\"", "availableMargin"}},
                      bingx_script());
 }
 
 ValidateCredentialsResult ExchangeRegistry::validate_kucoin(const ValidateCredentialsRequest& request) const {
-    return run_probe(request,
-                     {"kucoin", true, "failed to execute kucoin validation probes",
-                      {"\"code\":\"200000\"", "\\\"code\\\":\\\"200000\\\"", "\"availableBalance\"",
-                       "\"accountEquity\""}},
-                     kucoin_script());
+    return run_probe(
+        request,
+        {"kucoin",
+         true,
+         "failed to execute kucoin validation probes",
+         {"\"code\":\"200000\"", "\\\"code\\\":\\\"200000\\\"", "\"availableBalance\"", "\"accountEquity\""}},
+        kucoin_script());
 }
 
 ValidateCredentialsResult ExchangeRegistry::validate_bitget(const ValidateCredentialsRequest& request) const {
     return run_probe(request,
-                     {"bitget", true, "failed to execute bitget validation probe",
+                     {"bitget",
+                      true,
+                      "failed to execute bitget validation probe",
                       {"\"code\":\"00000\"", "\"available\"", "\"marginCoin\"", "\"accountEquity\""}},
                      bitget_script());
 }

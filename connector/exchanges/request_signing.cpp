@@ -29,8 +29,8 @@ std::string fail_json(const std::string& reason) {
 }
 
 std::string ok_json(const std::string& exchange, const std::string& kind, const std::string& body) {
-    return "{\"status\":\"ok\",\"exchange\":\"" + exchange + "\",\"kind\":\"" + kind +
-           "\",\"body\":" + body + "}";
+    return "{\"status\":\"ok\",\"exchange\":\"" + exchange + "\",\"kind\":\"" + kind + "\",\"body\":" + body +
+           "}";
 }
 
 std::string envelope_for(const HttpResult& reply, const std::string& exchange, const std::string& kind) {
@@ -61,7 +61,9 @@ std::string kucoin_symbol(const std::string& symbol) {
     return base + "USDTM";
 }
 
-std::string reader_linear_symbol(const std::string& symbol) { return before_first(symbol, "_") + "USDT"; }
+std::string reader_linear_symbol(const std::string& symbol) {
+    return before_first(symbol, "_") + "USDT";
+}
 
 std::string bybit_native(const std::string& symbol) {
     return symbol.find('_') == std::string::npos ? symbol : before_first(symbol, "_") + "USDT";
@@ -104,8 +106,7 @@ HttpResult gate_request(const StoredCredential& credential, const std::string& m
 }
 
 HttpResult bingx_request(const StoredCredential& credential, const std::string& method,
-                         const std::string& path, const std::string& params,
-                         const std::string& timestamp) {
+                         const std::string& path, const std::string& params, const std::string& timestamp) {
     const std::string query = params + "timestamp=" + timestamp;
     const std::string signature = hmac_sha256_hex(credential.api_secret, query);
     return send(method, base_url(Site::bingx) + path + "?" + query + "&signature=" + signature, "",
@@ -116,11 +117,11 @@ HttpResult kucoin_request(const StoredCredential& credential, const std::string&
                           const std::string& path_with_query, const std::string& timestamp) {
     const std::string signature =
         hmac_sha256_base64(credential.api_secret, timestamp + method + path_with_query);
-    return send(method, base_url(Site::kucoin_futures) + path_with_query, "",
-                {"KC-API-KEY: " + credential.api_key, "KC-API-SIGN: " + signature,
-                 "KC-API-TIMESTAMP: " + timestamp,
-                 "KC-API-PASSPHRASE: " + hmac_sha256_base64(credential.api_secret, credential.passphrase),
-                 "KC-API-KEY-VERSION: 2"});
+    return send(
+        method, base_url(Site::kucoin_futures) + path_with_query, "",
+        {"KC-API-KEY: " + credential.api_key, "KC-API-SIGN: " + signature, "KC-API-TIMESTAMP: " + timestamp,
+         "KC-API-PASSPHRASE: " + hmac_sha256_base64(credential.api_secret, credential.passphrase),
+         "KC-API-KEY-VERSION: 2"});
 }
 
 HttpResult bitget_request(const StoredCredential& credential, const std::string& method,

@@ -20,11 +20,11 @@ std::string envelope_for(const HttpResult& reply, const std::string& exchange, c
 std::string make_headers(const std::vector<std::string>& lines);
 
 // Symbol mappings from a contract name such as BTC_USDT.
-std::string okx_inst_id(const std::string& symbol);    // BTC-USDT-SWAP
-std::string bingx_symbol(const std::string& symbol);   // BTC-USDT
-std::string kucoin_symbol(const std::string& symbol);  // XBTUSDTM
+std::string okx_inst_id(const std::string& symbol);           // BTC-USDT-SWAP
+std::string bingx_symbol(const std::string& symbol);          // BTC-USDT
+std::string kucoin_symbol(const std::string& symbol);         // XBTUSDTM
 std::string reader_linear_symbol(const std::string& symbol);  // BTCUSDT; SOLUSDT -> SOLUSDTUSDT
-std::string bybit_native(const std::string& symbol);   // BTCUSDT; SOLUSDT stays SOLUSDT
+std::string bybit_native(const std::string& symbol);          // BTCUSDT; SOLUSDT stays SOLUSDT
 
 // Signed requests, one per exchange convention. `timestamp` is the exact text that is both
 // signed and sent; `query` excludes the "?"; an empty `body` sends no data.
@@ -40,8 +40,7 @@ HttpResult gate_request(const StoredCredential& credential, const std::string& m
                         const std::string& timestamp, bool json_body);
 // `params` are the query parameters before "timestamp=", each followed by "&" (or empty).
 HttpResult bingx_request(const StoredCredential& credential, const std::string& method,
-                         const std::string& path, const std::string& params,
-                         const std::string& timestamp);
+                         const std::string& path, const std::string& params, const std::string& timestamp);
 HttpResult kucoin_request(const StoredCredential& credential, const std::string& method,
                           const std::string& path_with_query, const std::string& timestamp);
 // `channel_headers` adds the locale and channel-code lines (the balance request).

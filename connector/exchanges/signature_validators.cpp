@@ -12,7 +12,9 @@
 namespace korvane::connector {
 namespace {
 
-std::string header(const std::string& line) { return "-H " + shell_escape(line) + " "; }
+std::string header(const std::string& line) {
+    return "-H " + shell_escape(line) + " ";
+}
 
 CommandOutput signed_get(const std::string& headers, const std::string& url) {
     return run_command("curl -sS --max-time 15 " + headers + shell_escape(url));
@@ -29,11 +31,10 @@ ValidateCredentialsResult ExchangeRegistry::validate_bybit(const ValidateCredent
     if (signature.empty()) {
         return error_result(request, "failed to build bybit signature: ", now_iso8601());
     }
-    const CommandOutput reply = signed_get(header("X-BAPI-API-KEY: " + credential.api_key) +
-                                               header("X-BAPI-TIMESTAMP: " + timestamp) +
-                                               header("X-BAPI-RECV-WINDOW: " + window) +
-                                               header("X-BAPI-SIGN: " + signature),
-                                           base_url(Site::bybit) + "/v5/user/query-api");
+    const CommandOutput reply = signed_get(
+        header("X-BAPI-API-KEY: " + credential.api_key) + header("X-BAPI-TIMESTAMP: " + timestamp) +
+            header("X-BAPI-RECV-WINDOW: " + window) + header("X-BAPI-SIGN: " + signature),
+        base_url(Site::bybit) + "/v5/user/query-api");
     const std::string checked_at = now_iso8601();
     if (reply.exit_code != 0) {
         return error_result(request, "bybit request failed: " + trim(reply.output), checked_at);
@@ -60,10 +61,10 @@ ValidateCredentialsResult ExchangeRegistry::validate_gate(const ValidateCredenti
     if (signature.empty()) {
         return error_result(request, "failed to build gate signature: ", checked_at);
     }
-    const CommandOutput reply = signed_get(header("KEY: " + credential.api_key) +
-                                               header("Timestamp: " + timestamp) +
-                                               header("SIGN: " + signature),
-                                           base_url(Site::gate) + path);
+    const CommandOutput reply =
+        signed_get(header("KEY: " + credential.api_key) + header("Timestamp: " + timestamp) +
+                       header("SIGN: " + signature),
+                   base_url(Site::gate) + path);
     if (reply.exit_code != 0) {
         return error_result(request, "gate request failed: " + trim(reply.output), checked_at);
     }

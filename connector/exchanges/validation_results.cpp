@@ -3,9 +3,8 @@
 namespace korvane::connector {
 namespace {
 
-ValidateCredentialsResult flagless(const ValidateCredentialsRequest& request,
-                                   ExchangeConnectionStatus status, const std::string& reason,
-                                   const std::string& checked_at) {
+ValidateCredentialsResult flagless(const ValidateCredentialsRequest& request, ExchangeConnectionStatus status,
+                                   const std::string& reason, const std::string& checked_at) {
     ValidateCredentialsResult result;
     result.exchange = request.exchange;
     result.status = status;
@@ -16,24 +15,23 @@ ValidateCredentialsResult flagless(const ValidateCredentialsRequest& request,
 
 }  // namespace
 
-ValidateCredentialsResult invalid_result(const ValidateCredentialsRequest& request,
-                                         const std::string& reason, const std::string& checked_at) {
+ValidateCredentialsResult invalid_result(const ValidateCredentialsRequest& request, const std::string& reason,
+                                         const std::string& checked_at) {
     return flagless(request, ExchangeConnectionStatus::invalid, reason, checked_at);
 }
 
-ValidateCredentialsResult error_result(const ValidateCredentialsRequest& request,
-                                       const std::string& reason, const std::string& checked_at) {
+ValidateCredentialsResult error_result(const ValidateCredentialsRequest& request, const std::string& reason,
+                                       const std::string& checked_at) {
     return flagless(request, ExchangeConnectionStatus::error, reason, checked_at);
 }
 
 ValidateCredentialsResult success_result(const ValidateCredentialsRequest& request, bool can_trade,
                                          bool withdrawal_enabled, const std::string& reason,
                                          const std::string& checked_at) {
-    ValidateCredentialsResult result =
-        flagless(request,
-                 can_trade ? ExchangeConnectionStatus::valid_trade_ready
-                           : ExchangeConnectionStatus::valid_read_only,
-                 reason, checked_at);
+    ValidateCredentialsResult result = flagless(
+        request,
+        can_trade ? ExchangeConnectionStatus::valid_trade_ready : ExchangeConnectionStatus::valid_read_only,
+        reason, checked_at);
     result.can_read = true;
     result.can_trade = can_trade;
     result.withdrawal_enabled = withdrawal_enabled;

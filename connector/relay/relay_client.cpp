@@ -35,8 +35,8 @@ ServerStatus RelayClient::health(const std::string& wallet_address) const {
         status.message = "relay url missing";
         return status;
     }
-    const CommandOutput run =
-        run_command("curl -sS --max-time 10 " + shell_escape(relay_api_root(server_url_) + "/api/security/config"));
+    const CommandOutput run = run_command("curl -sS --max-time 10 " +
+                                          shell_escape(relay_api_root(server_url_) + "/api/security/config"));
     status.reachable = run.exit_code == 0;
     status.health_status = status.reachable ? "reachable" : "unreachable";
     status.message = status.reachable ? run.output : "relay health request failed";
@@ -54,14 +54,16 @@ std::string RelayClient::bind_wallet(const std::string& wallet, const std::strin
 std::string RelayClient::bind_status(const std::string& wallet, const std::string& connector_id) const {
     std::string command = "curl -sS --max-time 15 ";
     if (!wallet.empty()) command += "-H " + shell_escape("x-korvane-wallet: " + wallet) + " ";
-    command += shell_escape(relay_api_root(server_url_) + "/api/connector/bind-status?connectorId=" + connector_id);
+    command +=
+        shell_escape(relay_api_root(server_url_) + "/api/connector/bind-status?connectorId=" + connector_id);
     return reply_or(run_command(command), "bind_status_failed");
 }
 
 std::string RelayClient::claim_token(const std::string& token, const std::string& connector_id,
                                      const std::string& label) const {
     const std::string body = "{\"token\":\"" + json_escape(token) + "\",\"connectorId\":\"" +
-                             json_escape(connector_id) + "\",\"connectorLabel\":\"" + json_escape(label) + "\"}";
+                             json_escape(connector_id) + "\",\"connectorLabel\":\"" + json_escape(label) +
+                             "\"}";
     return reply_or(run_command(post_json(relay_api_root(server_url_) + "/api/connector/claim-token", body)),
                     "claim_token_failed");
 }

@@ -15,7 +15,7 @@ struct ServerStatus {
 
 // Thin client of the relay's connector API: one curl command line per request.
 class RelayClient {
-public:
+  public:
     explicit RelayClient(std::string server_url) : server_url_(std::move(server_url)) {}
 
     // Returns and remembers whether a relay URL is configured; sends nothing.
@@ -31,7 +31,7 @@ public:
     std::string claim_token(const std::string& token, const std::string& connector_id,
                             const std::string& label) const;
 
-private:
+  private:
     std::string server_url_;
     bool connected_ = false;
 };

@@ -10,6 +10,8 @@ ConfigStore::ConfigStore(std::string app_root) : root_(std::move(app_root)) {
     make_private_directory(root_);
 }
 
-std::string ConfigStore::now_iso8601() const { return korvane::connector::now_iso8601(); }
+std::string ConfigStore::now_iso8601() const {
+    return korvane::connector::now_iso8601();
+}
 
 }  // namespace korvane::connector

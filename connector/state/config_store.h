@@ -6,7 +6,7 @@ namespace korvane::connector {
 
 // The application root: where every state file of this installation lives.
 class ConfigStore {
-public:
+  public:
     // Keeps `app_root` and creates it (mode 0700) with all missing parents.
     explicit ConfigStore(std::string app_root);
 
@@ -16,7 +16,7 @@ public:
     // Returns the current UTC time as "YYYY-MM-DDTHH:MM:SSZ".
     std::string now_iso8601() const;
 
-private:
+  private:
     std::string root_;
 };
 

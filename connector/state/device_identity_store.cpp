@@ -20,18 +20,26 @@ DeviceIdentity fresh_identity() {
 
 DeviceIdentityStore::DeviceIdentityStore(std::string app_root) : root_(std::move(app_root)) {}
 
-std::string DeviceIdentityStore::identity_path() const { return root_ + "/device_identity.env"; }
+std::string DeviceIdentityStore::identity_path() const {
+    return root_ + "/device_identity.env";
+}
 
 DeviceIdentity DeviceIdentityStore::load_or_create() const {
     make_private_directory(root_);
     DeviceIdentity identity;
     for (const auto& [key, value] : parse_record_text(read_file(identity_path()))) {
-        if (key == "device_id") identity.device_id = value;
-        else if (key == "connector_instance_id") identity.connector_instance_id = value;
-        else if (key == "device_label") identity.device_label = value;
-        else if (key == "platform") identity.platform = value;
-        else if (key == "owner_wallet") identity.owner_wallet = value;
-        else if (key == "paired") identity.paired = value == "1";
+        if (key == "device_id")
+            identity.device_id = value;
+        else if (key == "connector_instance_id")
+            identity.connector_instance_id = value;
+        else if (key == "device_label")
+            identity.device_label = value;
+        else if (key == "platform")
+            identity.platform = value;
+        else if (key == "owner_wallet")
+            identity.owner_wallet = value;
+        else if (key == "paired")
+            identity.paired = value == "1";
     }
     // Without a device id nothing else read is trusted; with one, nothing is filled in.
     if (identity.device_id.empty()) identity = fresh_identity();

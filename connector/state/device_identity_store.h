@@ -16,7 +16,7 @@ struct DeviceIdentity {
 
 // Reads and writes "device_identity.env" in the application root.
 class DeviceIdentityStore {
-public:
+  public:
     explicit DeviceIdentityStore(std::string app_root);
 
     // Returns the stored identity, or a freshly generated one when the file holds no device id.
@@ -29,7 +29,7 @@ public:
     // Returns the path of "device_identity.env".
     std::string identity_path() const;
 
-private:
+  private:
     std::string root_;
 };
 

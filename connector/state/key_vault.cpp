@@ -25,17 +25,21 @@ std::string item_arguments(const std::string& exchange) {
 }
 
 CommandOutput keychain_fetch(const std::string& exchange) {
-    return run_command(shell_escape(keychain_tool()) + " find-generic-password" +
-                       item_arguments(exchange) + " -w");
+    return run_command(shell_escape(keychain_tool()) + " find-generic-password" + item_arguments(exchange) +
+                       " -w");
 }
 
 StoredCredential parse_credential(const std::string& text) {
     StoredCredential credential;
     for (const auto& [key, value] : parse_record_text(text)) {
-        if (key == "exchange") credential.exchange = value;
-        else if (key == "api_key") credential.api_key = value;
-        else if (key == "api_secret") credential.api_secret = value;
-        else if (key == "passphrase") credential.passphrase = value;
+        if (key == "exchange")
+            credential.exchange = value;
+        else if (key == "api_key")
+            credential.api_key = value;
+        else if (key == "api_secret")
+            credential.api_secret = value;
+        else if (key == "passphrase")
+            credential.passphrase = value;
     }
     return credential;
 }
@@ -79,21 +83,22 @@ std::string KeyVault::fallback_path(const std::string& exchange) const {
     return root_dir_ + "/" + sanitized_exchange_name(exchange) + ".vault";
 }
 
-std::string KeyVault::index_path() const { return root_dir_ + "/vault_index.txt"; }
+std::string KeyVault::index_path() const {
+    return root_dir_ + "/vault_index.txt";
+}
 
 bool KeyVault::save(const StoredCredential& credential) const {
     const std::string secret = credential_record_text(credential, false);
-    const CommandOutput stored = run_command(shell_escape(keychain_tool()) +
-                                             " add-generic-password -U" +
-                                             item_arguments(credential.exchange) + " -w " +
-                                             shell_escape(secret));
+    const CommandOutput stored =
+        run_command(shell_escape(keychain_tool()) + " add-generic-password -U" +
+                    item_arguments(credential.exchange) + " -w " + shell_escape(secret));
     if (stored.exit_code == 0) {
         // The keychain cannot be enumerated, so the index is how "status" learns of the item.
         append_file(index_path(), credential.exchange + "\n", kSecretFileMode);
         return true;
     }
-    return write_file_atomic(fallback_path(credential.exchange),
-                             credential_record_text(credential, true), kSecretFileMode);
+    return write_file_atomic(fallback_path(credential.exchange), credential_record_text(credential, true),
+                             kSecretFileMode);
 }
 
 std::optional<StoredCredential> KeyVault::load(const std::string& exchange) const {

@@ -17,7 +17,7 @@ struct StoredCredential {
 // Keeps credentials in the keychain (through the keychain tool) with one file per exchange
 // as the fallback, and an index of the names that went to the keychain.
 class KeyVault {
-public:
+  public:
     // Keeps `root_dir` and creates it (mode 0700) with all missing parents.
     explicit KeyVault(std::string root_dir);
 
@@ -40,7 +40,7 @@ public:
     // Returns "macos_keychain_with_file_fallback".
     std::string backend_name() const { return "macos_keychain_with_file_fallback"; }
 
-private:
+  private:
     std::string fallback_path(const std::string& exchange) const;
     std::string index_path() const;
 

@@ -11,7 +11,9 @@ PairingStore::PairingStore(std::string app_root) : root_(std::move(app_root)) {
     make_private_directory(root_);
 }
 
-std::string PairingStore::pairing_path() const { return root_ + "/pairing.env"; }
+std::string PairingStore::pairing_path() const {
+    return root_ + "/pairing.env";
+}
 
 PairingState PairingStore::load() const {
     PairingState state;
@@ -20,13 +22,20 @@ PairingState PairingStore::load() const {
     if (!probe) return state;
     probe.close();
     for (const auto& [key, value] : parse_record_text(read_file(pairing_path()))) {
-        if (key == "owner_wallet_address") state.owner_wallet_address = value;
-        else if (key == "pairing_status") state.pairing_status = value;
-        else if (key == "server_account_ref") state.server_account_ref = value;
-        else if (key == "latest_bind_token") state.latest_bind_token = value;
-        else if (key == "latest_claimed_connector_id") state.latest_claimed_connector_id = value;
-        else if (key == "platform_terms_accepted") state.platform_terms_accepted = value == "1";
-        else if (key == "wallet_approval_confirmed") state.wallet_approval_confirmed = value == "1";
+        if (key == "owner_wallet_address")
+            state.owner_wallet_address = value;
+        else if (key == "pairing_status")
+            state.pairing_status = value;
+        else if (key == "server_account_ref")
+            state.server_account_ref = value;
+        else if (key == "latest_bind_token")
+            state.latest_bind_token = value;
+        else if (key == "latest_claimed_connector_id")
+            state.latest_claimed_connector_id = value;
+        else if (key == "platform_terms_accepted")
+            state.platform_terms_accepted = value == "1";
+        else if (key == "wallet_approval_confirmed")
+            state.wallet_approval_confirmed = value == "1";
     }
     return state;
 }

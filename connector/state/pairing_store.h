@@ -17,7 +17,7 @@ struct PairingState {
 
 // Reads and writes "pairing.env" in the application root.
 class PairingStore {
-public:
+  public:
     // Keeps `app_root` and creates it with all missing parents.
     explicit PairingStore(std::string app_root);
 
@@ -34,7 +34,7 @@ public:
     // Returns the path of "pairing.env".
     std::string pairing_path() const;
 
-private:
+  private:
     std::string root_;
 };
 

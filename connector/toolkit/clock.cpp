@@ -16,8 +16,8 @@ std::tm utc_parts(int64_t epoch_seconds) {
 
 std::string format_seconds(const std::tm& parts) {
     char text[64];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", parts.tm_year + 1900,
-                  parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec);
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", parts.tm_year + 1900, parts.tm_mon + 1,
+                  parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec);
     return text;
 }
 
@@ -33,7 +33,9 @@ int64_t epoch_sec() {
     return duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
 }
 
-std::string now_iso8601() { return format_seconds(utc_parts(epoch_sec())) + "Z"; }
+std::string now_iso8601() {
+    return format_seconds(utc_parts(epoch_sec())) + "Z";
+}
 
 std::string format_iso8601_ms(int64_t epoch_millis) {
     // Floor division keeps the milliseconds part in 0..999 for times before the epoch too.
@@ -48,6 +50,8 @@ std::string format_iso8601_ms(int64_t epoch_millis) {
     return format_seconds(utc_parts(seconds)) + fraction + "Z";
 }
 
-std::string iso8601_now_ms() { return format_iso8601_ms(epoch_ms()); }
+std::string iso8601_now_ms() {
+    return format_iso8601_ms(epoch_ms());
+}
 
 }  // namespace korvane::connector

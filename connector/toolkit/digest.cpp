@@ -20,8 +20,7 @@ std::string hex_encode(std::string_view bytes) {
 }
 
 std::string base64_encode(std::string_view bytes) {
-    static constexpr char kAlphabet[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::string out;
     size_t i = 0;
     for (; i + 2 < bytes.size(); i += 3) {
@@ -57,6 +56,8 @@ std::string hmac_sha256_base64(const std::string& secret, const std::string& mes
     return base64_encode(hmac_sha256_raw(secret, message));
 }
 
-std::string sha512_hex(const std::string& message) { return hex_encode(sha512_raw(message)); }
+std::string sha512_hex(const std::string& message) {
+    return hex_encode(sha512_raw(message));
+}
 
 }  // namespace korvane::connector

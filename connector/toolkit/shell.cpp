@@ -1,12 +1,12 @@
 #include "connector/toolkit/shell.h"
 
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <cerrno>
 #include <cstdio>
 #include <optional>
-#include <spawn.h>
 #include <string_view>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
 extern char** environ;

@@ -1,10 +1,10 @@
 #include "connector/updater/updater.h"
 
+#include <unistd.h>
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
-#include <unistd.h>
 #include <vector>
 
 #include "connector/state/files.h"
@@ -20,7 +20,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string updates_dir_for(const std::string& app_root) { return app_root + "/updates"; }
+std::string updates_dir_for(const std::string& app_root) {
+    return app_root + "/updates";
+}
 
 std::string latest_download_target(const std::string& updates_dir, const std::string& version) {
     return updates_dir + "/Korvane-Connector-" + (version.empty() ? "unknown" : version) + ".dmg";
@@ -37,12 +39,14 @@ std::string fetch_manifest(const std::string& manifest_url) {
 }
 
 std::string manifest_invalid(const std::string& manifest_url, const std::string& manifest) {
-    return "{\"status\":\"error\",\"reason\":\"manifest_invalid\",\"manifest_url\":\"" + json_escape(manifest_url) +
-           "\",\"manifest\":" + manifest + "}";
+    return "{\"status\":\"error\",\"reason\":\"manifest_invalid\",\"manifest_url\":\"" +
+           json_escape(manifest_url) + "\",\"manifest\":" + manifest + "}";
 }
 
 // A name that never ends in ".dmg", so an unfinished file is never taken for an image.
-std::string partial_name(const std::string& target) { return target + ".partial-" + random_hex(8); }
+std::string partial_name(const std::string& target) {
+    return target + ".partial-" + random_hex(8);
+}
 
 std::string lowercase(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
@@ -93,7 +97,9 @@ Updater::Updater(std::string app_root, std::string manifest_url, std::string cur
     fs::create_directories(updates_dir(), error);
 }
 
-std::string Updater::updates_dir() const { return updates_dir_for(app_root_); }
+std::string Updater::updates_dir() const {
+    return updates_dir_for(app_root_);
+}
 
 std::string Updater::check() const {
     const std::string manifest = fetch_manifest(manifest_url_);
@@ -106,9 +112,10 @@ std::string Updater::check() const {
     const std::string channel = extract_json_string(manifest, "channel");
     if (version.empty() || dmg_url.empty()) return manifest_invalid(manifest_url_, manifest);
     const bool available = compare_versions(current_version_, version) == -1;
-    return "{\"status\":\"ok\",\"current_version\":\"" + json_escape(current_version_) + "\",\"latest_version\":\"" +
-           json_escape(version) + "\",\"update_available\":" + (available ? "true" : "false") +
-           ",\"channel\":\"" + json_escape(channel) + "\",\"manifest_url\":\"" + json_escape(manifest_url_) +
+    return "{\"status\":\"ok\",\"current_version\":\"" + json_escape(current_version_) +
+           "\",\"latest_version\":\"" + json_escape(version) +
+           "\",\"update_available\":" + (available ? "true" : "false") + ",\"channel\":\"" +
+           json_escape(channel) + "\",\"manifest_url\":\"" + json_escape(manifest_url_) +
            "\",\"dmg_url\":\"" + json_escape(dmg_url) + "\",\"manifest\":" + manifest + "}";
 }
 
@@ -151,10 +158,10 @@ std::string Updater::download() const {
     }
     const std::string latest = latest_symlink_target(updates_dir());
     copy_atomically(target, latest);
-    return "{\"status\":\"ok\",\"current_version\":\"" + json_escape(current_version_) + "\",\"latest_version\":\"" +
-           json_escape(version) + "\",\"update_available\":true,\"downloaded\":true,\"downloaded_to\":\"" +
-           json_escape(target) + "\",\"latest_file\":\"" + json_escape(latest) + "\",\"dmg_url\":\"" +
-           json_escape(dmg_url) + "\"}";
+    return "{\"status\":\"ok\",\"current_version\":\"" + json_escape(current_version_) +
+           "\",\"latest_version\":\"" + json_escape(version) +
+           "\",\"update_available\":true,\"downloaded\":true,\"downloaded_to\":\"" + json_escape(target) +
+           "\",\"latest_file\":\"" + json_escape(latest) + "\",\"dmg_url\":\"" + json_escape(dmg_url) + "\"}";
 }
 
 std::string Updater::apply() const {
@@ -176,10 +183,11 @@ std::string Updater::apply() const {
                json_escape(updates_dir()) + "\"}";
     }
     if (run_command(opener() + " " + shell_escape(candidate)).exit_code != 0) {
-        return "{\"status\":\"error\",\"reason\":\"open_dmg_failed\",\"file\":\"" + json_escape(candidate) + "\"}";
+        return "{\"status\":\"error\",\"reason\":\"open_dmg_failed\",\"file\":\"" + json_escape(candidate) +
+               "\"}";
     }
-    return "{\"status\":\"ok\",\"applied\":false,\"install_flow_started\":true,\"file\":\"" + json_escape(candidate) +
-           "\",\"note\":\"dmg_opened_drag_updated_app_into_Applications\"}";
+    return "{\"status\":\"ok\",\"applied\":false,\"install_flow_started\":true,\"file\":\"" +
+           json_escape(candidate) + "\",\"note\":\"dmg_opened_drag_updated_app_into_Applications\"}";
 }
 
 }  // namespace korvane::connector

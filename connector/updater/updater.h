@@ -6,7 +6,7 @@ namespace korvane::connector {
 
 // Self-update from a published manifest: check, download the disk image, open it.
 class Updater {
-public:
+  public:
     // Keeps the values and creates the updates folder under `app_root`.
     Updater(std::string app_root, std::string manifest_url, std::string current_version);
 
@@ -17,7 +17,7 @@ public:
     // Opens the latest downloaded image for the user, as JSON.
     std::string apply() const;
 
-private:
+  private:
     std::string updates_dir() const;
 
     std::string app_root_;

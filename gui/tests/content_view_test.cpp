@@ -14,7 +14,7 @@ namespace korvane::connector {
 class ContentViewTest : public QObject {
     Q_OBJECT
 
-private slots:
+  private slots:
     void init();
     void cleanup();
     void showingRefreshesAndLoadsCredentials();
@@ -29,7 +29,7 @@ private slots:
     void pressedLookLastsUntilTheRunEnds();
     void windowRenderedToPng();
 
-private:
+  private:
     QString text(const QString& objectName) const {
         auto* label = view->findChild<QLabel*>(objectName);
         return label ? label->text() : QString("<missing %1>").arg(objectName);
@@ -62,7 +62,8 @@ void ContentViewTest::showingRefreshesAndLoadsCredentials() {
     waitIdle();
     QStringList words;
     for (const QStringList& call : fake->calls()) words << call.join(' ');
-    QCOMPARE(words.mid(0, 5), (QStringList{"status", "server-health", "bind-status", "status", "load-credentials bybit"}));
+    QCOMPARE(words.mid(0, 5),
+             (QStringList{"status", "server-health", "bind-status", "status", "load-credentials bybit"}));
     QCOMPARE(view->minimumSize(), QSize(1120, 760));
 }
 
@@ -190,9 +191,12 @@ void ContentViewTest::windowRenderedToPng() {
     fake->setOutput("status", "connector_health=ready\n");
     fake->setOutput("server-health", R"({"status":"ok","reachable":true})");
     fake->setOutput("bind-status", R"({"status":"ok","bindState":"authorized","wallet":"0x1111"})");
-    fake->setOutput("load-credentials", "status=ok\nexchange=okx\napi_key=okx-key\napi_secret=okx-secret\npassphrase=p\n");
-    fake->setOutput("balance", R"({"status":"ok","exchange":"okx","kind":"balance","body":{"code":"0","data":[{"details":)"
-                               R"([{"ccy":"USDT","cashBal":"2400","availBal":"2300.5"}]}]}})");
+    fake->setOutput("load-credentials",
+                    "status=ok\nexchange=okx\napi_key=okx-key\napi_secret=okx-secret\npassphrase=p\n");
+    fake->setOutput(
+        "balance",
+        R"({"status":"ok","exchange":"okx","kind":"balance","body":{"code":"0","data":[{"details":)"
+        R"([{"ccy":"USDT","cashBal":"2400","availBal":"2300.5"}]}]}})");
     view->resize(1180, 1400);
     view->show();
     waitIdle();

@@ -22,7 +22,9 @@ FakeConnector::FakeConnector() {
     // Arguments are recorded one per line between markers, so empty ones stay visible.
     const QByteArray script =
         "#!/bin/sh\n"
-        "d='" + dir_.path().toUtf8() + "'\n"
+        "d='" +
+        dir_.path().toUtf8() +
+        "'\n"
         "{ echo '--call'; for a in \"$@\"; do printf '[%s]\\n' \"$a\"; done; } >> \"$d/calls\"\n"
         "[ -f \"$d/delay/$1\" ] && sleep \"$(cat \"$d/delay/$1\")\"\n"
         "[ -f \"$d/out/$1\" ] && cat \"$d/out/$1\"\n"
@@ -32,9 +34,13 @@ FakeConnector::FakeConnector() {
     qputenv("KORVANE_CONNECTOR_PATH", path().toUtf8());
 }
 
-FakeConnector::~FakeConnector() { qunsetenv("KORVANE_CONNECTOR_PATH"); }
+FakeConnector::~FakeConnector() {
+    qunsetenv("KORVANE_CONNECTOR_PATH");
+}
 
-QString FakeConnector::path() const { return dir_.filePath("fake-korvane-connector"); }
+QString FakeConnector::path() const {
+    return dir_.filePath("fake-korvane-connector");
+}
 
 void FakeConnector::setOutput(const QString& command, const QByteArray& output) {
     writeFile(dir_.filePath("out/" + command), output);

@@ -11,7 +11,7 @@ namespace korvane::connector {
 // its command word, optionally sleeps first, and records every argument vector it was given.
 // While it lives, KORVANE_CONNECTOR_PATH points the window at it.
 class FakeConnector {
-public:
+  public:
     FakeConnector();
     ~FakeConnector();
 
@@ -23,7 +23,7 @@ public:
     QList<QStringList> calls() const;
     QString path() const;
 
-private:
+  private:
     QTemporaryDir dir_;
 };
 

@@ -10,7 +10,7 @@ namespace korvane::connector {
 class ViewModelTest : public QObject {
     Q_OBJECT
 
-private slots:
+  private slots:
     void argumentVectorsOfEveryOperation();
     void connectorServerAndBindingWords_data();
     void connectorServerAndBindingWords();
@@ -30,7 +30,7 @@ private slots:
     void followUpsRunBeforeLaterRequests();
     void extractValueTakesTheFirstLine();
 
-private:
+  private:
     static void waitIdle(ConnectorViewModel& model, int timeout = 20000) {
         QTRY_VERIFY_WITH_TIMEOUT(model.isIdle(), timeout);
     }
@@ -74,11 +74,18 @@ void ViewModelTest::argumentVectorsOfEveryOperation() {
     for (const QStringList& call : fake.calls()) {
         if (!refreshes.contains(call)) calls << call;
     }
-    const QList<QStringList> expected = {
-        {"claim-token", "tok en"}, {"disconnect-binding"},
-        {"validate", "okx", "k", "s"}, {"validate", "okx", "k", "s", "p"}, {"validate", "bybit", "bk", "bs"},
-        {"load-credentials", "bybit"}, {"balance", "bybit"}, {"balance", "gate"}, {"delete-credentials", "bybit"},
-        {"update-check"}, {"update-download"}, {"update-apply"}};
+    const QList<QStringList> expected = {{"claim-token", "tok en"},
+                                         {"disconnect-binding"},
+                                         {"validate", "okx", "k", "s"},
+                                         {"validate", "okx", "k", "s", "p"},
+                                         {"validate", "bybit", "bk", "bs"},
+                                         {"load-credentials", "bybit"},
+                                         {"balance", "bybit"},
+                                         {"balance", "gate"},
+                                         {"delete-credentials", "bybit"},
+                                         {"update-check"},
+                                         {"update-download"},
+                                         {"update-apply"}};
     QCOMPARE(calls, expected);
     model.windowClosed();
 }
@@ -88,16 +95,19 @@ void ViewModelTest::connectorServerAndBindingWords_data() {
     QTest::addColumn<QByteArray>("output");
     QTest::addColumn<QString>("word");
     QTest::newRow("ready") << "status" << QByteArray("connector_health=ready\n") << "ready";
-    QTest::newRow("pairing") << "status" << QByteArray("connector_health=pairing_required\n") << "pairing required";
+    QTest::newRow("pairing") << "status" << QByteArray("connector_health=pairing_required\n")
+                             << "pairing required";
     QTest::newRow("other health") << "status" << QByteArray("connector_health=error\n") << "starting";
     QTest::newRow("reachable") << "server-health" << QByteArray(R"({"reachable":true})") << "reachable";
     QTest::newRow("unreachable") << "server-health" << QByteArray(R"({"reachable":false})") << "unreachable";
     QTest::newRow("server unknown") << "server-health" << QByteArray("garbage") << "unknown";
-    QTest::newRow("authorized") << "bind-status" << QByteArray(R"({"bindState":"authorized"})") << "authorized";
+    QTest::newRow("authorized") << "bind-status" << QByteArray(R"({"bindState":"authorized"})")
+                                << "authorized";
     QTest::newRow("bound") << "bind-status" << QByteArray(R"({"pairingStatus":"bound"})") << "authorized";
     QTest::newRow("pending") << "bind-status" << QByteArray(R"({"bindState":"pending_signature"})")
                              << "pending signature";
-    QTest::newRow("waiting") << "bind-status" << QByteArray(R"({"bindState":"token_waiting"})") << "token waiting";
+    QTest::newRow("waiting") << "bind-status" << QByteArray(R"({"bindState":"token_waiting"})")
+                             << "token waiting";
     QTest::newRow("session") << "bind-status" << QByteArray(R"({"reason":"session_missing"})") << "not bound";
     QTest::newRow("unpaired") << "bind-status" << QByteArray("unpaired") << "not bound";
 }
@@ -128,10 +138,11 @@ void ViewModelTest::connectorServerAndBindingWords() {
 void ViewModelTest::claimWords_data() {
     QTest::addColumn<QByteArray>("output");
     QTest::addColumn<QString>("word");
-    QTest::newRow("pending wins over ok") << QByteArray(R"({"status":"ok","bindState":"pending_signature"})")
-                                          << "pending signature";
+    QTest::newRow("pending wins over ok")
+        << QByteArray(R"({"status":"ok","bindState":"pending_signature"})") << "pending signature";
     QTest::newRow("ok") << QByteArray(R"({"status":"ok"})") << "claimed";
-    QTest::newRow("failed") << QByteArray(R"({"status":"error","reason":"claim_token_failed"})") << "claim failed";
+    QTest::newRow("failed") << QByteArray(R"({"status":"error","reason":"claim_token_failed"})")
+                            << "claim failed";
 }
 
 void ViewModelTest::claimWords() {
@@ -162,12 +173,12 @@ void ViewModelTest::validationWords_data() {
     QTest::addColumn<QString>("status");
     QTest::addColumn<bool>("loaded");
     QTest::addColumn<bool>("balanceRun");
-    QTest::newRow("trade ready saved") << QByteArray("status=valid_trade_ready\ncredentials_saved=true\n") << "valid"
-                                       << true << true;
-    QTest::newRow("read only unsaved") << QByteArray("status=valid_read_only\ncredentials_saved=false\n") << "valid"
-                                       << false << true;
-    QTest::newRow("configured") << QByteArray("status=configured\n") << "adapter exists, live validation pending"
-                                << false << false;
+    QTest::newRow("trade ready saved")
+        << QByteArray("status=valid_trade_ready\ncredentials_saved=true\n") << "valid" << true << true;
+    QTest::newRow("read only unsaved")
+        << QByteArray("status=valid_read_only\ncredentials_saved=false\n") << "valid" << false << true;
+    QTest::newRow("configured") << QByteArray("status=configured\n")
+                                << "adapter exists, live validation pending" << false << false;
     QTest::newRow("invalid") << QByteArray("status=invalid\n") << "invalid" << false << false;
     QTest::newRow("error") << QByteArray("status=error\n") << "error" << false << false;
     QTest::newRow("unknown") << QByteArray("nothing useful") << "unknown" << false << false;
@@ -355,7 +366,8 @@ void ViewModelTest::followUpsRunBeforeLaterRequests() {
 }
 
 void ViewModelTest::extractValueTakesTheFirstLine() {
-    QCOMPARE(ConnectorViewModel::extractValue("a=1\n\napi_key=x=y\napi_key=z", "api_key"), std::optional<QString>("x=y"));
+    QCOMPARE(ConnectorViewModel::extractValue("a=1\n\napi_key=x=y\napi_key=z", "api_key"),
+             std::optional<QString>("x=y"));
     QCOMPARE(ConnectorViewModel::extractValue("passphrase=\n", "passphrase"), std::optional<QString>(""));
     QVERIFY(!ConnectorViewModel::extractValue("xapi_key=1", "api_key").has_value());
 }

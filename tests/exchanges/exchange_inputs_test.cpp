@@ -21,7 +21,8 @@ TEST(SymbolMapping, FollowsEachExchangesNaming) {
         {"ETH_USDT", "ETH-USDT-SWAP", "ETH-USDT", "ETHUSDTM", "ETHUSDT", "ETHUSDT"},
         {"SOLUSDT", "SOLUSDT", "SOLUSDT", "SOLUSDTUSDTM", "SOLUSDTUSDT", "SOLUSDT"},
         {"btc_usdt", "btc_usdt", "btc-usdt", "btc_usdtUSDTM", "btcUSDT", "btcUSDT"},
-        {"1000PEPE_USDT", "1000PEPE-USDT-SWAP", "1000PEPE-USDT", "1000PEPEUSDTM", "1000PEPEUSDT", "1000PEPEUSDT"},
+        {"1000PEPE_USDT", "1000PEPE-USDT-SWAP", "1000PEPE-USDT", "1000PEPEUSDTM", "1000PEPEUSDT",
+         "1000PEPEUSDT"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(okx_inst_id(c.symbol), c.okx) << c.symbol;
@@ -45,22 +46,14 @@ TEST(InputChecks, RefuseWhatCouldRewriteARequest) {
         std::string value;
         bool symbol_ok, order_ok, decimal_ok;
     } cases[] = {
-        {"BTC_USDT", true, true, false},
-        {"BTC-USDT", true, true, false},
-        {"123", true, true, true},
-        {"0.01", false, true, true},
-        {".5", false, true, true},
-        {"abc:def.1", false, true, false},
-        {"", false, false, false},
-        {"0", true, true, false},
-        {"0.000", false, true, false},
-        {"1.", false, true, false},
-        {"-3", true, true, false},
-        {"1e5", true, true, false},
-        {" 1", false, false, false},
-        {"1\",\"reduceOnly\":false,\"x\":\"", false, false, false},
-        {"BTC/USDT", false, false, false},
-        {"a&b=c", false, false, false},
+        {"BTC_USDT", true, true, false},   {"BTC-USDT", true, true, false},
+        {"123", true, true, true},         {"0.01", false, true, true},
+        {".5", false, true, true},         {"abc:def.1", false, true, false},
+        {"", false, false, false},         {"0", true, true, false},
+        {"0.000", false, true, false},     {"1.", false, true, false},
+        {"-3", true, true, false},         {"1e5", true, true, false},
+        {" 1", false, false, false},       {"1\",\"reduceOnly\":false,\"x\":\"", false, false, false},
+        {"BTC/USDT", false, false, false}, {"a&b=c", false, false, false},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(check_symbol(c.value).empty(), c.symbol_ok) << c.value;
@@ -96,7 +89,8 @@ TEST(Registry, ListsElevenExchangesAndRefusesWithoutRunningAnything) {
         {"asterdex", "k", "s", ExchangeConnectionStatus::invalid, "unsupported exchange"},
         {"okx", "", "s", ExchangeConnectionStatus::invalid, "missing api key or secret"},
         {"gate", "k", "", ExchangeConnectionStatus::invalid, "missing api key or secret"},
-        {"reya", "k", "s", ExchangeConnectionStatus::configured, "adapter exists, live validation not implemented yet"},
+        {"reya", "k", "s", ExchangeConnectionStatus::configured,
+         "adapter exists, live validation not implemented yet"},
     };
     for (const auto& c : cases) {
         const auto result = registry.validate({c.exchange, {c.exchange, c.key, c.secret, ""}});

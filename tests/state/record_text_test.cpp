@@ -12,14 +12,15 @@ namespace {
 
 TEST(RecordText, ParsesKeyValueLines) {
     const auto entries = parse_record_text("a=1\nno equals sign\nb=x=y=z\nc=\r\n=empty key\nd=\n");
-    const std::vector<RecordEntry> expected = {{"a", "1"}, {"b", "x=y=z"}, {"c", "\r"}, {"", "empty key"},
-                                               {"d", ""}};
+    const std::vector<RecordEntry> expected = {
+        {"a", "1"}, {"b", "x=y=z"}, {"c", "\r"}, {"", "empty key"}, {"d", ""}};
     EXPECT_EQ(entries, expected);
 }
 
 TEST(RecordText, FormatsInOrderWithLineEnds) {
     EXPECT_EQ(format_record_text({{"k", "v"}, {"paired", "0"}}), "k=v\npaired=0\n");
-    EXPECT_EQ(parse_record_text(format_record_text({{"x", "a=b"}})), (std::vector<RecordEntry>{{"x", "a=b"}}));
+    EXPECT_EQ(parse_record_text(format_record_text({{"x", "a=b"}})),
+              (std::vector<RecordEntry>{{"x", "a=b"}}));
 }
 
 TEST(CredentialNames, SanitizeSlashesBackslashesAndSpaces) {
@@ -30,8 +31,10 @@ TEST(CredentialNames, SanitizeSlashesBackslashesAndSpaces) {
 
 TEST(CredentialNames, RecordTextHasFourLines) {
     const StoredCredential credential{"my ex/1", "k", "s=1", ""};
-    EXPECT_EQ(credential_record_text(credential, false), "exchange=my ex/1\napi_key=k\napi_secret=s=1\npassphrase=");
-    EXPECT_EQ(credential_record_text(credential, true), "exchange=my ex/1\napi_key=k\napi_secret=s=1\npassphrase=\n");
+    EXPECT_EQ(credential_record_text(credential, false),
+              "exchange=my ex/1\napi_key=k\napi_secret=s=1\npassphrase=");
+    EXPECT_EQ(credential_record_text(credential, true),
+              "exchange=my ex/1\napi_key=k\napi_secret=s=1\npassphrase=\n");
 }
 
 TEST(RandomHex, DrawsLowercaseHexDigits) {

@@ -24,8 +24,18 @@ TEST(ShellEscape, QuotesEveryByteAsOneWord) {
 
 TEST(ShellEscape, RoundTripsAwkwardStringsThroughARealShell) {
     const std::string samples[] = {
-        "it's", "back\\slash", "\"double\"", "$(echo pwned)", "`id`", "tab\there", "new\nline",
-        "semi;colon && ||", "glob * ? [a]", "percent %s %d", "unicode \xc3\xa9\xe2\x82\xac", "-n",
+        "it's",
+        "back\\slash",
+        "\"double\"",
+        "$(echo pwned)",
+        "`id`",
+        "tab\there",
+        "new\nline",
+        "semi;colon && ||",
+        "glob * ? [a]",
+        "percent %s %d",
+        "unicode \xc3\xa9\xe2\x82\xac",
+        "-n",
         std::string("trailing space "),
     };
     for (const std::string& sample : samples) {
@@ -37,7 +47,8 @@ TEST(ShellEscape, RoundTripsAwkwardStringsThroughARealShell) {
 
 // Programs started without a shell must see exactly the arguments the shell would give them.
 TEST(RunCommand, DirectStartMatchesTheShell) {
-    const std::string script = shell_escape("import sys; sys.stdout.write(repr(sys.argv[1:])); sys.stderr.write('!')");
+    const std::string script =
+        shell_escape("import sys; sys.stdout.write(repr(sys.argv[1:])); sys.stderr.write('!')");
     const std::string arguments = shell_escape("it's") + " plain-word:1 " + shell_escape("") + " " +
                                   shell_escape("a b\n\"$x\"") + " x=" + shell_escape("y'z");
     const CommandOutput direct = run_command("python3 -c " + script + " " + arguments);
