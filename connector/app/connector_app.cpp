@@ -13,16 +13,11 @@ std::string app_version() {
 
 std::string to_string(ConnectorHealth health) {
     switch (health) {
-        case ConnectorHealth::starting:
-            return "starting";
-        case ConnectorHealth::pairing_required:
-            return "pairing_required";
-        case ConnectorHealth::ready:
-            return "ready";
-        case ConnectorHealth::degraded:
-            return "degraded";
-        case ConnectorHealth::error:
-            return "error";
+        case ConnectorHealth::starting: return "starting";
+        case ConnectorHealth::pairing_required: return "pairing_required";
+        case ConnectorHealth::ready: return "ready";
+        case ConnectorHealth::degraded: return "degraded";
+        case ConnectorHealth::error: return "error";
     }
     return "unknown";
 }

@@ -54,23 +54,12 @@ std::string py_string_literal(std::string_view value) {
     std::string literal = "'";
     for (char c : value) {
         switch (c) {
-            case '\t':
-                literal += "\\t";
-                break;
-            case '\n':
-                literal += "\\n";
-                break;
-            case '\r':
-                literal += "\\r";
-                break;
-            case '\'':
-                literal += "\\'";
-                break;
-            case '\\':
-                literal += "\\\\";
-                break;
-            default:
-                literal += c;
+            case '\t': literal += "\\t"; break;
+            case '\n': literal += "\\n"; break;
+            case '\r': literal += "\\r"; break;
+            case '\'': literal += "\\'"; break;
+            case '\\': literal += "\\\\"; break;
+            default: literal += c;
         }
     }
     return literal + "'";
