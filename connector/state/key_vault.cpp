@@ -8,6 +8,7 @@
 #include "connector/state/record_text.h"
 #include "connector/toolkit/endpoints.h"
 #include "connector/toolkit/shell.h"
+#include "connector/toolkit/text.h"
 
 namespace korvane::connector {
 namespace {
@@ -42,6 +43,21 @@ StoredCredential parse_credential(const std::string& text) {
             credential.passphrase = value;
     }
     return credential;
+}
+
+// macOS `security -w` prints a password holding line ends (as every record here does) in
+// hexadecimal; such output is decoded back to the record text. Anything else is kept as it is.
+std::string readable_secret(const std::string& output) {
+    const std::string hex = trim(output);
+    if (hex.empty() || hex.size() % 2 != 0 ||
+        hex.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+        return output;
+    }
+    std::string decoded;
+    for (size_t i = 0; i < hex.size(); i += 2) {
+        decoded += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    }
+    return decoded.find('=') != std::string::npos ? decoded : output;
 }
 
 std::vector<std::string> non_empty_lines(const std::string& text) {
@@ -104,7 +120,7 @@ bool KeyVault::save(const StoredCredential& credential) const {
 std::optional<StoredCredential> KeyVault::load(const std::string& exchange) const {
     const CommandOutput fetched = keychain_fetch(exchange);
     if (fetched.exit_code == 0) {
-        StoredCredential credential = parse_credential(fetched.output);
+        StoredCredential credential = parse_credential(readable_secret(fetched.output));
         if (credential.exchange.empty()) credential.exchange = exchange;
         return credential;
     }

@@ -1,5 +1,6 @@
 """Credential storage: the keychain through the keychain tool, the fallback files, the index,
 listing in "status", loading and deleting."""
+import json
 import os
 import stat
 import unittest
@@ -95,6 +96,19 @@ class VaultTest(SandboxTestCase):
         self.home.write('vault/my_ex_1.vault', 'exchange=\napi_key=file\n')
         self.assertEqual(self.home.run('load-credentials', 'my ex/1').out,
                          'status=ok\nexchange=\napi_key=file\napi_secret=\npassphrase=\n')
+
+    def test_hex_printed_keychain_record_is_decoded(self):
+        # The macOS tool prints a password that holds line ends in hexadecimal.
+        record = 'exchange=okx\napi_key=hex-key\napi_secret=s\npassphrase=p'
+        with open(self.home.keychain_store, 'w') as handle:
+            json.dump({'korvane.connector.okx\x1fokx': record.encode().hex()}, handle)
+        self.assertEqual(self.home.run('load-credentials', 'okx').out,
+                         'status=ok\nexchange=okx\napi_key=hex-key\napi_secret=s\npassphrase=p\n')
+        # A plain record that happens to look like hex stays as it is.
+        with open(self.home.keychain_store, 'w') as handle:
+            json.dump({'korvane.connector.okx\x1fokx': 'abcdef'}, handle)
+        self.assertEqual(self.home.run('load-credentials', 'okx').out,
+                         'status=ok\nexchange=okx\napi_key=\napi_secret=\npassphrase=\n')
 
     def test_status_lists_only_known_names_exactly(self):
         self.home.run('status')
