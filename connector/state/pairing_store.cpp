@@ -1,7 +1,5 @@
 #include "connector/state/pairing_store.h"
 
-#include <fstream>
-
 #include "connector/state/files.h"
 #include "connector/state/record_text.h"
 
@@ -18,9 +16,7 @@ std::string PairingStore::pairing_path() const {
 PairingState PairingStore::load() const {
     PairingState state;
     state.pairing_status = "unpaired";
-    std::ifstream probe(pairing_path());
-    if (!probe) return state;
-    probe.close();
+    // A missing or unreadable file reads as empty text: the default state.
     for (const auto& [key, value] : parse_record_text(read_file(pairing_path()))) {
         if (key == "owner_wallet_address")
             state.owner_wallet_address = value;
