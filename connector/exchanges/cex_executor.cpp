@@ -11,13 +11,6 @@ bool is_trading_exchange(const std::string& exchange) {
     return exchange == "bybit" || exchange == "okx" || exchange == "gate";
 }
 
-std::string ms_stamp() {
-    return std::to_string(epoch_ms());
-}
-std::string sec_stamp() {
-    return std::to_string(epoch_sec());
-}
-
 // Returns the envelope of two replies joined as {"first":a,"second":b}; "http_failed" when
 // either request failed.
 std::string composite(const std::string& exchange, const std::string& kind, const char* first,

@@ -7,13 +7,6 @@
 namespace korvane::connector {
 namespace {
 
-std::string ms_stamp() {
-    return std::to_string(epoch_ms());
-}
-std::string sec_stamp() {
-    return std::to_string(epoch_sec());
-}
-
 // The checks an order lookup or cancellation makes before sending anything, in their fixed
 // order. Fills `credential` and returns an empty string when the request may go out; else the
 // failure envelope.

@@ -1,5 +1,6 @@
 #include "connector/exchanges/request_signing.h"
 
+#include "connector/toolkit/clock.h"
 #include "connector/toolkit/digest.h"
 #include "connector/toolkit/endpoints.h"
 #include "connector/toolkit/shell.h"
@@ -23,6 +24,14 @@ HttpResult send(const std::string& method, const std::string& url, const std::st
 }
 
 }  // namespace
+
+std::string ms_stamp() {
+    return std::to_string(epoch_ms());
+}
+
+std::string sec_stamp() {
+    return std::to_string(epoch_sec());
+}
 
 std::string fail_json(const std::string& reason) {
     return "{\"status\":\"error\",\"reason\":\"" + reason + "\"}";

@@ -26,6 +26,11 @@ std::string kucoin_symbol(const std::string& symbol);         // XBTUSDTM
 std::string reader_linear_symbol(const std::string& symbol);  // BTCUSDT; SOLUSDT -> SOLUSDTUSDT
 std::string bybit_native(const std::string& symbol);          // BTCUSDT; SOLUSDT stays SOLUSDT
 
+// Returns the current time as the decimal text a request signs and sends: milliseconds or
+// seconds since the Unix epoch.
+std::string ms_stamp();
+std::string sec_stamp();
+
 // Signed requests, one per exchange convention. `timestamp` is the exact text that is both
 // signed and sent; `query` excludes the "?"; an empty `body` sends no data.
 HttpResult bybit_request(const StoredCredential& credential, const std::string& method,
