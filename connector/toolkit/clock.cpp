@@ -37,6 +37,10 @@ std::string now_iso8601() {
     return format_seconds(utc_parts(epoch_sec())) + "Z";
 }
 
+std::string format_iso8601(int64_t epoch_millis) {
+    return format_iso8601_ms(epoch_millis).substr(0, 19) + "Z";
+}
+
 std::string format_iso8601_ms(int64_t epoch_millis) {
     // Floor division keeps the milliseconds part in 0..999 for times before the epoch too.
     int64_t seconds = epoch_millis / 1000;
@@ -48,6 +52,24 @@ std::string format_iso8601_ms(int64_t epoch_millis) {
     char fraction[8];
     std::snprintf(fraction, sizeof fraction, ".%03d", static_cast<int>(millis));
     return format_seconds(utc_parts(seconds)) + fraction + "Z";
+}
+
+Deadline Deadline::after_ms(int64_t ms) {
+    using namespace std::chrono;
+    Deadline deadline;
+    deadline.at_ms_ = duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count() + ms;
+    return deadline;
+}
+
+int64_t Deadline::remaining_ms() const {
+    using namespace std::chrono;
+    const int64_t now = duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+    return at_ms_ > now ? at_ms_ - now : 0;
+}
+
+int64_t Deadline::cap_ms(int64_t limit_ms) const {
+    const int64_t left = remaining_ms();
+    return left < limit_ms ? left : limit_ms;
 }
 
 std::string iso8601_now_ms() {

@@ -33,10 +33,26 @@ std::string json_escape(std::string_view text) {
             case '\r': escaped += "\\r"; break;
             case '"': escaped += "\\\""; break;
             case '\\': escaped += "\\\\"; break;
-            default: escaped += c;
+            default:
+                if (static_cast<unsigned char>(c) < 0x20) {
+                    static constexpr char kHex[] = "0123456789abcdef";
+                    escaped += "\\u00";
+                    escaped += kHex[(c >> 4) & 0x0F];
+                    escaped += kHex[c & 0x0F];
+                } else {
+                    escaped += c;
+                }
         }
     }
     return escaped;
+}
+
+std::string printable(std::string_view text) {
+    std::string shown(text);
+    for (char& c : shown) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    }
+    return shown;
 }
 
 std::string before_first(std::string_view text, std::string_view separator) {

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace korvane::connector {
+
+// Reply limits: an exchange or relay answer is a few KiB; anything near these is hostile.
+constexpr size_t kMaxReplyBytes = 8u << 20;
+constexpr size_t kMaxManifestBytes = 1u << 20;
+constexpr size_t kMaxImageBytes = size_t{2} << 30;
+
+// Transport exit codes, the numbers the curl command line returns for the same failures.
+constexpr int kHttpBadArgument = 43;       // a request this client refuses to send
+constexpr int kHttpTimedOut = 28;          // the deadline passed
+constexpr int kHttpReplyTooLarge = 63;     // the reply passed its size limit
+constexpr int kHttpErrorStatus = 22;       // `fail_on_http_error` and a status of 400 or more
+constexpr int kHttpWriteFailed = 23;       // the reply could not be written to its file
+
+// One HTTP request. Only http:// and https:// URLs are sent; certificates are always verified.
+struct HttpRequest {
+    std::string method = "GET";
+    std::string url;
+    std::vector<std::string> headers;  // "Name: value" each, sent in order
+    std::string body;                  // sent byte for byte; empty sends no body
+    long timeout_ms = 20000;           // the whole exchange, connect to last byte
+    size_t max_reply_bytes = kMaxReplyBytes;
+    bool fail_on_http_error = false;   // a status of 400 or more is a failure (exit 22)
+    bool follow_redirects = false;     // follow up to a few http(s) redirects
+    std::string output_path;           // when set, the reply body streams into this file
+};
+
+// What one request produced.
+struct HttpResult {
+    int exit_code = 0;    // 0 when a reply arrived (whatever its status), else the transport failure
+    std::string body;     // the reply body; on failure "curl: (N) message", as the curl tool prints it
+    long status = 0;      // the HTTP status of the reply; 0 when none arrived
+};
+
+// The network, as the rest of the program sees it. Production uses libcurl; tests use fakes.
+class HttpClient {
+  public:
+    virtual ~HttpClient() = default;
+    // Sends `request` and blocks until the reply arrived or the request failed.
+    virtual HttpResult send(const HttpRequest& request) = 0;
+};
+
+// Returns the failure result for `exit_code` with `message`, worded as the curl tool words it.
+HttpResult http_failure(int exit_code, const std::string& message);
+
+}  // namespace korvane::connector
