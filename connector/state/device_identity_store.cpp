@@ -24,7 +24,7 @@ std::string DeviceIdentityStore::identity_path() const {
     return root_ + "/device_identity.env";
 }
 
-DeviceIdentity DeviceIdentityStore::load_or_create() const {
+DeviceIdentity DeviceIdentityStore::load_or_create(bool* saved) const {
     make_private_directory(root_);
     DeviceIdentity identity;
     for (const auto& [key, value] : parse_record_text(read_file(identity_path()))) {
@@ -43,7 +43,8 @@ DeviceIdentity DeviceIdentityStore::load_or_create() const {
     }
     // Without a device id nothing else read is trusted; with one, nothing is filled in.
     if (identity.device_id.empty()) identity = fresh_identity();
-    save(identity);
+    const bool written = save(identity);
+    if (saved != nullptr) *saved = written;
     return identity;
 }
 

@@ -20,8 +20,8 @@ class DeviceIdentityStore {
     explicit DeviceIdentityStore(std::string app_root);
 
     // Returns the stored identity, or a freshly generated one when the file holds no device id.
-    // Always rewrites the file in normal form.
-    DeviceIdentity load_or_create() const;
+    // Always rewrites the file in normal form; `saved`, when given, tells whether that worked.
+    DeviceIdentity load_or_create(bool* saved = nullptr) const;
 
     // Replaces the file with `identity`; returns false when it could not be written.
     bool save(const DeviceIdentity& identity) const;

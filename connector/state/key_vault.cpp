@@ -4,11 +4,10 @@
 #include <filesystem>
 #include <system_error>
 
+#include "connector/state/account_memory.h"
+#include "connector/state/file_lock.h"
 #include "connector/state/files.h"
 #include "connector/state/record_text.h"
-#include "connector/toolkit/endpoints.h"
-#include "connector/toolkit/shell.h"
-#include "connector/toolkit/text.h"
 
 namespace korvane::connector {
 namespace {
@@ -17,17 +16,6 @@ constexpr mode_t kSecretFileMode = 0600;
 
 std::string service_for(const std::string& exchange) {
     return "korvane.connector." + sanitized_exchange_name(exchange);
-}
-
-// " -s SERVICE -a ACCOUNT": how every keychain command names the item of `exchange`.
-std::string item_arguments(const std::string& exchange) {
-    return " -s " + shell_escape(service_for(exchange)) + " -a " +
-           shell_escape(sanitized_exchange_name(exchange));
-}
-
-CommandOutput keychain_fetch(const std::string& exchange) {
-    return run_command(shell_escape(keychain_tool()) + " find-generic-password" + item_arguments(exchange) +
-                       " -w");
 }
 
 StoredCredential parse_credential(const std::string& text) {
@@ -45,21 +33,6 @@ StoredCredential parse_credential(const std::string& text) {
     return credential;
 }
 
-// macOS `security -w` prints a password holding line ends (as every record here does) in
-// hexadecimal; such output is decoded back to the record text. Anything else is kept as it is.
-std::string readable_secret(const std::string& output) {
-    const std::string hex = trim(output);
-    if (hex.empty() || hex.size() % 2 != 0 ||
-        hex.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
-        return output;
-    }
-    std::string decoded;
-    for (size_t i = 0; i < hex.size(); i += 2) {
-        decoded += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
-    }
-    return decoded.find('=') != std::string::npos ? decoded : output;
-}
-
 std::vector<std::string> non_empty_lines(const std::string& text) {
     std::vector<std::string> lines;
     size_t start = 0;
@@ -70,6 +43,12 @@ std::vector<std::string> non_empty_lines(const std::string& text) {
         start = end + 1;
     }
     return lines;
+}
+
+std::string lines_text(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines) text += line + "\n";
+    return text;
 }
 
 }  // namespace
@@ -91,7 +70,7 @@ std::string credential_record_text(const StoredCredential& credential, bool fina
     return text;
 }
 
-KeyVault::KeyVault(std::string root_dir) : root_dir_(std::move(root_dir)) {
+KeyVault::KeyVault(std::string root_dir, SecretStore& secrets) : root_dir_(std::move(root_dir)), secrets_(secrets) {
     make_private_directory(root_dir_);
 }
 
@@ -103,14 +82,20 @@ std::string KeyVault::index_path() const {
     return root_dir_ + "/vault_index.txt";
 }
 
+std::string KeyVault::lock_path() const {
+    return root_dir_ + "/.lock";
+}
+
 bool KeyVault::save(const StoredCredential& credential) const {
-    const std::string secret = credential_record_text(credential, false);
-    const CommandOutput stored =
-        run_command(shell_escape(keychain_tool()) + " add-generic-password -U" +
-                    item_arguments(credential.exchange) + " -w " + shell_escape(secret));
-    if (stored.exit_code == 0) {
-        // The keychain cannot be enumerated, so the index is how "status" learns of the item.
-        append_file(index_path(), credential.exchange + "\n", kSecretFileMode);
+    // A deletion running beside this save must not rewrite the index from a stale read.
+    const FileLock lock(lock_path());
+    const std::string name = sanitized_exchange_name(credential.exchange);
+    if (secrets_.store(service_for(credential.exchange), name, credential_record_text(credential, false))) {
+        // The store cannot be enumerated, so the index is how "status" learns of the item.
+        std::vector<std::string> listed = non_empty_lines(read_file(index_path()));
+        if (std::find(listed.begin(), listed.end(), credential.exchange) == listed.end()) {
+            append_file(index_path(), credential.exchange + "\n", kSecretFileMode);
+        }
         return true;
     }
     return write_file_atomic(fallback_path(credential.exchange), credential_record_text(credential, true),
@@ -118,9 +103,8 @@ bool KeyVault::save(const StoredCredential& credential) const {
 }
 
 std::optional<StoredCredential> KeyVault::load(const std::string& exchange) const {
-    const CommandOutput fetched = keychain_fetch(exchange);
-    if (fetched.exit_code == 0) {
-        StoredCredential credential = parse_credential(readable_secret(fetched.output));
+    if (const auto secret = secrets_.fetch(service_for(exchange), sanitized_exchange_name(exchange))) {
+        StoredCredential credential = parse_credential(*secret);
         if (credential.exchange.empty()) credential.exchange = exchange;
         return credential;
     }
@@ -130,24 +114,22 @@ std::optional<StoredCredential> KeyVault::load(const std::string& exchange) cons
 }
 
 bool KeyVault::remove(const std::string& exchange) const {
-    run_command(shell_escape(keychain_tool()) + " delete-generic-password" + item_arguments(exchange));
+    const FileLock lock(lock_path());
+    const bool out_of_store = secrets_.remove(service_for(exchange), sanitized_exchange_name(exchange));
     std::error_code error;
     std::filesystem::remove(fallback_path(exchange), error);
+    AccountMemoryStore(root_dir_).forget(exchange);
 
-    const std::string index = read_file(index_path());
-    std::vector<std::string> kept = non_empty_lines(index);
-    const size_t before = kept.size();
-    kept.erase(std::remove(kept.begin(), kept.end(), exchange), kept.end());
-    if (kept.size() != before) {
-        std::string text;
-        for (const std::string& name : kept) text += name + "\n";
-        write_file_atomic(index_path(), text, kSecretFileMode);
+    // An item the store still holds stays listed, so "status" keeps showing what is stored.
+    if (out_of_store) {
+        std::vector<std::string> kept = non_empty_lines(read_file(index_path()));
+        const size_t before = kept.size();
+        kept.erase(std::remove(kept.begin(), kept.end(), exchange), kept.end());
+        if (kept.size() != before) write_file_atomic(index_path(), lines_text(kept), kSecretFileMode);
     }
 
-    // The tool's exit code cannot tell "not there" from "failed", so ask again.
-    const bool in_keychain = keychain_fetch(exchange).exit_code == 0;
     const bool in_file = std::filesystem::exists(fallback_path(exchange), error);
-    return !in_keychain && !in_file;
+    return out_of_store && !in_file;
 }
 
 std::vector<std::string> KeyVault::list_exchanges() const {

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "connector/state/secret_store.h"
+
 namespace korvane::connector {
 
 // One exchange's API credentials.
@@ -14,12 +16,14 @@ struct StoredCredential {
     std::string passphrase;  // empty for exchanges that have none
 };
 
-// Keeps credentials in the keychain (through the keychain tool) with one file per exchange
-// as the fallback, and an index of the names that went to the keychain.
+// Keeps credentials in the system's secret store with one file per exchange as the fallback,
+// and an index of the names that went to the store (a store cannot be listed). Saves and
+// deletions of concurrent runs take turns on a lock in the vault folder.
 class KeyVault {
   public:
-    // Keeps `root_dir` and creates it (mode 0700) with all missing parents.
-    explicit KeyVault(std::string root_dir);
+    // Keeps `root_dir` and creates it (mode 0700) with all missing parents; `secrets` must
+    // outlive the vault.
+    KeyVault(std::string root_dir, SecretStore& secrets);
 
     // Stores `credential` in the keychain, else in its fallback file; returns false when
     // neither took it.
@@ -29,22 +33,27 @@ class KeyVault {
     // empty when neither store holds it.
     std::optional<StoredCredential> load(const std::string& exchange) const;
 
-    // Removes `exchange` from the keychain, its fallback file and the index; returns true only
-    // when no store holds it afterwards.
+    // Removes `exchange` from the store, its fallback file and the index (and what was learned
+    // about its account); returns true only when no store holds it afterwards.
     bool remove(const std::string& exchange) const;
 
     // Returns the index's names (in order, repeats kept) followed by the fallback files' names
     // not already listed.
     std::vector<std::string> list_exchanges() const;
 
-    // Returns "macos_keychain_with_file_fallback".
-    std::string backend_name() const { return "macos_keychain_with_file_fallback"; }
+    // Returns the backend name "status" prints, for example "macos_keychain_with_file_fallback".
+    std::string backend_name() const { return secrets_.backend_name(); }
+
+    // Returns the vault folder.
+    const std::string& root_dir() const { return root_dir_; }
 
   private:
     std::string fallback_path(const std::string& exchange) const;
     std::string index_path() const;
+    std::string lock_path() const;
 
     std::string root_dir_;
+    SecretStore& secrets_;
 };
 
 // Returns `exchange` with every "/", backslash and space replaced by "_".

@@ -1,0 +1,84 @@
+#include "connector/state/account_memory.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+
+#include "connector/state/files.h"
+#include "connector/state/key_vault.h"
+#include "connector/state/record_text.h"
+#include "connector/toolkit/digest.h"
+#include "connector/toolkit/sha2.h"
+
+namespace korvane::connector {
+namespace {
+
+// The key itself is a secret; its digest is enough to tell whether the memory belongs to it.
+std::string key_digest(const std::string& api_key) {
+    return hex_encode(sha256_raw(api_key));
+}
+
+int64_t to_int64(const std::string& text) {
+    errno = 0;
+    char* end = nullptr;
+    const long long value = std::strtoll(text.c_str(), &end, 10);
+    return errno != 0 || end == text.c_str() ? 0 : static_cast<int64_t>(value);
+}
+
+}  // namespace
+
+int64_t usable_clock_offset(const AccountMemory& memory, int64_t now_ms) {
+    if (memory.clock_measured_at_ms == 0) return 0;
+    const int64_t age = now_ms - memory.clock_measured_at_ms;
+    return age >= 0 && age <= kClockOffsetLifetimeMs ? memory.clock_offset_ms : 0;
+}
+
+std::string AccountMemoryStore::path(const std::string& exchange) const {
+    return vault_dir_ + "/" + sanitized_exchange_name(exchange) + ".memory";
+}
+
+AccountMemory AccountMemoryStore::load(const std::string& exchange, const std::string& api_key) const {
+    AccountMemory memory;
+    std::string owner;
+    for (const auto& [key, value] : parse_record_text(read_file(path(exchange)))) {
+        if (key == "key_digest")
+            owner = value;
+        else if (key == "okx_site")
+            memory.okx_site = value;
+        else if (key == "kucoin_key_version")
+            memory.kucoin_key_version = value;
+        else if (key == "position_mode")
+            memory.position_mode = value;
+        else if (key == "clock_offset_ms")
+            memory.clock_offset_ms = to_int64(value);
+        else if (key == "clock_measured_at_ms")
+            memory.clock_measured_at_ms = to_int64(value);
+    }
+    // Learned with another key (the credential was replaced): none of it applies.
+    if (owner != key_digest(api_key)) return AccountMemory{};
+    return memory;
+}
+
+Status AccountMemoryStore::save(const std::string& exchange, const std::string& api_key,
+                                const AccountMemory& memory) const {
+    const std::string text = format_record_text({
+        {"key_digest", key_digest(api_key)},
+        {"okx_site", memory.okx_site},
+        {"kucoin_key_version", memory.kucoin_key_version},
+        {"position_mode", memory.position_mode},
+        {"clock_offset_ms", std::to_string(memory.clock_offset_ms)},
+        {"clock_measured_at_ms", std::to_string(memory.clock_measured_at_ms)},
+    });
+    if (!write_file_atomic(path(exchange), text, 0600)) {
+        return Status::failure("write_failed", "cannot write " + path(exchange));
+    }
+    return Status::success();
+}
+
+bool AccountMemoryStore::forget(const std::string& exchange) const {
+    std::error_code error;
+    std::filesystem::remove(path(exchange), error);
+    return !std::filesystem::exists(path(exchange), error);
+}
+
+}  // namespace korvane::connector

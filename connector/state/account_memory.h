@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "connector/toolkit/status.h"
+
+namespace korvane::connector {
+
+// What the connector learned about one stored credential from the exchange itself, so that
+// later runs start right instead of asking again.
+struct AccountMemory {
+    std::string okx_site;            // "global", "eea" or "us": the OKX site that accepted the key
+    std::string kucoin_key_version;  // "2" or "3": the KuCoin key version the key accepts
+    std::string position_mode;       // "one_way" or "hedge"; empty when not learned yet
+    int64_t clock_offset_ms = 0;     // the exchange's clock minus ours
+    int64_t clock_measured_at_ms = 0;  // when the offset was measured (our clock); 0: never
+
+    bool operator==(const AccountMemory&) const = default;
+};
+
+// A clock offset is trusted for this long after it was measured.
+constexpr int64_t kClockOffsetLifetimeMs = 10 * 60 * 1000;
+
+// Returns the offset to add to our clock at `now_ms`: the remembered one while it is fresh, else 0.
+int64_t usable_clock_offset(const AccountMemory& memory, int64_t now_ms);
+
+// Keeps one memory file per exchange in the vault folder ("<name>.memory", mode 0600), tied to
+// the API key it was learned with: a memory written for another key reads as empty.
+class AccountMemoryStore {
+  public:
+    explicit AccountMemoryStore(std::string vault_dir) : vault_dir_(std::move(vault_dir)) {}
+
+    // Returns what is remembered for `exchange` under `api_key`; empty when nothing is.
+    AccountMemory load(const std::string& exchange, const std::string& api_key) const;
+    // Replaces the memory of `exchange` atomically.
+    Status save(const std::string& exchange, const std::string& api_key, const AccountMemory& memory) const;
+    // Removes the memory of `exchange`; true when none is left.
+    bool forget(const std::string& exchange) const;
+    // Returns the memory file's path.
+    std::string path(const std::string& exchange) const;
+
+  private:
+    std::string vault_dir_;
+};
+
+}  // namespace korvane::connector
