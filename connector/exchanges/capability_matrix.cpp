@@ -1,16 +1,15 @@
 #include "connector/exchanges/capability_matrix.h"
 
+#include "connector/exchanges/exchange_table.h"
+
 namespace korvane::connector {
 
 std::vector<ExchangeCapabilityMatrix> talvio_capability_baseline() {
     std::vector<ExchangeCapabilityMatrix> rows;
-    for (const char* name : {"bybit", "okx", "gate", "bingx", "kucoin", "bitget"}) {
-        rows.push_back({name, true, true, true, true, true, true, true, true, true, true, true});
-    }
-    for (const char* name : {"hyperliquid", "paradex", "lighter", "extended", "reya", "asterdex"}) {
-        ExchangeCapabilityMatrix row;
-        row.exchange = name;
-        rows.push_back(row);
+    for (const ExchangeEntry& entry : exchange_table()) {
+        // Every adapter carries every operation; a name without one carries none.
+        const bool live = entry.adapter != nullptr;
+        rows.push_back({std::string(entry.name), live, live, live, live, live, live, live, live, live, live, live});
     }
     return rows;
 }

@@ -21,7 +21,8 @@ struct ExchangeCapabilityMatrix {
     bool margin_mode_sync = false;
 };
 
-// Returns the declared baseline: the six live exchanges with every flag, then six with none.
+// Returns one row per exchange of the table, in its order: every flag for an exchange with an
+// adapter, none for the others.
 std::vector<ExchangeCapabilityMatrix> talvio_capability_baseline();
 
 }  // namespace korvane::connector

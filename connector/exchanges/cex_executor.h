@@ -2,16 +2,16 @@
 
 #include <string>
 
-#include "connector/state/key_vault.h"
+#include "connector/exchanges/operation_runner.h"
 
 namespace korvane::connector {
 
-// Order placement and after-trade views on Bybit, OKX and Gate. Every operation returns the
-// result envelope with the exchange's raw replies as its body.
+// Order placement and after-trade views. Every operation returns the result envelope with the
+// exchange's raw replies as its body.
 class CexExecutor {
   public:
-    // Keeps a reference to `vault`, which must outlive the executor.
-    explicit CexExecutor(const KeyVault& vault) : vault_(vault) {}
+    // Keeps the context, whose parts must outlive the executor.
+    explicit CexExecutor(ExchangeContext context) : context_(context) {}
 
     // Sets the leverage, then places a limit order; body {"leverage":...,"place":...}.
     std::string place_open(const std::string& exchange, const std::string& symbol, const std::string& side,
@@ -27,7 +27,7 @@ class CexExecutor {
                                  const std::string& order_id) const;
 
   private:
-    const KeyVault& vault_;
+    ExchangeContext context_;
 };
 
 }  // namespace korvane::connector

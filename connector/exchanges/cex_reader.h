@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "connector/state/key_vault.h"
+#include "connector/exchanges/operation_runner.h"
 
 namespace korvane::connector {
 
@@ -10,8 +10,8 @@ namespace korvane::connector {
 // result envelope with the exchange's raw reply as its body.
 class CexReader {
   public:
-    // Keeps a reference to `vault`, which must outlive the reader.
-    explicit CexReader(const KeyVault& vault) : vault_(vault) {}
+    // Keeps the context, whose parts must outlive the reader.
+    explicit CexReader(ExchangeContext context) : context_(context) {}
 
     // Returns an envelope of kind "balance".
     std::string get_balance(const std::string& exchange) const;
@@ -25,10 +25,7 @@ class CexReader {
                              const std::string& order_id) const;
 
   private:
-    const KeyVault& vault_;
+    ExchangeContext context_;
 };
-
-// Returns true for the six exchanges with live account access.
-bool is_live_exchange(const std::string& exchange);
 
 }  // namespace korvane::connector

@@ -1,9 +1,8 @@
 #include "connector/exchanges/exchange_registry.h"
 
-#include <algorithm>
-
+#include "connector/exchanges/exchange_adapter.h"
+#include "connector/exchanges/exchange_table.h"
 #include "connector/exchanges/validation_results.h"
-#include "connector/toolkit/clock.h"
 
 namespace korvane::connector {
 
@@ -20,38 +19,41 @@ std::string to_string(ExchangeConnectionStatus status) {
     return "unknown";
 }
 
-ExchangeRegistry::ExchangeRegistry()
-    : exchanges_{"bybit",       "okx",     "gate",    "bingx",    "kucoin", "bitget",
-                 "hyperliquid", "paradex", "lighter", "extended", "reya"} {}
+ExchangeRegistry::ExchangeRegistry(HttpClient& http, const Clock& clock) : http_(http), clock_(clock) {}
 
 std::vector<ExchangeConnection> ExchangeRegistry::bootstrap() const {
     std::vector<ExchangeConnection> connections;
-    for (const std::string& name : exchanges_) {
+    for (const ExchangeEntry& entry : exchange_table()) {
+        if (!entry.listed) continue;
         ExchangeConnection connection;
-        connection.exchange = name;
+        connection.exchange = std::string(entry.name);
         connections.push_back(connection);
     }
     return connections;
 }
 
-ValidateCredentialsResult ExchangeRegistry::validate(const ValidateCredentialsRequest& request) const {
-    const std::string& name = request.exchange;
-    if (std::find(exchanges_.begin(), exchanges_.end(), name) == exchanges_.end()) {
-        return invalid_result(request, "unsupported exchange", now_iso8601());
+ValidateCredentialsResult ExchangeRegistry::validate(const ValidateCredentialsRequest& request,
+                                                     const AccountMemory& known) const {
+    const std::string now = format_iso8601(clock_.now_ms());
+    const ExchangeEntry* entry = nullptr;
+    for (const ExchangeEntry& candidate : exchange_table()) {
+        if (candidate.listed && candidate.name == request.exchange) entry = &candidate;
     }
+    if (entry == nullptr) return invalid_result(request, "unsupported exchange", now);
     if (request.credential.api_key.empty() || request.credential.api_secret.empty()) {
-        return invalid_result(request, "missing api key or secret", now_iso8601());
+        return invalid_result(request, "missing api key or secret", now);
     }
-    if (name == "bybit") return validate_bybit(request);
-    if (name == "okx") return validate_okx(request);
-    if (name == "gate") return validate_gate(request);
-    if (name == "bingx") return validate_bingx(request);
-    if (name == "kucoin") return validate_kucoin(request);
-    if (name == "bitget") return validate_bitget(request);
-    // Known by name only: nothing to check against, so nothing will be stored either.
-    ValidateCredentialsResult result =
-        invalid_result(request, "adapter exists, live validation not implemented yet", now_iso8601());
-    result.status = ExchangeConnectionStatus::configured;
+    if (entry->adapter == nullptr) {
+        // Known by name only: nothing to check against, so nothing will be stored either.
+        ValidateCredentialsResult result =
+            invalid_result(request, "adapter exists, live validation not implemented yet", now);
+        result.status = ExchangeConnectionStatus::configured;
+        return result;
+    }
+    ExchangeSession session{request.credential, http_, clock_, known, kValidationRequestMs,
+                            Deadline::after_ms(kValidationBudgetMs)};
+    ValidateCredentialsResult result = entry->adapter->validate(request, session);
+    result.learned = session.memory;
     return result;
 }
 

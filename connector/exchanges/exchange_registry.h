@@ -4,7 +4,10 @@
 #include <string>
 #include <vector>
 
+#include "connector/state/account_memory.h"
 #include "connector/state/key_vault.h"
+#include "connector/toolkit/clock.h"
+#include "connector/toolkit/http_client.h"
 
 namespace korvane::connector {
 
@@ -43,29 +46,27 @@ struct ValidateCredentialsResult {
     bool credentials_saved = false;
     std::string reason;
     std::string checked_at;
+    AccountMemory learned;  // what the check learned about the account; kept when the credential is
 };
 
 // The exchanges the connector can hold credentials for, and their live credential checks.
 class ExchangeRegistry {
   public:
-    ExchangeRegistry();
+    // Keeps the outside world the checks reach; both must outlive the registry.
+    ExchangeRegistry(HttpClient& http, const Clock& clock);
 
     // Returns one not-configured entry per known exchange, in list order.
     std::vector<ExchangeConnection> bootstrap() const;
 
-    // Returns the outcome of checking the request's credentials against its exchange.
-    ValidateCredentialsResult validate(const ValidateCredentialsRequest& request) const;
-
-    // Live checks, each signing one read-only request (or a probe script) and reading the answer.
-    ValidateCredentialsResult validate_bybit(const ValidateCredentialsRequest& request) const;
-    ValidateCredentialsResult validate_gate(const ValidateCredentialsRequest& request) const;
-    ValidateCredentialsResult validate_okx(const ValidateCredentialsRequest& request) const;
-    ValidateCredentialsResult validate_bingx(const ValidateCredentialsRequest& request) const;
-    ValidateCredentialsResult validate_kucoin(const ValidateCredentialsRequest& request) const;
-    ValidateCredentialsResult validate_bitget(const ValidateCredentialsRequest& request) const;
+    // Returns the outcome of checking the request's credentials against its exchange, within
+    // 45 seconds however many attempts that takes. `known` is what earlier runs learned about
+    // the account (a clock offset, for one).
+    ValidateCredentialsResult validate(const ValidateCredentialsRequest& request,
+                                       const AccountMemory& known = {}) const;
 
   private:
-    std::vector<std::string> exchanges_;
+    HttpClient& http_;
+    const Clock& clock_;
 };
 
 }  // namespace korvane::connector

@@ -42,7 +42,9 @@ std::string check_symbol(const std::string& symbol) {
 }
 
 std::string check_order_id(const std::string& order_id) {
-    return all_of_set(order_id, "_.:-") ? "" : "invalid_order_id";
+    // "." and ".." would collapse the path the id is put into.
+    const bool has_alnum = order_id.find_first_not_of("_.:-") != std::string::npos;
+    return all_of_set(order_id, "_.:-") && has_alnum ? "" : "invalid_order_id";
 }
 
 std::string check_side(const std::string& side) {
@@ -59,6 +61,14 @@ std::string check_price(const std::string& price) {
 
 std::string check_leverage(int leverage) {
     return leverage >= 1 ? "" : "invalid_leverage";
+}
+
+std::string whole_units(const std::string& quantity) {
+    const size_t dot = quantity.find('.');
+    if (dot != std::string::npos && quantity.find_first_not_of('0', dot + 1) != std::string::npos) return "";
+    const std::string whole = quantity.substr(0, dot);
+    const size_t first = whole.find_first_not_of('0');
+    return first == std::string::npos ? "0" : whole.substr(first);
 }
 
 std::string first_refusal(std::initializer_list<std::string> reasons) {

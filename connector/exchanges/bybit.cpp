@@ -1,0 +1,165 @@
+// Bybit v5: HMAC-SHA256 hex over timestamp + key + receive window + (query | body).
+#include "connector/exchanges/exchange_adapter.h"
+#include "connector/exchanges/exchange_adapters.h"
+#include "connector/exchanges/symbols.h"
+#include "connector/exchanges/validation_results.h"
+#include "connector/toolkit/digest.h"
+#include "connector/toolkit/endpoints.h"
+#include "connector/toolkit/text.h"
+
+namespace korvane::connector {
+namespace {
+
+constexpr const char* kRecvWindow = "5000";
+
+std::optional<int64_t> ret_code(const HttpResult& reply) {
+    const auto body = parse_json(reply.body);
+    if (!body || !body->is_object() || !body->contains("retCode")) return std::nullopt;
+    return json_integer((*body)["retCode"]);
+}
+
+class Bybit final : public ExchangeAdapter {
+  public:
+    ValidateCredentialsResult validate(const ValidateCredentialsRequest& request,
+                                       ExchangeSession& session) const override;
+    OperationResult balance(ExchangeSession& session) const override;
+    OperationResult position(ExchangeSession& session, const std::string& symbol) const override;
+    OperationResult order_status(ExchangeSession& session, const std::string& symbol,
+                                 const std::string& order_id) const override;
+    OperationResult cancel_order(ExchangeSession& session, const std::string& symbol,
+                                 const std::string& order_id) const override;
+    OperationResult place_open(ExchangeSession& session, const OrderRequest& order, int leverage) const override;
+    OperationResult place_close(ExchangeSession& session, const OrderRequest& order) const override;
+    OperationResult funding(ExchangeSession& session, const std::string& symbol,
+                            int lookback_minutes) const override;
+    OperationResult close_report(ExchangeSession& session, const std::string& symbol,
+                                 const std::string& order_id) const override;
+
+  private:
+    // Signs and sends one request; `query` excludes the "?".
+    HttpResult send(ExchangeSession& session, const std::string& method, const std::string& path,
+                    const std::string& query, const std::string& body) const;
+    HttpResult send_order(ExchangeSession& session, const OrderRequest& order, bool buy, bool reduce) const;
+};
+
+HttpResult Bybit::send(ExchangeSession& session, const std::string& method, const std::string& path,
+                       const std::string& query, const std::string& body) const {
+    const StoredCredential& c = session.credential;
+    const auto build = [&](int64_t now) {
+        const std::string timestamp = std::to_string(now);
+        const std::string payload = method == "POST" ? body : query;
+        HttpRequest request;
+        request.method = method;
+        request.url = base_url(Site::bybit) + path + (query.empty() ? "" : "?" + query);
+        request.headers = {"X-BAPI-API-KEY: " + c.api_key, "X-BAPI-TIMESTAMP: " + timestamp,
+                           std::string("X-BAPI-RECV-WINDOW: ") + kRecvWindow,
+                           "X-BAPI-SIGN: " + hmac_sha256_hex(c.api_secret, timestamp + c.api_key + kRecvWindow +
+                                                                               payload)};
+        if (method == "POST") request.headers.push_back("Content-Type: application/json");
+        request.body = body;
+        request.timeout_ms = session.timeout_ms();
+        return request;
+    };
+    const ClockRecovery recovery{
+        [](const HttpResult& reply) { return ret_code(reply) == 10002; },
+        [&session]() -> std::optional<int64_t> {
+            const HttpResult reply = session.http.send(public_get(session, base_url(Site::bybit) + "/v5/market/time"));
+            const auto time = parse_json(reply.body);
+            if (reply.exit_code != 0 || !time || !time->is_object() || !time->contains("time")) return std::nullopt;
+            return json_integer((*time)["time"]);
+        }};
+    return send_timed(session, build, recovery);
+}
+
+ValidateCredentialsResult Bybit::validate(const ValidateCredentialsRequest& request,
+                                          ExchangeSession& session) const {
+    const HttpResult reply = send(session, "GET", "/v5/user/query-api", "", "");
+    const std::string checked_at = format_iso8601(session.clock.now_ms());
+    if (reply.exit_code != 0) {
+        return error_result(request, "bybit request failed: " + trim(reply.body), checked_at);
+    }
+    const std::string& body = reply.body;
+    if (!contains_any(body, {"\"retCode\":0", "\"retCode\": 0"})) {
+        return invalid_result(request, "bybit rejected credentials: " + trim(body), checked_at);
+    }
+    // Permission names such as "FiatP2POrder" appear on keys that cannot trade derivatives,
+    // so a key the exchange marks read-only is never trade-ready.
+    const bool read_only = contains_any(body, {"\"readOnly\":1", "\"readOnly\": 1"});
+    const bool can_trade = !read_only && contains_any(body, {"Order", "order"});
+    return success_result(request, can_trade, contains(body, "Withdraw"), "live bybit auth validated",
+                          checked_at);
+}
+
+OperationResult Bybit::balance(ExchangeSession& session) const {
+    return from_reply(send(session, "GET", "/v5/account/wallet-balance", "accountType=UNIFIED", ""));
+}
+
+OperationResult Bybit::position(ExchangeSession& session, const std::string& symbol) const {
+    return from_reply(send(session, "GET", "/v5/position/list",
+                           "category=linear&symbol=" + reader_linear_symbol(symbol) + "&settleCoin=USDT", ""));
+}
+
+OperationResult Bybit::order_status(ExchangeSession& session, const std::string& symbol,
+                                    const std::string& order_id) const {
+    return from_reply(send(session, "GET", "/v5/order/realtime",
+                           "category=linear&symbol=" + reader_linear_symbol(symbol) + "&orderId=" + order_id, ""));
+}
+
+OperationResult Bybit::cancel_order(ExchangeSession& session, const std::string& symbol,
+                                    const std::string& order_id) const {
+    return from_reply(send(session, "POST", "/v5/order/cancel", "",
+                           "{\"category\":\"linear\",\"symbol\":\"" + reader_linear_symbol(symbol) +
+                               "\",\"orderId\":\"" + order_id + "\"}"));
+}
+
+HttpResult Bybit::send_order(ExchangeSession& session, const OrderRequest& order, bool buy, bool reduce) const {
+    const std::string body = "{\"category\":\"linear\",\"symbol\":\"" + bybit_native(order.symbol) +
+                             "\",\"side\":\"" + (buy ? "Buy" : "Sell") + "\",\"orderType\":\"Limit\",\"qty\":\"" +
+                             order.quantity + "\",\"price\":\"" + order.price + "\",\"timeInForce\":\"GTC\"" +
+                             (reduce ? ",\"reduceOnly\":true" : "") + "}";
+    return send(session, "POST", "/v5/order/create", "", body);
+}
+
+OperationResult Bybit::place_open(ExchangeSession& session, const OrderRequest& order, int leverage) const {
+    const std::string lever = std::to_string(leverage);
+    // The order goes out even when the leverage change is refused; the reply shows both.
+    const HttpResult leverage_reply =
+        send(session, "POST", "/v5/position/set-leverage", "",
+             "{\"category\":\"linear\",\"symbol\":\"" + bybit_native(order.symbol) + "\",\"buyLeverage\":\"" +
+                 lever + "\",\"sellLeverage\":\"" + lever + "\"}");
+    const HttpResult order_reply = send_order(session, order, order.buy, false);
+    return from_replies({{"leverage", &leverage_reply}, {"place", &order_reply}});
+}
+
+OperationResult Bybit::place_close(ExchangeSession& session, const OrderRequest& order) const {
+    // Closing a long sells.
+    return from_reply(send_order(session, order, !order.buy, true));
+}
+
+OperationResult Bybit::funding(ExchangeSession& session, const std::string& symbol, int lookback_minutes) const {
+    const int64_t start = session.exchange_now_ms() - int64_t{lookback_minutes} * 60 * 1000;
+    return from_reply(send(session, "GET", "/v5/account/transaction-log",
+                           "category=linear&symbol=" + bybit_native(symbol) + "&startTime=" + std::to_string(start) +
+                               "&limit=50",
+                           ""));
+}
+
+OperationResult Bybit::close_report(ExchangeSession& session, const std::string& symbol,
+                                    const std::string& order_id) const {
+    const std::string native = bybit_native(symbol);
+    const HttpResult order =
+        send(session, "GET", "/v5/order/realtime",
+             "category=linear&symbol=" + native + (order_id.empty() ? "" : "&orderId=" + order_id), "");
+    const HttpResult pnl = send(session, "GET", "/v5/position/closed-pnl",
+                                "category=linear&symbol=" + native + "&limit=20", "");
+    return from_replies({{"order", &order}, {"closed_pnl", &pnl}});
+}
+
+}  // namespace
+
+const ExchangeAdapter& bybit_adapter() {
+    static const Bybit adapter;
+    return adapter;
+}
+
+}  // namespace korvane::connector

@@ -1,0 +1,51 @@
+#include "connector/exchanges/exchange_session.h"
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "connector/toolkit/json.h"
+
+namespace korvane::connector {
+
+int64_t ExchangeSession::exchange_now_ms() const {
+    const int64_t now = clock.now_ms();
+    return now + usable_clock_offset(memory, now);
+}
+
+long ExchangeSession::timeout_ms() const {
+    return deadline ? static_cast<long>(deadline->cap_ms(request_timeout_ms)) : request_timeout_ms;
+}
+
+HttpResult send_timed(ExchangeSession& session, const StampedRequest& build, const ClockRecovery& recovery) {
+    HttpResult reply = session.http.send(build(session.exchange_now_ms()));
+    if (reply.exit_code != 0 || !recovery.stamp_refused(reply)) return reply;
+    const int64_t before = session.clock.now_ms();
+    const std::optional<int64_t> server = recovery.server_time_ms();
+    if (!server) return reply;
+    // The server read its clock somewhere between our two readings; the midpoint is our best guess.
+    const int64_t local = (before + session.clock.now_ms()) / 2;
+    session.memory.clock_offset_ms = *server - local;
+    session.memory.clock_measured_at_ms = local;
+    return session.http.send(build(session.exchange_now_ms()));
+}
+
+HttpRequest public_get(const ExchangeSession& session, const std::string& url) {
+    HttpRequest request;
+    request.url = url;
+    request.timeout_ms = session.timeout_ms();
+    return request;
+}
+
+std::optional<int64_t> json_integer(const Json& value) {
+    if (value.is_number_integer()) return value.get<int64_t>();
+    if (value.is_number_unsigned()) return static_cast<int64_t>(value.get<uint64_t>());
+    if (!value.is_string()) return std::nullopt;
+    const std::string& text = value.get_ref<const std::string&>();
+    errno = 0;
+    char* end = nullptr;
+    const long long number = std::strtoll(text.c_str(), &end, 10);
+    if (text.empty() || errno != 0 || *end != '\0') return std::nullopt;
+    return number;
+}
+
+}  // namespace korvane::connector

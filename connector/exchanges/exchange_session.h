@@ -1,0 +1,58 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+#include "connector/state/account_memory.h"
+#include "connector/state/key_vault.h"
+#include "connector/toolkit/clock.h"
+#include "connector/toolkit/http_client.h"
+#include "connector/toolkit/json.h"
+
+namespace korvane::connector {
+
+// Each request's own limit: operations 20 s, the credential checks 15 s per attempt.
+constexpr long kOperationRequestMs = 20000;
+constexpr long kValidationRequestMs = 15000;
+// A whole credential check ends within this, however many attempts it makes.
+constexpr int64_t kValidationBudgetMs = 45000;
+
+// What one exchange operation works with: the credential, the outside world, and what was
+// learned about the account (which the operation may extend).
+struct ExchangeSession {
+    StoredCredential credential;
+    HttpClient& http;
+    const Clock& clock;
+    AccountMemory memory;
+    long request_timeout_ms = kOperationRequestMs;
+    std::optional<Deadline> deadline;  // set for credential checks
+
+    // Returns the exchange's time as far as we know it: our clock plus a fresh offset.
+    int64_t exchange_now_ms() const;
+    // Returns the time limit for the next request: its own limit, capped by the deadline.
+    long timeout_ms() const;
+};
+
+// Builds a signed request stamped with `exchange_now_ms`.
+using StampedRequest = std::function<HttpRequest(int64_t exchange_now_ms)>;
+
+// What an exchange needs to recover from a refused timestamp: how to recognise the refusal,
+// and how to read its clock (milliseconds since the epoch; empty when it cannot be read).
+struct ClockRecovery {
+    std::function<bool(const HttpResult&)> stamp_refused;
+    std::function<std::optional<int64_t>()> server_time_ms;
+};
+
+// Sends the request stamped with the exchange's time. When the exchange refuses the stamp,
+// reads its clock, remembers the offset in the session and sends once more: a refused stamp
+// means the request was not executed, so the second send is safe.
+HttpResult send_timed(ExchangeSession& session, const StampedRequest& build, const ClockRecovery& recovery);
+
+// Returns a GET of a public (unsigned) URL with the session's time limit.
+HttpRequest public_get(const ExchangeSession& session, const std::string& url);
+
+// Returns the number held by `value` as a JSON number or a decimal string; empty otherwise.
+std::optional<int64_t> json_integer(const Json& value);
+
+}  // namespace korvane::connector

@@ -1,0 +1,162 @@
+// Gate v4 futures: HMAC-SHA512 hex over method, path, query, SHA-512 of the body and a
+// timestamp in seconds, one per line. Sizes are whole contracts; a negative size sells.
+#include "connector/exchanges/exchange_adapter.h"
+#include "connector/exchanges/exchange_adapters.h"
+#include "connector/exchanges/input_checks.h"
+#include "connector/exchanges/validation_results.h"
+#include "connector/toolkit/digest.h"
+#include "connector/toolkit/endpoints.h"
+#include "connector/toolkit/text.h"
+
+namespace korvane::connector {
+namespace {
+
+constexpr const char* kFutures = "/api/v4/futures/usdt";
+
+std::string gate_label(const HttpResult& reply) {
+    const auto body = parse_json(reply.body);
+    if (!body || !body->is_object() || !body->contains("label") || !(*body)["label"].is_string()) return "";
+    return (*body)["label"].get<std::string>();
+}
+
+class Gate final : public ExchangeAdapter {
+  public:
+    ValidateCredentialsResult validate(const ValidateCredentialsRequest& request,
+                                       ExchangeSession& session) const override;
+    OperationResult balance(ExchangeSession& session) const override;
+    OperationResult position(ExchangeSession& session, const std::string& symbol) const override;
+    OperationResult order_status(ExchangeSession& session, const std::string& symbol,
+                                 const std::string& order_id) const override;
+    OperationResult cancel_order(ExchangeSession& session, const std::string& symbol,
+                                 const std::string& order_id) const override;
+    OperationResult place_open(ExchangeSession& session, const OrderRequest& order, int leverage) const override;
+    OperationResult place_close(ExchangeSession& session, const OrderRequest& order) const override;
+    OperationResult funding(ExchangeSession& session, const std::string& symbol,
+                            int lookback_minutes) const override;
+    OperationResult close_report(ExchangeSession& session, const std::string& symbol,
+                                 const std::string& order_id) const override;
+    std::string check_quantity(const std::string& quantity) const override;
+
+  private:
+    // Signs and sends one request stamped `stamp_sec` seconds (0: now); `json_body` adds the
+    // content type of an order.
+    HttpResult send(ExchangeSession& session, const std::string& method, const std::string& path,
+                    const std::string& query, const std::string& body, bool json_body) const;
+    HttpResult send_order(ExchangeSession& session, const OrderRequest& order, bool buy, bool reduce) const;
+};
+
+HttpResult Gate::send(ExchangeSession& session, const std::string& method, const std::string& path,
+                      const std::string& query, const std::string& body, bool json_body) const {
+    const StoredCredential& c = session.credential;
+    const auto build = [&](int64_t now) {
+        const std::string timestamp = std::to_string(now / 1000);
+        const std::string prehash = method + "\n" + path + "\n" + query + "\n" + sha512_hex(body) + "\n" + timestamp;
+        HttpRequest request;
+        request.method = method;
+        request.url = base_url(Site::gate) + path + (query.empty() ? "" : "?" + query);
+        request.headers = {"KEY: " + c.api_key, "Timestamp: " + timestamp,
+                           "SIGN: " + hmac_sha512_hex(c.api_secret, prehash)};
+        if (json_body) request.headers.push_back("Content-Type: application/json");
+        request.body = body;
+        request.timeout_ms = session.timeout_ms();
+        return request;
+    };
+    const ClockRecovery recovery{
+        [](const HttpResult& reply) { return gate_label(reply) == "REQUEST_EXPIRED"; },
+        [&session]() -> std::optional<int64_t> {
+            const HttpResult reply = session.http.send(public_get(session, base_url(Site::gate) + "/api/v4/spot/time"));
+            const auto time = parse_json(reply.body);
+            if (reply.exit_code != 0 || !time || !time->is_object() || !time->contains("server_time")) {
+                return std::nullopt;
+            }
+            return json_integer((*time)["server_time"]);
+        }};
+    return send_timed(session, build, recovery);
+}
+
+ValidateCredentialsResult Gate::validate(const ValidateCredentialsRequest& request, ExchangeSession& session) const {
+    const std::string checked_at = format_iso8601(session.clock.now_ms());
+    const HttpResult reply = send(session, "GET", std::string(kFutures) + "/accounts", "", "", false);
+    if (reply.exit_code != 0) {
+        return error_result(request, "gate request failed: " + trim(reply.body), checked_at);
+    }
+    if (contains_any(reply.body, {"\"user\"", "\"currency\"", "\"available\""})) {
+        return success_result(request, true, false, "live gate auth validated", checked_at);
+    }
+    return invalid_result(request, "gate rejected credentials: " + trim(reply.body), checked_at);
+}
+
+OperationResult Gate::balance(ExchangeSession& session) const {
+    return from_reply(send(session, "GET", std::string(kFutures) + "/accounts", "", "", false));
+}
+
+OperationResult Gate::position(ExchangeSession& session, const std::string&) const {
+    // Gate lists every open position; the symbol is not sent.
+    return from_reply(send(session, "GET", std::string(kFutures) + "/positions", "holding=true", "", false));
+}
+
+OperationResult Gate::order_status(ExchangeSession& session, const std::string& symbol,
+                                   const std::string& order_id) const {
+    return from_reply(
+        send(session, "GET", std::string(kFutures) + "/orders/" + order_id, "contract=" + symbol, "", false));
+}
+
+OperationResult Gate::cancel_order(ExchangeSession& session, const std::string& symbol,
+                                   const std::string& order_id) const {
+    return from_reply(
+        send(session, "DELETE", std::string(kFutures) + "/orders/" + order_id, "contract=" + symbol, "", false));
+}
+
+HttpResult Gate::send_order(ExchangeSession& session, const OrderRequest& order, bool buy, bool reduce) const {
+    // Gate has no side field: a negative size sells.
+    const std::string body = "{\"contract\":\"" + order.symbol + "\",\"size\":" + (buy ? "" : "-") +
+                             whole_units(order.quantity) +
+                             ",\"price\":\"" + order.price + "\",\"tif\":\"gtc\"" +
+                             (reduce ? ",\"reduce_only\":true" : "") + "}";
+    return send(session, "POST", std::string(kFutures) + "/orders", "", body, true);
+}
+
+OperationResult Gate::place_open(ExchangeSession& session, const OrderRequest& order, int leverage) const {
+    const HttpResult leverage_reply =
+        send(session, "POST", std::string(kFutures) + "/positions/" + order.symbol + "/leverage",
+             "leverage=" + std::to_string(leverage), "", false);
+    const HttpResult order_reply = send_order(session, order, order.buy, false);
+    return from_replies({{"leverage", &leverage_reply}, {"place", &order_reply}});
+}
+
+OperationResult Gate::place_close(ExchangeSession& session, const OrderRequest& order) const {
+    return from_reply(send_order(session, order, !order.buy, true));
+}
+
+OperationResult Gate::funding(ExchangeSession& session, const std::string& symbol, int lookback_minutes) const {
+    const int64_t start = session.exchange_now_ms() / 1000 - int64_t{lookback_minutes} * 60;
+    return from_reply(send(session, "GET", std::string(kFutures) + "/account_book",
+                           "type=fund&contract=" + symbol + "&from=" + std::to_string(start) + "&limit=50", "", false));
+}
+
+OperationResult Gate::close_report(ExchangeSession& session, const std::string& symbol,
+                                   const std::string& order_id) const {
+    HttpResult order{0, "{}", 200};
+    if (!order_id.empty()) {
+        order = send(session, "GET", std::string(kFutures) + "/orders/" + order_id, "", "", false);
+        // A failed lookup ends the report: the trades are not asked for.
+        if (order.exit_code != 0) return from_reply(order);
+    }
+    const HttpResult trades =
+        send(session, "GET", std::string(kFutures) + "/my_trades", "contract=" + symbol + "&limit=20", "", false);
+    return from_replies({{"order", &order}, {"trades", &trades}});
+}
+
+std::string Gate::check_quantity(const std::string& quantity) const {
+    // Contracts are whole: "2" or "2.0" is two contracts, "0.5" cannot be sent.
+    return whole_units(quantity).empty() ? "invalid_quantity" : "";
+}
+
+}  // namespace
+
+const ExchangeAdapter& gate_adapter() {
+    static const Gate adapter;
+    return adapter;
+}
+
+}  // namespace korvane::connector

@@ -1,0 +1,207 @@
+// OKX v5: Base64 HMAC-SHA256 over ISO timestamp + method + path with query + body, with the
+// plain passphrase in a header. A key belongs to one of three regional sites.
+#include <array>
+
+#include "connector/exchanges/exchange_adapter.h"
+#include "connector/exchanges/exchange_adapters.h"
+#include "connector/exchanges/probe_output.h"
+#include "connector/exchanges/symbols.h"
+#include "connector/exchanges/validation_results.h"
+#include "connector/toolkit/digest.h"
+#include "connector/toolkit/endpoints.h"
+#include "connector/toolkit/text.h"
+
+namespace korvane::connector {
+namespace {
+
+struct OkxSite {
+    const char* name;  // as remembered: "global", "eea", "us"
+    Site site;
+};
+constexpr std::array<OkxSite, 3> kSites = {{{"global", Site::okx}, {"eea", Site::okx_eea}, {"us", Site::okx_us}}};
+
+// Returns true for an answer from a site that accepted the key.
+bool accepted(std::string_view body) {
+    return contains_any(body, {"\"code\":\"0\"", "\"code\": \"0\"", "\"posMode\"", "\"acctLv\"", "\"details\"",
+                               "\"availBal\"", "\"availEq\""});
+}
+
+std::string okx_code(const HttpResult& reply) {
+    const auto body = parse_json(reply.body);
+    if (!body || !body->is_object() || !body->contains("code") || !(*body)["code"].is_string()) return "";
+    return (*body)["code"].get<std::string>();
+}
+
+// Returns the remembered site's base URL; a key checked before sites were remembered is global.
+std::string site_base(const AccountMemory& memory) {
+    for (const OkxSite& entry : kSites) {
+        if (memory.okx_site == entry.name) return base_url(entry.site);
+    }
+    return base_url(Site::okx);
+}
+
+class Okx final : public ExchangeAdapter {
+  public:
+    ValidateCredentialsResult validate(const ValidateCredentialsRequest& request,
+                                       ExchangeSession& session) const override;
+    OperationResult balance(ExchangeSession& session) const override;
+    OperationResult position(ExchangeSession& session, const std::string& symbol) const override;
+    OperationResult order_status(ExchangeSession& session, const std::string& symbol,
+                                 const std::string& order_id) const override;
+    OperationResult cancel_order(ExchangeSession& session, const std::string& symbol,
+                                 const std::string& order_id) const override;
+    OperationResult place_open(ExchangeSession& session, const OrderRequest& order, int leverage) const override;
+    OperationResult place_close(ExchangeSession& session, const OrderRequest& order) const override;
+    OperationResult funding(ExchangeSession& session, const std::string& symbol,
+                            int lookback_minutes) const override;
+    OperationResult close_report(ExchangeSession& session, const std::string& symbol,
+                                 const std::string& order_id) const override;
+
+  private:
+    // Signs and sends one request to `base`; `target` is the path with its query.
+    HttpResult send_to(ExchangeSession& session, const std::string& base, const std::string& method,
+                       const std::string& target, const std::string& body,
+                       const std::vector<std::string>& extra_headers) const;
+    HttpResult send(ExchangeSession& session, const std::string& method, const std::string& target,
+                    const std::string& body) const {
+        return send_to(session, site_base(session.memory), method, target, body, {});
+    }
+    HttpResult send_order(ExchangeSession& session, const OrderRequest& order, bool buy, bool reduce) const;
+};
+
+HttpResult Okx::send_to(ExchangeSession& session, const std::string& base, const std::string& method,
+                        const std::string& target, const std::string& body,
+                        const std::vector<std::string>& extra_headers) const {
+    const StoredCredential& c = session.credential;
+    const auto build = [&](int64_t now) {
+        const std::string timestamp = format_iso8601_ms(now);
+        HttpRequest request;
+        request.method = method;
+        request.url = base + target;
+        request.headers = {"OK-ACCESS-KEY: " + c.api_key,
+                           "OK-ACCESS-SIGN: " + hmac_sha256_base64(c.api_secret, timestamp + method + target + body),
+                           "OK-ACCESS-TIMESTAMP: " + timestamp, "OK-ACCESS-PASSPHRASE: " + c.passphrase};
+        if (method == "POST") request.headers.push_back("Content-Type: application/json");
+        request.headers.insert(request.headers.end(), extra_headers.begin(), extra_headers.end());
+        request.body = body;
+        request.timeout_ms = session.timeout_ms();
+        return request;
+    };
+    const ClockRecovery recovery{
+        [](const HttpResult& reply) { return okx_code(reply) == "50102"; },
+        [&session, &base]() -> std::optional<int64_t> {
+            const HttpResult reply = session.http.send(public_get(session, base + "/api/v5/public/time"));
+            const auto time = parse_json(reply.body);
+            if (reply.exit_code != 0 || !time || !time->is_object()) return std::nullopt;
+            const Json& data = (*time)["data"];
+            if (!data.is_array() || data.empty() || !data[0].is_object() || !data[0].contains("ts")) {
+                return std::nullopt;
+            }
+            return json_integer(data[0]["ts"]);
+        }};
+    return send_timed(session, build, recovery);
+}
+
+ValidateCredentialsResult Okx::validate(const ValidateCredentialsRequest& request, ExchangeSession& session) const {
+    const std::string checked_at = format_iso8601(session.clock.now_ms());
+    if (request.credential.passphrase.empty()) return invalid_result(request, "okx passphrase missing", checked_at);
+    // Every site and every path is tried, in this order, whatever the earlier answers were: the
+    // report names each, and the first site that accepted the key is remembered.
+    ProbeReport report;
+    std::string accepted_site;
+    for (const OkxSite& entry : kSites) {
+        const std::string base = base_url(entry.site);
+        for (const char* path : {"/api/v5/account/config", "/api/v5/account/balance?ccy=USDT",
+                                 "/api/v5/account/balance"}) {
+            const std::string body = probe_body(send_to(session, base, "GET", path, "",
+                                                        {"Content-Type: application/json",
+                                                         "User-Agent: okx-api-client/1.0"}));
+            report.add({{"host", base}, {"path", path}, {"body", body}});
+            if (accepted_site.empty() && accepted(body)) accepted_site = entry.name;
+            if (accepted_site == entry.name && std::string_view(path) == "/api/v5/account/config") {
+                if (const auto config = parse_json(body)) {
+                    const std::string mode = find_string_member(*config, "posMode");
+                    if (mode == "net_mode") session.memory.position_mode = "one_way";
+                    if (mode == "long_short_mode") session.memory.position_mode = "hedge";
+                }
+            }
+        }
+    }
+    const std::string output = report.str();
+    if (!contains_any(output, {"\"code\":\"0\"", "\"code\": \"0\"", "\\\"code\\\":\\\"0\\\"", "\"posMode\"",
+                               "\"acctLv\"", "\"details\"", "\"availBal\"", "\"availEq\""})) {
+        return invalid_result(request, "okx rejected credentials: " + output, checked_at);
+    }
+    session.memory.okx_site = accepted_site.empty() ? "global" : accepted_site;
+    return success_result(request, true, false, "live okx auth validated", checked_at);
+}
+
+OperationResult Okx::balance(ExchangeSession& session) const {
+    return from_reply(send(session, "GET", "/api/v5/account/balance?ccy=USDT", ""));
+}
+
+OperationResult Okx::position(ExchangeSession& session, const std::string& symbol) const {
+    return from_reply(send(session, "GET", "/api/v5/account/positions?instType=SWAP&instId=" + okx_inst_id(symbol), ""));
+}
+
+OperationResult Okx::order_status(ExchangeSession& session, const std::string& symbol,
+                                  const std::string& order_id) const {
+    return from_reply(
+        send(session, "GET", "/api/v5/trade/order?instId=" + okx_inst_id(symbol) + "&ordId=" + order_id, ""));
+}
+
+OperationResult Okx::cancel_order(ExchangeSession& session, const std::string& symbol,
+                                  const std::string& order_id) const {
+    return from_reply(send(session, "POST", "/api/v5/trade/cancel-order",
+                           "{\"instId\":\"" + okx_inst_id(symbol) + "\",\"ordId\":\"" + order_id + "\"}"));
+}
+
+HttpResult Okx::send_order(ExchangeSession& session, const OrderRequest& order, bool buy, bool reduce) const {
+    // The position side names the position the order belongs to: opposite to the order's side
+    // when it closes.
+    const bool long_position = reduce ? !buy : buy;
+    const std::string body = "{\"instId\":\"" + okx_inst_id(order.symbol) +
+                             "\",\"tdMode\":\"isolated\",\"posSide\":\"" + (long_position ? "long" : "short") +
+                             "\",\"side\":\"" + (buy ? "buy" : "sell") + "\",\"ordType\":\"limit\",\"px\":\"" +
+                             order.price + "\",\"sz\":\"" + order.quantity + "\"" +
+                             (reduce ? ",\"reduceOnly\":true" : "") + "}";
+    return send(session, "POST", "/api/v5/trade/order", body);
+}
+
+OperationResult Okx::place_open(ExchangeSession& session, const OrderRequest& order, int leverage) const {
+    const HttpResult leverage_reply =
+        send(session, "POST", "/api/v5/account/set-leverage",
+             "{\"instId\":\"" + okx_inst_id(order.symbol) + "\",\"lever\":\"" + std::to_string(leverage) +
+                 "\",\"mgnMode\":\"isolated\",\"posSide\":\"" + (order.buy ? "long" : "short") + "\"}");
+    const HttpResult order_reply = send_order(session, order, order.buy, false);
+    return from_replies({{"leverage", &leverage_reply}, {"place", &order_reply}});
+}
+
+OperationResult Okx::place_close(ExchangeSession& session, const OrderRequest& order) const {
+    return from_reply(send_order(session, order, !order.buy, true));
+}
+
+OperationResult Okx::funding(ExchangeSession& session, const std::string& symbol, int) const {
+    // OKX's bills carry no time window: the newest fifty entries of type 8 (funding fee).
+    return from_reply(send(session, "GET",
+                           "/api/v5/account/bills?instType=SWAP&instId=" + okx_inst_id(symbol) + "&type=8&limit=50", ""));
+}
+
+OperationResult Okx::close_report(ExchangeSession& session, const std::string& symbol,
+                                  const std::string& order_id) const {
+    const std::string inst = okx_inst_id(symbol);
+    const HttpResult order = send(
+        session, "GET", "/api/v5/trade/order?instId=" + inst + (order_id.empty() ? "" : "&ordId=" + order_id), "");
+    const HttpResult history =
+        send(session, "GET", "/api/v5/account/positions-history?instType=SWAP&instId=" + inst, "");
+    return from_replies({{"order", &order}, {"positions_history", &history}});
+}
+
+}  // namespace
+
+const ExchangeAdapter& okx_adapter() {
+    static const Okx adapter;
+    return adapter;
+}
+
+}  // namespace korvane::connector

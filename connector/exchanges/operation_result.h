@@ -1,0 +1,37 @@
+#pragma once
+
+#include <initializer_list>
+#include <string>
+#include <utility>
+
+#include "connector/toolkit/http_client.h"
+
+namespace korvane::connector {
+
+// What one exchange operation produced, before it becomes the printed envelope.
+struct OperationResult {
+    std::string reason;     // empty on success; else "credentials_not_found", "http_failed", ...
+    std::string message;    // with "http_failed": the transport's words when the reply was too large
+    std::string body;       // on success: the exchange's reply, or a composite of replies
+    std::string body_text;  // with "invalid_response": the reply that was not JSON
+};
+
+// Returns a refusal with `reason`; nothing was sent.
+OperationResult refused(std::string reason);
+
+// Returns the result of one request: "http_failed" when it did not complete, "invalid_response"
+// when the reply is not a JSON value, else the reply as the body.
+OperationResult from_reply(const HttpResult& reply);
+
+// Returns the replies joined as {"name":reply,...} in the order given; "http_failed" when any
+// request failed, "invalid_response" when any reply is not a JSON value.
+OperationResult from_replies(std::initializer_list<std::pair<const char*, const HttpResult*>> parts);
+
+// Returns the printed envelope of `result`:
+//   {"status":"ok","exchange":E,"kind":K,"body":B}                 on success,
+//   {"status":"error","reason":R}                                  on a refusal or failure,
+//   {"status":"error","reason":"invalid_response","exchange":E,"kind":K,"body_text":S} for a reply
+// that is not JSON (S its first 4 KiB).
+std::string envelope(const std::string& exchange, const std::string& kind, const OperationResult& result);
+
+}  // namespace korvane::connector
