@@ -1,19 +1,16 @@
 #include "connector/relay/relay_client.h"
 
-#include "connector/toolkit/shell.h"
-#include "connector/toolkit/text.h"
+#include "connector/toolkit/json.h"
 
 namespace korvane::connector {
 namespace {
 
-std::string reply_or(const CommandOutput& run, const char* reason) {
-    if (run.exit_code == 0) return run.output;
-    return std::string("{\"status\":\"error\",\"reason\":\"") + reason + "\"}";
-}
+constexpr long kHealthLimitMs = 10000;
+constexpr long kRequestLimitMs = 15000;
 
-std::string post_json(const std::string& url, const std::string& body) {
-    return "curl -sS --max-time 15 -X POST -H 'Content-Type: application/json' --data " + shell_escape(body) +
-           " " + shell_escape(url);
+std::string reply_or(const HttpResult& reply, const char* reason) {
+    if (reply.exit_code == 0) return reply.body;
+    return std::string("{\"status\":\"error\",\"reason\":\"") + reason + "\"}";
 }
 
 }  // namespace
@@ -35,37 +32,47 @@ ServerStatus RelayClient::health(const std::string& wallet_address) const {
         status.message = "relay url missing";
         return status;
     }
-    const CommandOutput run = run_command("curl -sS --max-time 10 " +
-                                          shell_escape(relay_api_root(server_url_) + "/api/security/config"));
-    status.reachable = run.exit_code == 0;
+    HttpRequest request;
+    request.url = relay_api_root(server_url_) + "/api/security/config";
+    request.timeout_ms = kHealthLimitMs;
+    const HttpResult reply = http_.send(request);
+    status.reachable = reply.exit_code == 0;
     status.health_status = status.reachable ? "reachable" : "unreachable";
-    status.message = status.reachable ? run.output : "relay health request failed";
+    status.message = status.reachable ? reply.body : "relay health request failed";
     return status;
 }
 
+HttpResult RelayClient::post_json(const std::string& path, const std::string& body) const {
+    HttpRequest request;
+    request.method = "POST";
+    request.url = relay_api_root(server_url_) + path;
+    request.headers = {"Content-Type: application/json"};
+    request.body = body;
+    request.timeout_ms = kRequestLimitMs;
+    return http_.send(request);
+}
+
 // Values are JSON-escaped into the bodies, so a quote in a token cannot rewrite the request.
-std::string RelayClient::bind_wallet(const std::string& wallet, const std::string& connector_id) const {
-    const std::string body = "{\"wallet\":\"" + json_escape(wallet) + "\",\"connectorId\":\"" +
-                             json_escape(connector_id) + "\",\"connectorLabel\":\"macOS connector\"}";
-    return reply_or(run_command(post_json(relay_api_root(server_url_) + "/api/connector/bind", body)),
-                    "bind_request_failed");
+std::string RelayClient::bind_wallet(const std::string& wallet, const std::string& connector_id,
+                                     const std::string& label) const {
+    const std::string body =
+        JsonObject().add("wallet", wallet).add("connectorId", connector_id).add("connectorLabel", label).str();
+    return reply_or(post_json("/api/connector/bind", body), "bind_request_failed");
 }
 
 std::string RelayClient::bind_status(const std::string& wallet, const std::string& connector_id) const {
-    std::string command = "curl -sS --max-time 15 ";
-    if (!wallet.empty()) command += "-H " + shell_escape("x-korvane-wallet: " + wallet) + " ";
-    command +=
-        shell_escape(relay_api_root(server_url_) + "/api/connector/bind-status?connectorId=" + connector_id);
-    return reply_or(run_command(command), "bind_status_failed");
+    HttpRequest request;
+    request.url = relay_api_root(server_url_) + "/api/connector/bind-status?connectorId=" + connector_id;
+    if (!wallet.empty()) request.headers = {"x-korvane-wallet: " + wallet};
+    request.timeout_ms = kRequestLimitMs;
+    return reply_or(http_.send(request), "bind_status_failed");
 }
 
 std::string RelayClient::claim_token(const std::string& token, const std::string& connector_id,
                                      const std::string& label) const {
-    const std::string body = "{\"token\":\"" + json_escape(token) + "\",\"connectorId\":\"" +
-                             json_escape(connector_id) + "\",\"connectorLabel\":\"" + json_escape(label) +
-                             "\"}";
-    return reply_or(run_command(post_json(relay_api_root(server_url_) + "/api/connector/claim-token", body)),
-                    "claim_token_failed");
+    const std::string body =
+        JsonObject().add("token", token).add("connectorId", connector_id).add("connectorLabel", label).str();
+    return reply_or(post_json("/api/connector/claim-token", body), "claim_token_failed");
 }
 
 }  // namespace korvane::connector

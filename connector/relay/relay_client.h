@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "connector/toolkit/http_client.h"
+
 namespace korvane::connector {
 
 // Outcome of the relay health request.
@@ -13,26 +15,32 @@ struct ServerStatus {
     std::string wallet_address;
 };
 
-// Thin client of the relay's connector API: one curl command line per request.
+// Thin client of the relay's connector API: one HTTP request per operation.
 class RelayClient {
   public:
-    explicit RelayClient(std::string server_url) : server_url_(std::move(server_url)) {}
+    // Keeps the URL and the client, which must outlive this one.
+    RelayClient(std::string server_url, HttpClient& http) : server_url_(std::move(server_url)), http_(http) {}
 
     // Returns and remembers whether a relay URL is configured; sends nothing.
     bool connect();
     bool connected() const { return connected_; }
     const std::string& server_url() const { return server_url_; }
 
-    // Returns the reachability of the relay's security configuration endpoint.
+    // Returns the reachability of the relay's security configuration endpoint (10 s limit).
     ServerStatus health(const std::string& wallet_address) const;
-    // Each returns the relay's reply unchanged, or a fixed error JSON when curl failed.
-    std::string bind_wallet(const std::string& wallet, const std::string& connector_id) const;
+    // Each returns the relay's reply unchanged (15 s limit), or a fixed error JSON when the
+    // request did not complete.
+    std::string bind_wallet(const std::string& wallet, const std::string& connector_id,
+                            const std::string& label) const;
     std::string bind_status(const std::string& wallet, const std::string& connector_id) const;
     std::string claim_token(const std::string& token, const std::string& connector_id,
                             const std::string& label) const;
 
   private:
+    HttpResult post_json(const std::string& path, const std::string& body) const;
+
     std::string server_url_;
+    HttpClient& http_;
     bool connected_ = false;
 };
 

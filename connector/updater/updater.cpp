@@ -7,18 +7,22 @@
 #include <filesystem>
 #include <vector>
 
-#include "connector/state/files.h"
 #include "connector/state/random_hex.h"
 #include "connector/toolkit/digest.h"
+#include "connector/toolkit/json.h"
+#include "connector/toolkit/mapped_file.h"
 #include "connector/toolkit/sha2.h"
 #include "connector/toolkit/shell.h"
-#include "connector/toolkit/text.h"
+#include "connector/updater/update_rules.h"
 #include "connector/updater/version.h"
 
 namespace korvane::connector {
 namespace {
 
 namespace fs = std::filesystem;
+
+constexpr long kManifestLimitMs = 20000;
+constexpr long kDownloadLimitMs = 300000;
 
 std::string updates_dir_for(const std::string& app_root) {
     return app_root + "/updates";
@@ -32,15 +36,69 @@ std::string latest_symlink_target(const std::string& updates_dir) {
     return updates_dir + "/Korvane-Connector-latest.dmg";
 }
 
-// Returns the manifest text; empty when it could not be fetched.
-std::string fetch_manifest(const std::string& manifest_url) {
-    const CommandOutput run = run_command("curl -sS --fail --max-time 20 " + shell_escape(manifest_url));
-    return run.exit_code == 0 ? run.output : "";
+// The members an update is read from; all empty when the manifest is not JSON.
+struct Manifest {
+    std::string text;  // as fetched
+    std::string version;
+    std::string dmg_url;
+    std::string channel;
+    std::string sha256;
+};
+
+Manifest read_manifest(const std::string& text) {
+    Manifest manifest;
+    manifest.text = text;
+    if (const auto value = parse_json(text)) {
+        manifest.version = find_string_member(*value, "version");
+        manifest.dmg_url = find_string_member(*value, "dmgUrl");
+        manifest.channel = find_string_member(*value, "channel");
+        manifest.sha256 = find_string_member(*value, "sha256");
+    }
+    return manifest;
 }
 
-std::string manifest_invalid(const std::string& manifest_url, const std::string& manifest) {
-    return "{\"status\":\"error\",\"reason\":\"manifest_invalid\",\"manifest_url\":\"" +
-           json_escape(manifest_url) + "\",\"manifest\":" + manifest + "}";
+// The manifest as an answer's member: nested as it came when it is JSON, else as a string, so
+// the answer is JSON either way.
+std::string manifest_member(const std::string& text) {
+    return is_json_value(text) ? text : json_string(text);
+}
+
+// Returns the refusal answer for a manifest that cannot be acted on; empty when it can.
+std::string manifest_refusal(const std::string& manifest_url, const Manifest& manifest) {
+    if (manifest.version.empty() || manifest.dmg_url.empty()) {
+        return JsonObject()
+            .add("status", "error")
+            .add("reason", "manifest_invalid")
+            .add("manifest_url", manifest_url)
+            .add_raw("manifest", manifest_member(manifest.text))
+            .str();
+    }
+    // The version becomes part of a file name, and the URL is handed to the network stack.
+    if (!is_safe_version(manifest.version)) {
+        return JsonObject()
+            .add("status", "error")
+            .add("reason", "update_manifest_invalid")
+            .add("manifest_url", manifest_url)
+            .str();
+    }
+    if (!is_allowed_image_url(manifest.dmg_url)) {
+        return JsonObject()
+            .add("status", "error")
+            .add("reason", "update_url_rejected")
+            .add("latest_version", manifest.version)
+            .add("dmg_url", manifest.dmg_url)
+            .str();
+    }
+    return "";
+}
+
+std::string download_failure(const char* reason, const Manifest& manifest) {
+    return JsonObject()
+        .add("status", "error")
+        .add("reason", reason)
+        .add("latest_version", manifest.version)
+        .add("dmg_url", manifest.dmg_url)
+        .str();
 }
 
 // A name that never ends in ".dmg", so an unfinished file is never taken for an image.
@@ -68,10 +126,14 @@ bool is_executable_on_path(const std::string& tool) {
     return false;
 }
 
-// macOS hands an image to the desktop with `open`; Linux desktops offer `xdg-open`.
-std::string opener() {
-    if (!is_executable_on_path("open") && is_executable_on_path("xdg-open")) return "xdg-open";
-    return "open";
+// The command line that hands `image` (an absolute path) to the desktop: macOS `open`, or
+// `xdg-open` on a Linux desktop. The path starts with "/", so neither can read it as an option;
+// `open` also gets "--" (Debian's xdg-open refuses "--").
+std::string open_command(const std::string& image) {
+    if (!is_executable_on_path("open") && is_executable_on_path("xdg-open")) {
+        return "xdg-open " + shell_escape(image);
+    }
+    return "open -- " + shell_escape(image);
 }
 
 // Copies `from` over `to` through a temporary file, so `to` is whole or untouched.
@@ -87,12 +149,19 @@ void copy_atomically(const std::string& from, const std::string& to) {
     if (error) fs::remove(temporary, error);
 }
 
+// Returns true when the file's SHA-256 is `expected` (hex, either case).
+bool matches_checksum(const std::string& path, const std::string& expected) {
+    const MappedFile image(path);
+    return image.ok() && lowercase(expected) == hex_encode(sha256_raw(image.bytes()));
+}
+
 }  // namespace
 
-Updater::Updater(std::string app_root, std::string manifest_url, std::string current_version)
+Updater::Updater(std::string app_root, std::string manifest_url, std::string current_version, HttpClient& http)
     : app_root_(std::move(app_root)),
       manifest_url_(std::move(manifest_url)),
-      current_version_(std::move(current_version)) {
+      current_version_(std::move(current_version)),
+      http_(http) {
     std::error_code error;
     fs::create_directories(updates_dir(), error);
 }
@@ -101,67 +170,96 @@ std::string Updater::updates_dir() const {
     return updates_dir_for(app_root_);
 }
 
+std::string Updater::fetch_manifest() const {
+    HttpRequest request;
+    request.url = manifest_url_;
+    request.timeout_ms = kManifestLimitMs;
+    request.max_reply_bytes = kMaxManifestBytes;
+    request.fail_on_http_error = true;
+    const HttpResult reply = http_.send(request);
+    return reply.exit_code == 0 ? reply.body : "";
+}
+
 std::string Updater::check() const {
-    const std::string manifest = fetch_manifest(manifest_url_);
-    if (manifest.empty()) {
-        return "{\"status\":\"error\",\"reason\":\"update_check_failed\",\"manifest_url\":\"" +
-               json_escape(manifest_url_) + "\"}";
+    const std::string text = fetch_manifest();
+    if (text.empty()) {
+        return JsonObject()
+            .add("status", "error")
+            .add("reason", "update_check_failed")
+            .add("manifest_url", manifest_url_)
+            .str();
     }
-    const std::string version = extract_json_string(manifest, "version");
-    const std::string dmg_url = extract_json_string(manifest, "dmgUrl");
-    const std::string channel = extract_json_string(manifest, "channel");
-    if (version.empty() || dmg_url.empty()) return manifest_invalid(manifest_url_, manifest);
-    const bool available = compare_versions(current_version_, version) == -1;
-    return "{\"status\":\"ok\",\"current_version\":\"" + json_escape(current_version_) +
-           "\",\"latest_version\":\"" + json_escape(version) +
-           "\",\"update_available\":" + (available ? "true" : "false") + ",\"channel\":\"" +
-           json_escape(channel) + "\",\"manifest_url\":\"" + json_escape(manifest_url_) +
-           "\",\"dmg_url\":\"" + json_escape(dmg_url) + "\",\"manifest\":" + manifest + "}";
+    const Manifest manifest = read_manifest(text);
+    if (const std::string refusal = manifest_refusal(manifest_url_, manifest); !refusal.empty()) return refusal;
+    return JsonObject()
+        .add("status", "ok")
+        .add("current_version", current_version_)
+        .add("latest_version", manifest.version)
+        .add("update_available", compare_versions(current_version_, manifest.version) == -1)
+        .add("channel", manifest.channel)
+        .add("manifest_url", manifest_url_)
+        .add("dmg_url", manifest.dmg_url)
+        .add_raw("manifest", manifest_member(manifest.text))
+        .str();
 }
 
 std::string Updater::download() const {
-    const std::string manifest = fetch_manifest(manifest_url_);
-    if (manifest.empty()) {
-        return "{\"status\":\"error\",\"reason\":\"manifest_fetch_failed\",\"manifest_url\":\"" +
-               json_escape(manifest_url_) + "\"}";
+    const std::string text = fetch_manifest();
+    if (text.empty()) {
+        return JsonObject()
+            .add("status", "error")
+            .add("reason", "manifest_fetch_failed")
+            .add("manifest_url", manifest_url_)
+            .str();
     }
-    const std::string version = extract_json_string(manifest, "version");
-    const std::string dmg_url = extract_json_string(manifest, "dmgUrl");
-    if (version.empty() || dmg_url.empty()) return manifest_invalid(manifest_url_, manifest);
-    if (compare_versions(current_version_, version) != -1) {
-        return "{\"status\":\"ok\",\"current_version\":\"" + json_escape(current_version_) +
-               "\",\"latest_version\":\"" + json_escape(version) +
-               "\",\"update_available\":false,\"note\":\"already_on_latest_version\"}";
+    const Manifest manifest = read_manifest(text);
+    if (const std::string refusal = manifest_refusal(manifest_url_, manifest); !refusal.empty()) return refusal;
+    if (compare_versions(current_version_, manifest.version) != -1) {
+        return JsonObject()
+            .add("status", "ok")
+            .add("current_version", current_version_)
+            .add("latest_version", manifest.version)
+            .add("update_available", false)
+            .add("note", "already_on_latest_version")
+            .str();
     }
-    const std::string failed_tail = "\",\"latest_version\":\"" + json_escape(version) + "\",\"dmg_url\":\"" +
-                                    json_escape(dmg_url) + "\"}";
-    const std::string target = latest_download_target(updates_dir(), version);
+    const std::string target = latest_download_target(updates_dir(), manifest.version);
     // The image lands under a temporary name and takes its real name only once it is whole
     // (and matches the published checksum), so "update-apply" never opens a partial file.
     const std::string temporary = partial_name(target);
+    HttpRequest request;
+    request.url = manifest.dmg_url;
+    request.timeout_ms = kDownloadLimitMs;
+    request.max_reply_bytes = kMaxImageBytes;
+    request.fail_on_http_error = true;
+    request.follow_redirects = true;
+    request.output_path = temporary;
     std::error_code error;
-    const CommandOutput fetched = run_command("curl -sS --fail --max-time 300 -L " + shell_escape(dmg_url) +
-                                              " -o " + shell_escape(temporary));
-    if (fetched.exit_code != 0) {
+    if (http_.send(request).exit_code != 0) {
         fs::remove(temporary, error);
-        return "{\"status\":\"error\",\"reason\":\"update_download_failed" + failed_tail;
+        return download_failure("update_download_failed", manifest);
     }
-    const std::string expected = extract_json_string(manifest, "sha256");
-    if (!expected.empty() && lowercase(expected) != hex_encode(sha256_raw(read_file(temporary)))) {
+    if (!manifest.sha256.empty() && !matches_checksum(temporary, manifest.sha256)) {
         fs::remove(temporary, error);
-        return "{\"status\":\"error\",\"reason\":\"update_checksum_mismatch" + failed_tail;
+        return download_failure("update_checksum_mismatch", manifest);
     }
     fs::rename(temporary, target, error);
     if (error) {
         fs::remove(temporary, error);
-        return "{\"status\":\"error\",\"reason\":\"update_download_failed" + failed_tail;
+        return download_failure("update_download_failed", manifest);
     }
     const std::string latest = latest_symlink_target(updates_dir());
     copy_atomically(target, latest);
-    return "{\"status\":\"ok\",\"current_version\":\"" + json_escape(current_version_) +
-           "\",\"latest_version\":\"" + json_escape(version) +
-           "\",\"update_available\":true,\"downloaded\":true,\"downloaded_to\":\"" + json_escape(target) +
-           "\",\"latest_file\":\"" + json_escape(latest) + "\",\"dmg_url\":\"" + json_escape(dmg_url) + "\"}";
+    return JsonObject()
+        .add("status", "ok")
+        .add("current_version", current_version_)
+        .add("latest_version", manifest.version)
+        .add("update_available", true)
+        .add("downloaded", true)
+        .add("downloaded_to", target)
+        .add("latest_file", latest)
+        .add("dmg_url", manifest.dmg_url)
+        .str();
 }
 
 std::string Updater::apply() const {
@@ -179,15 +277,23 @@ std::string Updater::apply() const {
         if (!images.empty()) candidate = images.front();
     }
     if (!fs::exists(candidate, error)) {
-        return "{\"status\":\"error\",\"reason\":\"update_file_missing\",\"updates_dir\":\"" +
-               json_escape(updates_dir()) + "\"}";
+        return JsonObject()
+            .add("status", "error")
+            .add("reason", "update_file_missing")
+            .add("updates_dir", updates_dir())
+            .str();
     }
-    if (run_command(opener() + " " + shell_escape(candidate)).exit_code != 0) {
-        return "{\"status\":\"error\",\"reason\":\"open_dmg_failed\",\"file\":\"" + json_escape(candidate) +
-               "\"}";
+    const std::string absolute = fs::absolute(candidate, error).string();
+    if (run_command(open_command(error ? candidate : absolute)).exit_code != 0) {
+        return JsonObject().add("status", "error").add("reason", "open_dmg_failed").add("file", candidate).str();
     }
-    return "{\"status\":\"ok\",\"applied\":false,\"install_flow_started\":true,\"file\":\"" +
-           json_escape(candidate) + "\",\"note\":\"dmg_opened_drag_updated_app_into_Applications\"}";
+    return JsonObject()
+        .add("status", "ok")
+        .add("applied", false)
+        .add("install_flow_started", true)
+        .add("file", candidate)
+        .add("note", "dmg_opened_drag_updated_app_into_Applications")
+        .str();
 }
 
 }  // namespace korvane::connector

@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <regex>
 
 namespace korvane::connector {
 namespace {
@@ -41,13 +40,6 @@ int compare_versions(const std::string& a, const std::string& b) {
         if (x != y) return x < y ? -1 : 1;
     }
     return 0;
-}
-
-std::string extract_json_string(const std::string& text, const std::string& key) {
-    // Keys come from this program only; none holds a character special to the pattern.
-    const std::regex pattern("\"" + key + "\"\\s*:\\s*\"([^\"]+)\"");
-    std::smatch match;
-    return std::regex_search(text, match, pattern) ? match[1].str() : "";
 }
 
 }  // namespace korvane::connector

@@ -12,7 +12,4 @@ std::vector<int> parse_version_parts(const std::string& version);
 // Returns -1, 0 or 1 as `a` is older than, equal to or newer than `b`; missing parts count as 0.
 int compare_versions(const std::string& a, const std::string& b);
 
-// Returns the first string value of member `key` anywhere in `text`; empty when there is none.
-std::string extract_json_string(const std::string& text, const std::string& key);
-
 }  // namespace korvane::connector
