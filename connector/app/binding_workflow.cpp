@@ -1,5 +1,6 @@
 // The ConnectorApp operations that bind this device to an account through the relay.
 #include "connector/app/connector_app.h"
+#include "connector/toolkit/json.h"
 #include "connector/toolkit/text.h"
 
 namespace korvane::connector {
@@ -19,12 +20,18 @@ std::string extract_wallet(const std::string& response) {
 
 std::string ConnectorApp::server_health() const {
     const ServerStatus status = relay.health(identity.owner_wallet);
-    // A reachable relay's reply is nested as it came; otherwise the fixed message is quoted.
-    const std::string message = status.reachable ? status.message : "\"" + status.message + "\"";
-    return "{\"status\":\"ok\",\"relay_url\":\"" + status.relay_url +
-           "\",\"reachable\":" + (status.reachable ? "true" : "false") + ",\"health_status\":\"" +
-           status.health_status + "\",\"wallet_address\":\"" + status.wallet_address +
-           "\",\"message\":" + message + "}";
+    // A reachable relay's reply is nested as it came when it is JSON; anything else is quoted,
+    // so the answer stays one JSON text.
+    const std::string message =
+        status.reachable && is_json_value(status.message) ? status.message : json_string(status.message);
+    return JsonObject()
+        .add("status", "ok")
+        .add("relay_url", status.relay_url)
+        .add("reachable", status.reachable)
+        .add("health_status", status.health_status)
+        .add("wallet_address", status.wallet_address)
+        .add_raw("message", message)
+        .str();
 }
 
 bool ConnectorApp::set_owner_wallet(const std::string& address) {
@@ -39,7 +46,7 @@ std::string ConnectorApp::bind_wallet_to_server() {
     if (pairing.owner_wallet_address.empty()) {
         return "{\"status\":\"error\",\"reason\":\"wallet_missing\"}";
     }
-    const std::string answer = relay.bind_wallet(pairing.owner_wallet_address, identity.device_id);
+    const std::string answer = relay.bind_wallet(pairing.owner_wallet_address, identity.device_id, relay_label());
     // Only an answer that says the binding took marks the device bound; a transport failure
     // or an error page leaves the state as it was.
     if (contains_any(answer, {"\"status\":\"ok\"", "\"bindState\":\"authorized\""})) {
@@ -61,7 +68,7 @@ std::string ConnectorApp::claim_bind_token(const std::string& token) {
         identity.paired = false;
         identity.owner_wallet.clear();
         health = ConnectorHealth::pairing_required;
-        identity_store.save(identity);
+        save_identity();
         persist_pairing_state();
     }
     return answer;
@@ -75,7 +82,7 @@ std::string ConnectorApp::disconnect_binding() {
     clear_pending_pairing_state();
     identity.owner_wallet.clear();
     identity.paired = false;
-    identity_store.save(identity);
+    save_identity();
     health = ConnectorHealth::pairing_required;
     persist_pairing_state();
     return "{\"status\":\"ok\",\"state\":\"disconnected\"}";
@@ -93,8 +100,12 @@ std::string ConnectorApp::binding_status() {
         if (pairing.latest_bind_token.empty() && pairing.latest_claimed_connector_id.empty()) {
             return token_waiting_answer(pairing.pairing_status);
         }
-        return "{\"status\":\"ok\",\"bindState\":\"pending_signature\",\"connectorId\":\"" + device_id +
-               "\",\"pairingStatus\":\"" + pairing.pairing_status + "\"}";
+        return JsonObject()
+            .add("status", "ok")
+            .add("bindState", "pending_signature")
+            .add("connectorId", device_id)
+            .add("pairingStatus", pairing.pairing_status)
+            .str();
     }
 
     const std::string answer = relay.bind_status(pairing.owner_wallet_address, device_id);
@@ -115,7 +126,7 @@ std::string ConnectorApp::binding_status() {
         pairing.wallet_approval_confirmed = false;
         if (adopt_wallet_from(answer)) identity.owner_wallet = pairing.owner_wallet_address;
         identity.paired = false;
-        identity_store.save(identity);
+        save_identity();
         health = ConnectorHealth::pairing_required;
         persist_pairing_state();
     }
@@ -129,12 +140,20 @@ void ConnectorApp::apply_bound_pairing_state() {
     clear_pending_pairing_state();
     identity.owner_wallet = pairing.owner_wallet_address;
     identity.paired = true;
-    identity_store.save(identity);
+    save_identity();
     health = ConnectorHealth::ready;
 }
 
 bool ConnectorApp::persist_pairing_state() {
-    return pairing_store.save(pairing);
+    if (pairing_store.save(pairing)) return true;
+    problems_.push_back("cannot write " + pairing_store.pairing_path());
+    return false;
+}
+
+bool ConnectorApp::save_identity() {
+    if (identity_store.save(identity)) return true;
+    problems_.push_back("cannot write " + identity_store.identity_path());
+    return false;
 }
 
 void ConnectorApp::clear_pending_pairing_state() {
@@ -154,12 +173,20 @@ bool ConnectorApp::adopt_wallet_from(const std::string& response) {
 }
 
 std::string ConnectorApp::token_waiting_answer(const std::string& pairing_status) const {
-    return "{\"status\":\"ok\",\"bindState\":\"token_waiting\",\"connectorId\":\"" + identity.device_id +
-           "\",\"pairingStatus\":\"" + pairing_status + "\"}";
+    return JsonObject()
+        .add("status", "ok")
+        .add("bindState", "token_waiting")
+        .add("connectorId", identity.device_id)
+        .add("pairingStatus", pairing_status)
+        .str();
 }
 
 std::string ConnectorApp::claim_label() const {
-    return identity.device_label.empty() ? "macOS connector" : identity.device_label;
+    return identity.device_label.empty() ? relay_label() : identity.device_label;
+}
+
+std::string ConnectorApp::relay_label() const {
+    return "macOS connector";
 }
 
 }  // namespace korvane::connector

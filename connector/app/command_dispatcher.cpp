@@ -7,14 +7,20 @@
 #include <iostream>
 #include <string>
 
+#include "connector/toolkit/text.h"
+
 namespace korvane::connector {
 namespace {
 
-constexpr const char* kGeneralUsage =
-    "usage: korvane-connector <status|validate|load-credentials|delete-credentials|set-wallet|bind-wallet|"
-    "bind-status|claim-token|disconnect-binding|capabilities|balance|get-position|order-status|cancel-order|"
-    "funding|close-report|place-open|place-close|update-check|update-download|update-apply|server-health> "
-    "[args]";
+// The operands of one run, with the "-" operands of validate already read.
+struct Operands {
+    int argc;
+    const char* const* argv;
+    std::istream& input;
+
+    // Returns operand `index`; empty when it was not given.
+    std::string at(int index) const { return index < argc ? argv[index] : ""; }
+};
 
 const char* flag(bool value) {
     return value ? "true" : "false";
@@ -26,15 +32,14 @@ int print_json(const std::string& json) {
 }
 
 int print_status(const ConnectorSnapshot& snapshot) {
+    const DeviceIdentity& identity = snapshot.identity;
     std::cout << "connector_health=" << to_string(snapshot.health) << "\n"
               << "relay_connected=" << flag(snapshot.relay_connected) << "\n"
-              << "device_id=" << snapshot.identity.device_id << "\n"
-              << "device_label=" << snapshot.identity.device_label << "\n"
-              << "platform=" << snapshot.identity.platform << "\n"
-              << "paired=" << flag(snapshot.identity.paired) << "\n";
-    if (!snapshot.identity.owner_wallet.empty()) {
-        std::cout << "owner_wallet=" << snapshot.identity.owner_wallet << "\n";
-    }
+              << "device_id=" << printable(identity.device_id) << "\n"
+              << "device_label=" << printable(identity.device_label) << "\n"
+              << "platform=" << printable(identity.platform) << "\n"
+              << "paired=" << flag(identity.paired) << "\n";
+    if (!identity.owner_wallet.empty()) std::cout << "owner_wallet=" << printable(identity.owner_wallet) << "\n";
     std::cout << "vault_backend=" << snapshot.vault_backend << "\n";
     for (const ExchangeConnection& exchange : snapshot.exchanges) {
         std::cout << "exchange=" << exchange.exchange << " status=" << to_string(exchange.status)
@@ -45,14 +50,14 @@ int print_status(const ConnectorSnapshot& snapshot) {
 }
 
 int print_validation(const ValidateCredentialsResult& result) {
-    std::cout << "exchange=" << result.exchange << "\n"
+    std::cout << "exchange=" << printable(result.exchange) << "\n"
               << "status=" << to_string(result.status) << "\n"
               << "can_read=" << flag(result.can_read) << "\n"
               << "can_trade=" << flag(result.can_trade) << "\n"
               << "withdrawal_enabled=" << flag(result.withdrawal_enabled) << "\n"
               << "credentials_saved=" << flag(result.credentials_saved) << "\n"
               << "checked_at=" << result.checked_at << "\n"
-              << "reason=" << result.reason << "\n";
+              << "reason=" << printable(result.reason) << "\n";
     return result.credentials_saved ? 0 : 2;
 }
 
@@ -61,9 +66,8 @@ int print_capabilities(const std::vector<ExchangeCapabilityMatrix>& rows) {
         std::cout << "exchange=" << row.exchange << " validate=" << flag(row.validate)
                   << " balance=" << flag(row.balance) << " position=" << flag(row.position)
                   << " funding=" << flag(row.funding) << " close_report=" << flag(row.close_report)
-                  << " open=" << flag(row.open) << " close=" << flag(row.close)
-                  << " cancel=" << flag(row.cancel) << " status=" << flag(row.status)
-                  << " leverage_sync=" << flag(row.leverage_sync)
+                  << " open=" << flag(row.open) << " close=" << flag(row.close) << " cancel=" << flag(row.cancel)
+                  << " status=" << flag(row.status) << " leverage_sync=" << flag(row.leverage_sync)
                   << " margin_mode_sync=" << flag(row.margin_mode_sync) << "\n";
     }
     return 0;
@@ -76,64 +80,155 @@ int print_credentials(const std::optional<StoredCredential>& credential) {
     }
     // The command exists to hand the stored secrets back to the desktop window.
     std::cout << "status=ok\n"
-              << "exchange=" << credential->exchange << "\n"
-              << "api_key=" << credential->api_key << "\n"
-              << "api_secret=" << credential->api_secret << "\n"
-              << "passphrase=" << credential->passphrase << "\n";
+              << "exchange=" << printable(credential->exchange) << "\n"
+              << "api_key=" << printable(credential->api_key) << "\n"
+              << "api_secret=" << printable(credential->api_secret) << "\n"
+              << "passphrase=" << printable(credential->passphrase) << "\n";
     return 0;
 }
 
-int print_wallet(bool stored, const PairingState& pairing) {
+// Returns operand `index` of validate: as given, or for "-" the next line of `input` (without
+// its line end), so a secret need not appear in the program's arguments.
+std::string credential_operand(const Operands& operands, int index) {
+    std::string value = operands.at(index);
+    if (value != "-") return value;
+    value.clear();
+    std::getline(operands.input, value);
+    if (!value.empty() && value.back() == '\r') value.pop_back();
+    return value;
+}
+
+int run_status(ConnectorApp& app, const Operands&) {
+    return print_status(app.snapshot());
+}
+
+int run_validate(ConnectorApp& app, const Operands& operands) {
+    StoredCredential credential;
+    credential.exchange = operands.at(2);
+    credential.api_key = credential_operand(operands, 3);
+    credential.api_secret = credential_operand(operands, 4);
+    credential.passphrase = credential_operand(operands, 5);
+    return print_validation(app.validate_and_save({credential.exchange, credential}));
+}
+
+int run_set_wallet(ConnectorApp& app, const Operands& operands) {
+    const bool stored = app.set_owner_wallet(operands.at(2));
+    const PairingState pairing = app.pairing_state();
     if (!pairing.owner_wallet_address.empty()) {
-        std::cout << "owner_wallet_address=" << pairing.owner_wallet_address << "\n";
+        std::cout << "owner_wallet_address=" << printable(pairing.owner_wallet_address) << "\n";
     }
-    std::cout << "pairing_status=" << pairing.pairing_status << "\n";
+    std::cout << "pairing_status=" << printable(pairing.pairing_status) << "\n";
     return stored ? 0 : 2;
 }
 
-int print_deletion(bool removed, const std::string& exchange) {
+int run_delete(ConnectorApp& app, const Operands& operands) {
+    const bool removed = app.delete_exchange_credentials(operands.at(2));
     std::cout << "status=" << (removed ? "ok" : "error") << "\n"
-              << "exchange=" << exchange << "\n"
+              << "exchange=" << printable(operands.at(2)) << "\n"
               << "removed=" << flag(removed) << "\n";
     return removed ? 0 : 2;
 }
 
+// Returns the number operand at `index` in `value`; false (a usage error) when it is no number.
+bool number_operand(const Operands& operands, int index, int& value) {
+    return index >= operands.argc || parse_int_operand(operands.argv[index], value);
+}
+
+using Handler = int (*)(ConnectorApp& app, const Operands& operands);
+
 struct Command {
     const char* word;
-    int min_argc;
-    const char* usage;  // nullptr for commands without operands
+    int min_argc;          // counting the program and the command word
+    const char* operands;  // as the usage text names them; empty for none
+    const char* summary;   // one line for `help`
+    Handler run;           // returns the exit code; -1 for a usage error
 };
 
-// Matching order and operand counts of the command words.
+// Matching order, operand counts, usage and help texts of the command words: the one list.
 constexpr Command kCommands[] = {
-    {"status", 2, nullptr},
-    {"validate", 5, "usage: korvane-connector validate <exchange> <api_key> <api_secret> [passphrase]"},
-    {"set-wallet", 3, "usage: korvane-connector set-wallet <public_evm_address>"},
-    {"bind-wallet", 2, nullptr},
-    {"bind-status", 2, nullptr},
-    {"claim-token", 3, "usage: korvane-connector claim-token <token>"},
-    {"disconnect-binding", 2, nullptr},
-    {"capabilities", 2, nullptr},
-    {"load-credentials", 3, "usage: korvane-connector load-credentials <exchange>"},
-    {"delete-credentials", 3, "usage: korvane-connector delete-credentials <exchange>"},
-    {"balance", 3, "usage: korvane-connector balance <exchange>"},
-    {"get-position", 4, "usage: korvane-connector get-position <exchange> <symbol>"},
-    {"order-status", 5, "usage: korvane-connector order-status <exchange> <symbol> <order_id>"},
-    {"cancel-order", 5, "usage: korvane-connector cancel-order <exchange> <symbol> <order_id>"},
-    {"funding", 4, "usage: korvane-connector funding <exchange> <symbol> [lookback_minutes]"},
-    {"close-report", 4, "usage: korvane-connector close-report <exchange> <symbol> [order_id]"},
-    {"place-open", 8,
-     "usage: korvane-connector place-open <exchange> <symbol> <side> <quantity> <price> <leverage>"},
-    {"place-close", 7, "usage: korvane-connector place-close <exchange> <symbol> <side> <quantity> <price>"},
-    {"update-check", 2, nullptr},
-    {"update-download", 2, nullptr},
-    {"update-apply", 2, nullptr},
-    {"server-health", 2, nullptr},
+    {"status", 2, "", "Print health, device identity, vault backend and each exchange's state.", run_status},
+    {"validate", 5, "<exchange> <api_key|-> <api_secret|-> [passphrase|-]",
+     "Check a key live and store it when valid; each \"-\" reads that operand from a line of standard input.",
+     run_validate},
+    {"set-wallet", 3, "<public_evm_address>", "Store the owner wallet; the device becomes unpaired.",
+     run_set_wallet},
+    {"bind-wallet", 2, "", "Ask the relay to bind the stored wallet to this device.",
+     [](ConnectorApp& app, const Operands&) { return print_json(app.bind_wallet_to_server()); }},
+    {"bind-status", 2, "", "Ask the relay how far binding has come.",
+     [](ConnectorApp& app, const Operands&) { return print_json(app.binding_status()); }},
+    {"claim-token", 3, "<token>", "Claim a bind token from the web app; then sign in the browser.",
+     [](ConnectorApp& app, const Operands& o) { return print_json(app.claim_bind_token(o.at(2))); }},
+    {"disconnect-binding", 2, "", "Forget the binding on this device.",
+     [](ConnectorApp& app, const Operands&) { return print_json(app.disconnect_binding()); }},
+    {"capabilities", 2, "", "List which operations each exchange offers.",
+     [](ConnectorApp& app, const Operands&) { return print_capabilities(app.capability_matrix()); }},
+    {"load-credentials", 3, "<exchange>", "Print the stored key, secret and passphrase of an exchange.",
+     [](ConnectorApp& app, const Operands& o) { return print_credentials(app.load_exchange_credentials(o.at(2))); }},
+    {"delete-credentials", 3, "<exchange>", "Remove an exchange's stored credentials.", run_delete},
+    {"balance", 3, "<exchange>", "Read the USDT futures balance.",
+     [](ConnectorApp& app, const Operands& o) { return print_json(app.get_balance(o.at(2))); }},
+    {"get-position", 4, "<exchange> <symbol>", "Read the position in a contract such as BTC_USDT.",
+     [](ConnectorApp& app, const Operands& o) { return print_json(app.get_position(o.at(2), o.at(3))); }},
+    {"order-status", 5, "<exchange> <symbol> <order_id>", "Look up one order.",
+     [](ConnectorApp& app, const Operands& o) {
+         return print_json(app.get_order_status(o.at(2), o.at(3), o.at(4)));
+     }},
+    {"cancel-order", 5, "<exchange> <symbol> <order_id>", "Cancel one open order.",
+     [](ConnectorApp& app, const Operands& o) { return print_json(app.cancel_order(o.at(2), o.at(3), o.at(4))); }},
+    {"funding", 4, "<exchange> <symbol> [lookback_minutes]",
+     "List funding payments of the last minutes (default 180).",
+     [](ConnectorApp& app, const Operands& o) {
+         int lookback = 180;
+         if (!number_operand(o, 4, lookback)) return -1;
+         return print_json(app.get_funding(o.at(2), o.at(3), lookback));
+     }},
+    {"close-report", 4, "<exchange> <symbol> [order_id]", "Show an order next to the closed positions or fills.",
+     [](ConnectorApp& app, const Operands& o) {
+         return print_json(app.get_close_report(o.at(2), o.at(3), o.at(4)));
+     }},
+    {"place-open", 8, "<exchange> <symbol> <side> <quantity> <price> <leverage>",
+     "Set the leverage, then place a limit order that opens or adds (side buy or sell).",
+     [](ConnectorApp& app, const Operands& o) {
+         int leverage = 0;
+         if (!number_operand(o, 7, leverage)) return -1;
+         return print_json(app.place_open(o.at(2), o.at(3), o.at(4), o.at(5), o.at(6), leverage));
+     }},
+    {"place-close", 7, "<exchange> <symbol> <side> <quantity> <price>",
+     "Place a reduce-only limit order against the position opened on <side>.",
+     [](ConnectorApp& app, const Operands& o) {
+         return print_json(app.place_close(o.at(2), o.at(3), o.at(4), o.at(5), o.at(6)));
+     }},
+    {"update-check", 2, "", "Ask the update manifest whether a newer version exists.",
+     [](ConnectorApp& app, const Operands&) { return print_json(app.update_check()); }},
+    {"update-download", 2, "", "Download the newer version's disk image.",
+     [](ConnectorApp& app, const Operands&) { return print_json(app.update_download()); }},
+    {"update-apply", 2, "", "Open the downloaded disk image to install it.",
+     [](ConnectorApp& app, const Operands&) { return print_json(app.update_apply()); }},
+    {"server-health", 2, "", "Check that the relay server answers.",
+     [](ConnectorApp& app, const Operands&) { return print_json(app.server_health()); }},
 };
 
-int usage_error(const char* usage) {
+// The general usage names the words in its own order, not the matching order.
+constexpr const char* kGeneralUsage =
+    "usage: korvane-connector <status|validate|load-credentials|delete-credentials|set-wallet|bind-wallet|"
+    "bind-status|claim-token|disconnect-binding|capabilities|balance|get-position|order-status|cancel-order|"
+    "funding|close-report|place-open|place-close|update-check|update-download|update-apply|server-health> "
+    "[args]";
+
+std::string usage_of(const Command& command) {
+    return std::string("usage: korvane-connector ") + command.word +
+           (*command.operands != '\0' ? std::string(" ") + command.operands : "");
+}
+
+int usage_error(const std::string& usage) {
     std::cerr << usage << "\n";
     return 1;
+}
+
+// Reports what could not be saved; a run that lost state does not end in success.
+int with_problems(const ConnectorApp& app, int code) {
+    for (const std::string& problem : app.problems()) std::cerr << "korvane-connector: " << problem << "\n";
+    return app.problems().empty() || code != 0 ? code : 1;
 }
 
 }  // namespace
@@ -150,59 +245,42 @@ bool parse_int_operand(const char* text, int& value) {
     return true;
 }
 
+std::string help_text() {
+    std::string text = "korvane-connector " KORVANE_VERSION
+                       ": keeps exchange API keys on this machine, checks them live, reads and trades USDT\n"
+                       "perpetual accounts, and pairs this machine with the web terminal.\n\n"
+                       "usage: korvane-connector <command> [operands]\n\ncommands:\n";
+    for (const Command& command : kCommands) {
+        text += std::string("  ") + command.word + (*command.operands != '\0' ? " " : "") + command.operands +
+                "\n      " + command.summary + "\n";
+    }
+    text +=
+        "\nExchanges: bybit, okx, gate, bingx, kucoin, bitget. Symbols are contract names such as BTC_USDT.\n"
+        "Commands that print JSON exit 0 whatever the JSON says; read its \"status\".\n"
+        "korvane-connector --version prints the version.\n";
+    return text;
+}
+
 int CommandDispatcher::run_cli(int argc, const char* const* argv) {
     if (argc < 2) return usage_error(kGeneralUsage);
     const std::string word = argv[1];
-    const Command* command = nullptr;
-    for (const Command& candidate : kCommands) {
-        if (word == candidate.word) {
-            command = &candidate;
-            break;
-        }
+    if (word == "help" || word == "--help") {
+        std::cout << help_text();
+        return 0;
     }
-    if (command == nullptr) {
-        std::cerr << "unknown command: " << word << "\n";
-        return 1;
+    if (word == "--version") {
+        std::cout << "korvane-connector " KORVANE_VERSION "\n";
+        return 0;
     }
-    if (argc < command->min_argc) return usage_error(command->usage);
-    auto arg = [&](int index) { return std::string(index < argc ? argv[index] : ""); };
-
-    if (word == "status") return print_status(app_.snapshot());
-    if (word == "validate") {
-        const StoredCredential credential{arg(2), arg(3), arg(4), arg(5)};
-        return print_validation(app_.validate_and_save({arg(2), credential}));
+    for (const Command& command : kCommands) {
+        if (word != command.word) continue;
+        if (argc < command.min_argc) return usage_error(usage_of(command));
+        const int code = command.run(app_, Operands{argc, argv, input_});
+        if (code < 0) return usage_error(usage_of(command));
+        return with_problems(app_, code);
     }
-    if (word == "set-wallet") {
-        const bool stored = app_.set_owner_wallet(arg(2));
-        return print_wallet(stored, app_.pairing_state());
-    }
-    if (word == "bind-wallet") return print_json(app_.bind_wallet_to_server());
-    if (word == "bind-status") return print_json(app_.binding_status());
-    if (word == "claim-token") return print_json(app_.claim_bind_token(arg(2)));
-    if (word == "disconnect-binding") return print_json(app_.disconnect_binding());
-    if (word == "capabilities") return print_capabilities(app_.capability_matrix());
-    if (word == "load-credentials") return print_credentials(app_.load_exchange_credentials(arg(2)));
-    if (word == "delete-credentials") return print_deletion(app_.delete_exchange_credentials(arg(2)), arg(2));
-    if (word == "balance") return print_json(app_.get_balance(arg(2)));
-    if (word == "get-position") return print_json(app_.get_position(arg(2), arg(3)));
-    if (word == "order-status") return print_json(app_.get_order_status(arg(2), arg(3), arg(4)));
-    if (word == "cancel-order") return print_json(app_.cancel_order(arg(2), arg(3), arg(4)));
-    if (word == "funding") {
-        int lookback = 180;
-        if (argc > 4 && !parse_int_operand(argv[4], lookback)) return usage_error(command->usage);
-        return print_json(app_.get_funding(arg(2), arg(3), lookback));
-    }
-    if (word == "close-report") return print_json(app_.get_close_report(arg(2), arg(3), arg(4)));
-    if (word == "place-open") {
-        int leverage = 0;
-        if (!parse_int_operand(argv[7], leverage)) return usage_error(command->usage);
-        return print_json(app_.place_open(arg(2), arg(3), arg(4), arg(5), arg(6), leverage));
-    }
-    if (word == "place-close") return print_json(app_.place_close(arg(2), arg(3), arg(4), arg(5), arg(6)));
-    if (word == "update-check") return print_json(app_.update_check());
-    if (word == "update-download") return print_json(app_.update_download());
-    if (word == "update-apply") return print_json(app_.update_apply());
-    return print_json(app_.server_health());
+    std::cerr << "unknown command: " << word << "\n";
+    return 1;
 }
 
 }  // namespace korvane::connector

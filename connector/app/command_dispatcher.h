@@ -9,17 +9,23 @@ namespace korvane::connector {
 // The command-line vocabulary: command words, operand counts, usage texts and printed blocks.
 class CommandDispatcher {
   public:
-    explicit CommandDispatcher(ConnectorApp& app) : app_(app) {}
+    // `input` is where `validate` reads operands given as "-" (standard input in the program).
+    CommandDispatcher(ConnectorApp& app, std::istream& input) : app_(app), input_(input) {}
 
     // Runs the command named by argv[1]; returns the process exit code (0, 1 usage, 2 negative).
+    // State that could not be saved is reported on standard error and makes the exit code 1.
     int run_cli(int argc, const char* const* argv);
 
   private:
     ConnectorApp& app_;
+    std::istream& input_;
 };
 
 // Parses a number operand like strtol (leading white space, sign, digits, rest ignored).
 // Returns false when there are no digits or the value does not fit in 32 bits.
 bool parse_int_operand(const char* text, int& value);
+
+// Returns the text `help` prints: every command with its operands and what it does.
+std::string help_text();
 
 }  // namespace korvane::connector

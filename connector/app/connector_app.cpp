@@ -6,7 +6,7 @@ namespace korvane::connector {
 namespace {
 
 std::string app_version() {
-    return "0.1.0";
+    return KORVANE_VERSION;
 }
 
 }  // namespace
@@ -22,18 +22,22 @@ std::string to_string(ConnectorHealth health) {
     return "unknown";
 }
 
-ConnectorApp::ConnectorApp(const std::string& app_root, const std::string& relay_url)
+ConnectorApp::ConnectorApp(const std::string& app_root, const std::string& relay_url, const Outside& outside)
     : config(app_root),
       identity_store(app_root),
-      vault(app_root + "/vault"),
+      vault(app_root + "/vault", outside.secrets),
+      memory_store(app_root + "/vault"),
+      registry(outside.http, outside.clock),
       pairing_store(app_root),
-      relay(relay_url),
-      reader(vault),
-      executor(vault),
-      updater(app_root, update_manifest_url(), app_version()) {}
+      relay(relay_url, outside.http),
+      reader(ExchangeContext{vault, memory_store, outside.http, outside.clock, problems_}),
+      executor(ExchangeContext{vault, memory_store, outside.http, outside.clock, problems_}),
+      updater(app_root, update_manifest_url(), app_version(), outside.http) {}
 
 void ConnectorApp::bootstrap() {
-    identity = identity_store.load_or_create();
+    bool saved = true;
+    identity = identity_store.load_or_create(&saved);
+    if (!saved) problems_.push_back("cannot write " + identity_store.identity_path());
     pairing = pairing_store.load();
     // Only a paired device has an owner; the pairing file is the fresher source of the address.
     if (identity.paired && !pairing.owner_wallet_address.empty()) {
@@ -61,7 +65,8 @@ ConnectorSnapshot ConnectorApp::snapshot() const {
 }
 
 ValidateCredentialsResult ConnectorApp::validate_and_save(const ValidateCredentialsRequest& request) {
-    ValidateCredentialsResult result = registry.validate(request);
+    const AccountMemory known = memory_store.load(request.exchange, request.credential.api_key);
+    ValidateCredentialsResult result = registry.validate(request, known);
     if (result.status != ExchangeConnectionStatus::valid_read_only &&
         result.status != ExchangeConnectionStatus::valid_trade_ready) {
         return result;
@@ -70,6 +75,14 @@ ValidateCredentialsResult ConnectorApp::validate_and_save(const ValidateCredenti
     if (!result.credentials_saved) {
         result.status = ExchangeConnectionStatus::error;
         result.reason = "failed to persist credentials to local vault";
+        return result;
+    }
+    // What the check learned (the key's site, its key version, the clock) serves every later run.
+    if (result.learned != known) {
+        if (const Status saved = memory_store.save(request.exchange, request.credential.api_key, result.learned);
+            !saved.ok()) {
+            problems_.push_back(saved.message);
+        }
     }
     return result;
 }

@@ -10,6 +10,8 @@
 #include "connector/exchanges/cex_reader.h"
 #include "connector/exchanges/exchange_registry.h"
 #include "connector/relay/relay_client.h"
+#include "connector/app/outside.h"
+#include "connector/state/account_memory.h"
 #include "connector/state/config_store.h"
 #include "connector/state/device_identity_store.h"
 #include "connector/state/key_vault.h"
@@ -41,7 +43,8 @@ struct ConnectorSnapshot {
 // The one object of a run: owns every store and client and offers one operation per command.
 class ConnectorApp {
   public:
-    ConnectorApp(const std::string& app_root, const std::string& relay_url);
+    // Builds every store and client on `outside`, which must outlive the application.
+    ConnectorApp(const std::string& app_root, const std::string& relay_url, const Outside& outside);
 
     // Loads or creates the identity, loads the pairing state and derives the health.
     void bootstrap();
@@ -83,6 +86,10 @@ class ConnectorApp {
     std::string claim_bind_token(const std::string& token);
     std::string disconnect_binding();
 
+    // Returns what could not be saved during this run (one message each); empty when every
+    // state write succeeded.
+    const std::vector<std::string>& problems() const { return problems_; }
+
   private:
     void apply_bound_pairing_state();
     bool persist_pairing_state();
@@ -92,11 +99,18 @@ class ConnectorApp {
     bool adopt_wallet_from(const std::string& response);
     std::string token_waiting_answer(const std::string& pairing_status) const;
     std::string claim_label() const;
+    // Saves the identity; a failure is recorded among the run's problems.
+    bool save_identity();
+    // Returns the label this platform's connector gives itself towards the relay.
+    std::string relay_label() const;
 
-    // Declaration order is construction order: the reader and executor borrow `vault`.
+    // Declaration order is construction order: the reader and executor borrow `vault`,
+    // `memory_store` and `problems_`.
+    std::vector<std::string> problems_;
     ConfigStore config;
     DeviceIdentityStore identity_store;
     KeyVault vault;
+    AccountMemoryStore memory_store;
     ExchangeRegistry registry;
     PairingStore pairing_store;
     RelayClient relay;

@@ -7,6 +7,8 @@
 #include "connector/app/command_dispatcher.h"
 #include "connector/app/connector_app.h"
 #include "connector/state/files.h"
+#include "connector/state/keychain_tool_store.h"
+#include "connector/toolkit/curl_http_client.h"
 #include "connector/toolkit/endpoints.h"
 
 namespace korvane::connector {
@@ -27,9 +29,13 @@ int connector_main(int argc, const char* const* argv) {
         std::cerr << "korvane-connector: cannot create application root " << root << ": " << problem << "\n";
         return 1;
     }
-    ConnectorApp app(root, relay_url());
+    CurlHttpClient http;
+    KeychainToolStore secrets(keychain_tool(), "macos_keychain_with_file_fallback");
+    const SystemClock clock;
+    const Outside outside{http, secrets, clock};
+    ConnectorApp app(root, relay_url(), outside);
     app.bootstrap();
-    CommandDispatcher dispatcher(app);
+    CommandDispatcher dispatcher(app, std::cin);
     return dispatcher.run_cli(argc, argv);
 }
 
