@@ -94,10 +94,11 @@ class ConnectorHome:
         self.env['KORVANE_KEYCHAIN_TOOL'] = FAKE_KEYCHAIN if keychain else '/nonexistent/security'
         self.env['KORVANE_FAKE_KEYCHAIN'] = self.keychain_store
 
-    def run(self, *args, env=None, timeout=180):
+    def run(self, *args, env=None, timeout=180, stdin=None):
         full_env = dict(self.env, **(env or {}))
         completed = subprocess.run([CONNECTOR, *args], env=full_env, capture_output=True, text=True,
-                                   timeout=timeout, errors='surrogateescape')
+                                   timeout=timeout, errors='surrogateescape', input=stdin,
+                                   stdin=None if stdin is not None else subprocess.DEVNULL)
         return Result(completed)
 
     def path(self, *parts):

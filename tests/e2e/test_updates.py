@@ -71,7 +71,8 @@ class UpdatesTest(SandboxTestCase):
             self.assertEqual(answer, {'status': 'ok', 'applied': False, 'install_flow_started': True, 'file': latest,
                                       'note': 'dmg_opened_drag_updated_app_into_Applications'})
             with open(opener + '.log') as log:
-                self.assertEqual(log.read(), latest + '\n')
+                # "--" ends the options: nothing after it can be taken for one.
+                self.assertEqual(log.read(), '-- ' + latest + '\n')
 
     def test_same_version_fetches_nothing(self):
         self.manifest_for('0.1.0')
@@ -88,9 +89,12 @@ class UpdatesTest(SandboxTestCase):
                 with self.subTest(manifest=manifest, command=command):
                     self.sandbox.control('updates', {'manifest': manifest})
                     result = self.home.run(command)
+                    # A manifest that is not JSON is echoed as a string, so the answer stays JSON.
+                    echoed = manifest if manifest.startswith('{') else json.dumps(manifest)
                     self.assertEqual(result.out, '{"status":"error","reason":"manifest_invalid","manifest_url":"%s",'
                                                  '"manifest":%s}\n' % (self.sandbox.env['KORVANE_UPDATE_MANIFEST_URL'],
-                                                                       manifest))
+                                                                       echoed))
+                    result.json()
 
     def test_unreachable_or_missing_manifest(self):
         cases = [({'KORVANE_UPDATE_MANIFEST_URL': CLOSED_URL + '/current/manifest.json'}, None),
@@ -129,9 +133,10 @@ class UpdatesTest(SandboxTestCase):
         self.assertEqual(result.out, '{"status":"error","reason":"update_check_failed",'
                                      '"manifest_url":"http://127.0.0.1:9/a\\"b\\\\c\\td"}\n')
         self.assertEqual(result.json()['manifest_url'], url)
-        self.sandbox.control('updates', {'manifest': '{"version":"0.9\\\\x","dmgUrl":"http://h/a\\tb"}'})
-        answer = self.home.run('update-check').json()
-        self.assertEqual((answer['latest_version'], answer['dmg_url']), ('0.9\\\\x', 'http://h/a\\tb'))
+        self.sandbox.control('updates', {'manifest': '{"version":"0.9","dmgUrl":"https://h/a","channel":"be\\"ta\\\\\\t"}'})
+        result = self.home.run('update-check')
+        self.assertIn('"channel":"be\\"ta\\\\\\t"', result.out)
+        self.assertEqual(result.json()['channel'], 'be"ta\\\t')
 
     def test_apply_choices(self):
         os.makedirs(self.updates, exist_ok=True)

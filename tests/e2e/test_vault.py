@@ -38,9 +38,9 @@ class VaultTest(SandboxTestCase):
         self.assertIn('exchange=bybit status=configured credentials_present=true note="credentials stored locally"',
                       self.home.run('status').out)
 
-        # A second save appends to the index; the name then stands twice.
+        # A second save leaves the index as it was: a name is listed once.
         self.home.run('validate', *BYBIT)
-        self.assertEqual(self.home.read('vault', 'vault_index.txt'), 'bybit\nbybit\n')
+        self.assertEqual(self.home.read('vault', 'vault_index.txt'), 'bybit\n')
 
         deleted = self.home.run('delete-credentials', 'bybit')
         self.assertEqual((deleted.code, deleted.out), (0, 'status=ok\nexchange=bybit\nremoved=true\n'))

@@ -3,7 +3,9 @@
 #include "connector/exchanges/capability_matrix.h"
 #include "connector/exchanges/exchange_registry.h"
 #include "connector/exchanges/input_checks.h"
-#include "connector/exchanges/request_signing.h"
+#include "connector/exchanges/operation_result.h"
+#include "connector/exchanges/symbols.h"
+#include "tests/support/fakes.h"
 
 namespace korvane::connector {
 namespace {
@@ -33,12 +35,33 @@ TEST(SymbolMapping, FollowsEachExchangesNaming) {
     }
 }
 
-TEST(Envelope, IsBuiltWithoutEscapingAndKeepsTheBodyVerbatim) {
-    EXPECT_EQ(fail_json("http_failed"), "{\"status\":\"error\",\"reason\":\"http_failed\"}");
-    EXPECT_EQ(ok_json("bybit", "balance", "{\"x\":1}\n"),
+TEST(Envelope, KeepsTheBodyVerbatimAndIsAlwaysJson) {
+    EXPECT_EQ(envelope("bybit", "balance", refused("http_failed")), "{\"status\":\"error\",\"reason\":\"http_failed\"}");
+    EXPECT_EQ(envelope("bybit", "balance", from_reply({0, "{\"x\":1}\n", 200})),
               "{\"status\":\"ok\",\"exchange\":\"bybit\",\"kind\":\"balance\",\"body\":{\"x\":1}\n}");
-    EXPECT_EQ(make_headers({}), "");
-    EXPECT_EQ(make_headers({"A: b", "C: it's"}), "-H 'A: b' -H 'C: it'\\''s' ");
+    EXPECT_EQ(envelope("gate", "balance", from_reply({0, "<html>\"502\"</html>", 502})),
+              "{\"status\":\"error\",\"reason\":\"invalid_response\",\"exchange\":\"gate\",\"kind\":\"balance\","
+              "\"body_text\":\"<html>\\\"502\\\"</html>\"}");
+    EXPECT_EQ(envelope("okx", "funding", from_reply({0, "", 200})),
+              "{\"status\":\"error\",\"reason\":\"invalid_response\",\"exchange\":\"okx\",\"kind\":\"funding\","
+              "\"body_text\":\"\"}");
+    EXPECT_EQ(envelope("okx", "balance", from_reply(http_failure(7, "Failed to connect"))),
+              "{\"status\":\"error\",\"reason\":\"http_failed\"}");
+    EXPECT_EQ(envelope("okx", "balance", from_reply(http_failure(63, "reply too large: over 8 bytes"))),
+              "{\"status\":\"error\",\"reason\":\"http_failed\",\"message\":\"curl: (63) reply too large: over 8 bytes\"}");
+}
+
+TEST(Envelope, JoinsRepliesInOrderAndFailsAsAWhole) {
+    const HttpResult a{0, "{\"a\":1}", 200}, b{0, "[2]", 200}, html{0, "<p>", 200}, down = http_failure(28, "timeout");
+    EXPECT_EQ(from_replies({{"leverage", &a}, {"place", &b}}).body, "{\"leverage\":{\"a\":1},\"place\":[2]}");
+    EXPECT_EQ(from_replies({{"leverage", &a}, {"place", &down}}).reason, "http_failed");
+    EXPECT_EQ(from_replies({{"leverage", &html}, {"place", &down}}).reason, "http_failed");
+    const OperationResult bad = from_replies({{"order", &a}, {"trades", &html}});
+    EXPECT_EQ(bad.reason, "invalid_response");
+    EXPECT_EQ(bad.body_text, "<p>");
+    // Only the first 4 KiB of a long non-JSON body is echoed, cut on a character boundary.
+    const std::string long_text = "x" + std::string(3000, 'y') + std::string(1000, '\xc3') + "\xa9" + std::string(500, 'z');
+    EXPECT_LE(from_reply({0, long_text, 200}).body_text.size(), 4096u);
 }
 
 TEST(InputChecks, RefuseWhatCouldRewriteARequest) {
@@ -52,6 +75,8 @@ TEST(InputChecks, RefuseWhatCouldRewriteARequest) {
         {"", false, false, false},         {"0", true, true, false},
         {"0.000", false, true, false},     {"1.", false, true, false},
         {"-3", true, true, false},         {"1e5", true, true, false},
+        {".", false, false, false},        {"..", false, false, false},
+        {"-_:", false, false, false},      {"a.b", false, true, false},
         {" 1", false, false, false},       {"1\",\"reduceOnly\":false,\"x\":\"", false, false, false},
         {"BTC/USDT", false, false, false}, {"a&b=c", false, false, false},
     };
@@ -71,8 +96,18 @@ TEST(InputChecks, RefuseWhatCouldRewriteARequest) {
     EXPECT_EQ(first_refusal({"", "invalid_side", "invalid_price"}), "invalid_side");
 }
 
+TEST(InputChecks, WholeUnitsForContractCountingExchanges) {
+    const struct {
+        const char* quantity;
+        const char* whole;
+    } cases[] = {{"3", "3"}, {"007", "7"}, {"2.0", "2"}, {"10.000", "10"}, {"0.5", ""}, {"1.01", ""}, {".5", ""}};
+    for (const auto& c : cases) EXPECT_EQ(whole_units(c.quantity), c.whole) << c.quantity;
+}
+
 TEST(Registry, ListsElevenExchangesAndRefusesWithoutRunningAnything) {
-    const ExchangeRegistry registry;
+    FakeHttpClient http;
+    const FixedClock clock(1700000000000);
+    const ExchangeRegistry registry(http, clock);
     const auto entries = registry.bootstrap();
     ASSERT_EQ(entries.size(), 11u);
     EXPECT_EQ(entries.front().exchange, "bybit");
@@ -98,7 +133,9 @@ TEST(Registry, ListsElevenExchangesAndRefusesWithoutRunningAnything) {
         EXPECT_EQ(result.reason, c.reason) << c.exchange;
         EXPECT_FALSE(result.can_read);
         EXPECT_EQ(result.exchange, c.exchange);
+        EXPECT_EQ(result.checked_at, "2023-11-14T22:13:20Z");
     }
+    EXPECT_TRUE(http.sent.empty());
 }
 
 TEST(Registry, StatusWordsIncludeUnknown) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/fakes.h"
+
 namespace korvane::connector {
 namespace {
 
@@ -21,14 +23,16 @@ TEST(RelayApiRoot, MapsWebSocketSchemesAndKeepsEverythingElse) {
 }
 
 TEST(RelayClient, EmptyUrlIsDisconnectedWithoutRunningAnything) {
-    RelayClient client("");
+    FakeHttpClient http;
+    RelayClient client("", http);
     EXPECT_FALSE(client.connect());
     const ServerStatus status = client.health("0xabc");
     EXPECT_FALSE(status.reachable);
     EXPECT_EQ(status.health_status, "disconnected");
     EXPECT_EQ(status.message, "relay url missing");
     EXPECT_EQ(status.wallet_address, "0xabc");
-    RelayClient configured("https://unreachable.invalid");
+    EXPECT_TRUE(http.sent.empty());
+    RelayClient configured("https://unreachable.invalid", http);
     EXPECT_TRUE(configured.connect());
 }
 

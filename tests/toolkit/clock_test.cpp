@@ -30,9 +30,17 @@ TEST(Text, TrimRemovesTrailingWhiteSpaceOnly) {
     EXPECT_EQ(trim("a\tb"), "a\tb");
 }
 
-TEST(Text, JsonEscapeCoversTheFiveCharacters) {
+TEST(Text, JsonEscapeLeavesNoControlCharacterRaw) {
     EXPECT_EQ(json_escape("a\"b\\c\td\ne\rf"), "a\\\"b\\\\c\\td\\ne\\rf");
     EXPECT_EQ(json_escape("plain"), "plain");
+    EXPECT_EQ(json_escape(std::string("\x01\x1f\b\f\0x", 6)), "\\u0001\\u001f\\u0008\\u000c\\u0000x");
+    EXPECT_EQ(json_escape("caf\xc3\xa9 \x7f"), "caf\xc3\xa9 \x7f");
+}
+
+TEST(Text, PrintableReplacesEveryControlCharacter) {
+    EXPECT_EQ(printable("bybit\nstatus=valid_trade_ready"), "bybit?status=valid_trade_ready");
+    EXPECT_EQ(printable(std::string("a\rb\tc\0d\x7f", 8)), "a?b?c?d?");
+    EXPECT_EQ(printable("caf\xc3\xa9"), "caf\xc3\xa9");
 }
 
 }  // namespace

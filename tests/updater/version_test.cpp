@@ -20,14 +20,5 @@ TEST(Versions, CompareNumericallyPartByPart) {
     EXPECT_EQ(parse_version_parts(""), std::vector<int>{});
 }
 
-TEST(ManifestMembers, FirstStringValueAnywhere) {
-    const std::string manifest = R"({"meta":{"version":"9.9"},"version" : "1.2.3","dmgUrl":"","x":"a\"b"})";
-    EXPECT_EQ(extract_json_string(manifest, "version"), "9.9");
-    EXPECT_EQ(extract_json_string(manifest, "dmgUrl"), "");
-    EXPECT_EQ(extract_json_string(manifest, "channel"), "");
-    EXPECT_EQ(extract_json_string(manifest, "x"), "a\\");
-    EXPECT_EQ(extract_json_string(R"({"version":"1.0", "sha256" :"ab"})", "sha256"), "ab");
-}
-
 }  // namespace
 }  // namespace korvane::connector
