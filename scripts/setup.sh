@@ -4,11 +4,13 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake g++ make libgtest-dev curl openssl xxd python3 qt6-base-dev libgl-dev)
+packages=(cmake g++ make pkg-config libgtest-dev libcurl4-openssl-dev nlohmann-json3-dev curl openssl xxd python3
+          qt6-base-dev libgl-dev)
 gui=ON
 if [[ "${1:-}" == "--no-gui" ]]; then
     gui=OFF
-    packages=(cmake g++ make libgtest-dev curl openssl xxd python3)
+    packages=(cmake g++ make pkg-config libgtest-dev libcurl4-openssl-dev nlohmann-json3-dev curl openssl xxd
+              python3)
 fi
 
 missing=()
