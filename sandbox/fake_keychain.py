@@ -8,9 +8,11 @@
 Items live in the JSON file named by KORVANE_FAKE_KEYCHAIN (default: fake-keychain.json in the
 working directory). With KORVANE_FAKE_KEYCHAIN_FAIL=1 every command fails, like a locked keychain.
 """
+import fcntl
 import json
 import os
 import sys
+import tempfile
 
 
 def main(argv):
@@ -26,6 +28,13 @@ def main(argv):
             options[flag] = rest.pop(0)
         else:
             options[flag] = True
+    # Concurrent runs take turns: each reads, changes and replaces the store under one lock.
+    with open(store + '.lock', 'a') as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        return run(command, options, store)
+
+
+def run(command, options, store):
     items = {}
     if os.path.exists(store):
         with open(store, encoding='utf-8', errors='surrogateescape') as handle:
@@ -48,8 +57,9 @@ def main(argv):
         del items[name]
     else:
         return 2
-    temporary = store + '.tmp'
-    with open(temporary, 'w', encoding='utf-8', errors='surrogateescape') as handle:
+    # A unique temporary name: two writers never share one half-written file.
+    descriptor, temporary = tempfile.mkstemp(prefix=os.path.basename(store) + '.', dir=os.path.dirname(store) or '.')
+    with os.fdopen(descriptor, 'w', encoding='utf-8', errors='surrogateescape') as handle:
         json.dump(items, handle)
     os.replace(temporary, store)
     return 0

@@ -19,10 +19,11 @@ BIND_TOKEN = 'demo-bind-token'
 
 
 class ArgumentSampler:
-    """Collects the argument vectors of every process on the machine until stopped."""
+    """Collects the argument vectors of this test's descendants until stopped (other programs on
+    the machine may use the same sandbox keys)."""
 
     def __init__(self):
-        self.seen = set()
+        self.processes = set()  # (pid, parent pid, arguments)
         self.done = threading.Event()
         self.thread = threading.Thread(target=self.sample)
 
@@ -33,9 +34,21 @@ class ArgumentSampler:
                     continue
                 try:
                     with open('/proc/%s/cmdline' % pid, 'rb') as handle:
-                        self.seen.add(handle.read())
-                except OSError:
+                        arguments = handle.read()
+                    with open('/proc/%s/stat' % pid, 'rb') as handle:
+                        parent = int(handle.read().rsplit(b')', 1)[1].split()[1])
+                except (OSError, IndexError, ValueError):
                     continue
+                self.processes.add((int(pid), parent, arguments))
+
+    @property
+    def seen(self):
+        ours, grew = {os.getpid()}, True
+        while grew:
+            before = len(ours)
+            ours |= {pid for pid, parent, _ in self.processes if parent in ours}
+            grew = len(ours) != before
+        return {arguments for pid, _, arguments in self.processes if pid in ours and pid != os.getpid()}
 
     def __enter__(self):
         self.thread.start()
