@@ -71,11 +71,13 @@ class Client:
 
     def call(self, site, method, path, params=None, key=None):
         """A signed request as the exchange documents it: GET parameters in the query, POST ones in a
-        JSON body (BingX: all in the query). `key` is (api key, secret, passphrase[, KuCoin version])."""
+        JSON body (BingX: all in the query; Gate's switches: in the query). `key` is (api key, secret, passphrase[, KuCoin version])."""
         exchange = 'okx' if site.startswith('okx') else site
         key = key or KEYS[exchange]
         params = params or {}
-        in_query = method in ('GET', 'DELETE') or exchange == 'bingx'
+        # Gate's leverage and dual-mode switches take their parameters in the query, even on POST.
+        in_query = method in ('GET', 'DELETE') or exchange == 'bingx' or \
+            (exchange == 'gate' and path.endswith(('/leverage', '/dual_mode')))
         query = urllib.parse.urlencode(params) if in_query else ''
         body = '' if in_query else json.dumps(params, separators=(',', ':'))
         headers = getattr(self, 'sign_' + exchange)(method, path, query, body, key)
