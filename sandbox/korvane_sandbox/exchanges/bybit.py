@@ -47,6 +47,11 @@ def key_info(call):
                'rsaPublicKey': '', 'isMaster': True}, call.now)
 
 
+def account_info(call):
+    return ok({'unifiedMarginStatus': 5, 'marginMode': 'REGULAR_MARGIN', 'isMasterTrader': False,
+               'spotHedgingStatus': 'OFF', 'updatedTime': str(call.now)}, call.now)
+
+
 def wallet(call):
     if call.params.get('accountType') != 'UNIFIED':
         return error(10001, 'accountType only support UNIFIED.', call.now)
@@ -221,7 +226,8 @@ def executions(call):
 
 
 def routes():
-    return [('GET', r'/v5/user/query-api', key_info), ('GET', r'/v5/account/wallet-balance', wallet),
+    return [('GET', r'/v5/user/query-api', key_info), ('GET', r'/v5/account/info', account_info),
+            ('GET', r'/v5/account/wallet-balance', wallet),
             ('GET', r'/v5/position/list', positions), ('GET', r'/v5/order/realtime', realtime),
             ('GET', r'/v5/order/history', realtime), ('POST', r'/v5/order/cancel', cancel),
             ('POST', r'/v5/position/set-leverage', set_leverage), ('POST', r'/v5/order/create', create),

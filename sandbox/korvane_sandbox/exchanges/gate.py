@@ -45,6 +45,12 @@ def account_view(call):
                         'point_fee': '0', 'point_refr': '0', 'bonus_dnw': '0', 'bonus_offset': '0'}}
 
 
+def account_detail(call):
+    # Mode 1 is the classic account, where the futures routes below apply.
+    return answer({'user_id': 100001, 'ip_whitelist': [], 'currency_pairs': [], 'key': {'mode': 1}, 'tier': 0,
+                   'copy_trading_role': 0})
+
+
 def accounts(call):
     return answer(account_view(call))
 
@@ -209,6 +215,17 @@ def trades(call):
                    for f in reversed(entries)][:limit])
 
 
+def trades_timerange(call):
+    """The account's trades between `from` and `to` (seconds), newest first."""
+    params = call.params
+    start, end = int_param(params, 'from', 0), int_param(params, 'to', call.now // 1000 + 1)
+    entries = [f for f in call.book.fills_of(params.get('contract') or None) if start <= f['time'] // 1000 <= end]
+    return answer([{'trade_id': f['id'], 'contract': f['symbol'], 'order_id': f['order_id'],
+                    'size': int(float(f['qty'])) * (1 if f['side'] == 'buy' else -1), 'price': f['price'],
+                    'role': 'taker', 'text': 'api', 'fee': '0', 'point_fee': '0', 'create_time': f['time'] / 1000.0,
+                    'close_size': 0} for f in reversed(entries)][:int_param(params, 'limit', 100)])
+
+
 def position_close(call):
     entries = call.book.closed_of(call.params.get('contract') or None)[:int_param(call.params, 'limit', 100)]
     return answer([{'time': c['close_time'] / 1000.0, 'contract': c['symbol'], 'side': c['side'], 'pnl': c['pnl'],
@@ -219,7 +236,7 @@ def position_close(call):
 
 
 def routes():
-    return [('GET', PREFIX + r'/accounts', accounts), ('GET', PREFIX + r'/positions', positions),
+    return [('GET', r'/api/v4/account/detail', account_detail), ('GET', PREFIX + r'/accounts', accounts), ('GET', PREFIX + r'/positions', positions),
             ('GET', PREFIX + r'/positions/([^/]+)', position),
             ('POST', PREFIX + r'/positions/([^/]+)/leverage', leverage),
             ('GET', PREFIX + r'/dual_comp/positions/([^/]+)', dual_position),
@@ -228,4 +245,5 @@ def routes():
             ('GET', PREFIX + r'/orders', list_orders), ('GET', PREFIX + r'/orders/([^/]+)', get_order),
             ('DELETE', PREFIX + r'/orders/([^/]+)', cancel), ('POST', PREFIX + r'/orders', place),
             ('GET', PREFIX + r'/account_book', account_book), ('GET', PREFIX + r'/my_trades', trades),
+            ('GET', PREFIX + r'/my_trades_timerange', trades_timerange),
             ('GET', PREFIX + r'/position_close', position_close)]

@@ -1,5 +1,6 @@
 """OKX v5 (USDT perpetual swaps), after OKX's public API documentation. The same routes serve the
 global, EEA and US sites."""
+import json
 from ..signing import compact
 from .book import fmt
 from .common import decimal_text, int_param, money
@@ -123,26 +124,54 @@ def set_leverage(call):
 
 
 def place(call):
-    body = call.body
-    if body is None:
+    if call.body is None:
         return error('50002', 'JSON syntax error', 400)
+    refusal, placed = place_one(call, call.body)
+    return refusal or ok([placed])
+
+
+def batch_place(call):
+    try:
+        orders = json.loads(call.request.body or 'null')
+    except ValueError:
+        orders = None
+    if not isinstance(orders, list) or not orders or not all(isinstance(o, dict) for o in orders):
+        return error('50002', 'JSON syntax error', 400)
+    results = []
+    for order in orders:
+        refusal, placed = place_one(call, order)
+        if refusal:
+            # Each order answers for itself; a refused one carries its code in sCode.
+            reply = json.loads(refusal[1])
+            placed = {'ordId': '', 'clOrdId': str(order.get('clOrdId', '')), 'tag': '', 'ts': str(call.now),
+                      'sCode': reply['code'], 'sMsg': reply['msg']}
+        results.append(placed)
+    failed = sum(1 for r in results if r['sCode'] != '0')
+    if not failed:
+        return ok(results)
+    code, message = ('1', 'All operations failed') if failed == len(results) else ('2', 'Batch operation partially succeeded')
+    return 200, compact({'code': code, 'msg': message, 'data': results})
+
+
+def place_one(call, body):
+    """Returns (refusal, None) or (None, the order's answer)."""
     for name, allowed in (('side', ('buy', 'sell')), ('tdMode', ('isolated', 'cross')),
                           ('ordType', ('limit', 'market', 'post_only', 'fok', 'ioc'))):
         if body.get(name) not in allowed:
-            return error('51000', 'Parameter %s error' % name)
+            return error('51000', 'Parameter %s error' % name), None
     if decimal_text(body.get('sz')) is None:
-        return error('51000', 'Parameter sz error')
+        return error('51000', 'Parameter sz error'), None
     if body['ordType'] != 'market' and decimal_text(body.get('px')) is None:
-        return error('51000', 'Parameter px error')
+        return error('51000', 'Parameter px error'), None
     pos_side = body.get('posSide')
     if not pos_side_fits(call, pos_side, True):
-        return error('51000', POS_SIDE_ERROR)
+        return error('51000', POS_SIDE_ERROR), None
     reduce = body.get('reduceOnly') in (True, 'true')
     # Long/short mode: a buy on "short" (or a sell on "long") closes that side.
     order_id = call.book.place(body.get('instId'), body['side'], str(body['sz']), str(body.get('px', '0')), reduce,
                                pos_side if pos_side in ('long', 'short') else 'net', str(body.get('clOrdId', '')))
-    return ok([{'ordId': order_id, 'clOrdId': str(body.get('clOrdId', '')), 'tag': '', 'ts': str(call.now),
-                'sCode': '0', 'sMsg': 'Order placed'}])
+    return None, {'ordId': order_id, 'clOrdId': str(body.get('clOrdId', '')), 'tag': '', 'ts': str(call.now),
+                  'sCode': '0', 'sMsg': 'Order placed'}
 
 
 def set_position_mode(call):
@@ -193,7 +222,7 @@ def routes():
     return [('GET', r'/api/v5/account/config', config), ('GET', r'/api/v5/account/balance', balance),
             ('GET', r'/api/v5/account/positions', positions), ('GET', r'/api/v5/trade/order', get_order),
             ('POST', r'/api/v5/trade/cancel-order', cancel), ('POST', r'/api/v5/account/set-leverage', set_leverage),
-            ('POST', r'/api/v5/trade/order', place), ('POST', r'/api/v5/account/set-position-mode', set_position_mode),
-            ('GET', r'/api/v5/account/bills', bills), ('GET', r'/api/v5/account/positions-history', positions_history),
+            ('POST', r'/api/v5/trade/order', place), ('POST', r'/api/v5/trade/batch-orders', batch_place), ('POST', r'/api/v5/account/set-position-mode', set_position_mode),
+            ('GET', r'/api/v5/account/bills', bills), ('GET', r'/api/v5/account/bills-archive', bills), ('GET', r'/api/v5/account/positions-history', positions_history),
             ('GET', r'/api/v5/trade/fills', fills), ('GET', r'/api/v5/trade/fills-history', fills),
             ('GET', r'/api/v5/trade/orders-history', orders_history)]
