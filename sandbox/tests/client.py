@@ -15,8 +15,9 @@ KEYS = {
     'kucoin': ('kucoin-key', 'kucoin-secret', 'kucoin-pass'),
     'bitget': ('bitget-key', 'bitget-secret', 'bitget-pass'),
 }
-SITE_VARIABLE = {'bybit': 'KORVANE_BYBIT_BASE_URL', 'okx': 'KORVANE_OKX_BASE_URL', 'okx_eea': 'KORVANE_OKX_EEA_BASE_URL',
-                 'okx_us': 'KORVANE_OKX_US_BASE_URL', 'gate': 'KORVANE_GATE_BASE_URL',
+SITE_VARIABLE = {'bybit': 'KORVANE_BYBIT_BASE_URL', 'okx': 'KORVANE_OKX_BASE_URL',
+                 'okx_eea': 'KORVANE_OKX_EEA_BASE_URL', 'okx_us': 'KORVANE_OKX_US_BASE_URL',
+                 'gate': 'KORVANE_GATE_BASE_URL',
                  'bingx': 'KORVANE_BINGX_BASE_URL', 'kucoin': 'KORVANE_KUCOIN_FUTURES_BASE_URL',
                  'bitget': 'KORVANE_BITGET_BASE_URL'}
 
@@ -71,7 +72,8 @@ class Client:
 
     def call(self, site, method, path, params=None, key=None):
         """A signed request as the exchange documents it: GET parameters in the query, POST ones in a
-        JSON body (BingX: all in the query; Gate's switches: in the query). `key` is (api key, secret, passphrase[, KuCoin version])."""
+        JSON body (BingX: all in the query; Gate's switches: in the query). `key` is (api key, secret,
+        passphrase[, KuCoin key version])."""
         exchange = 'okx' if site.startswith('okx') else site
         key = key or KEYS[exchange]
         params = params or {}

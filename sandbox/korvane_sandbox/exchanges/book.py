@@ -20,7 +20,8 @@ class Book:
     def __init__(self, seed_symbol, seed_qty, clock):
         self.lock = threading.RLock()
         self.clock = clock
-        self.counter = 5000
+        self.counter = 5000  # order ids count up from 5001, as clients and demos expect
+        self.fill_counter = 9001
         self.seed_symbol = seed_symbol
         self.orders = {}  # id -> order record
         self.positions = {}  # (symbol, side) -> size; side 'net' is signed, 'long'/'short' are >= 0
@@ -57,8 +58,8 @@ class Book:
             self.traded.add(symbol)
             amount = float(qty)
             executed = self.fill_position(symbol, side, amount, float(price), reduce, pos_side, order_id, now)
-            self.counter += 1
-            self.fills.append({'id': str(self.counter), 'order_id': order_id, 'symbol': symbol, 'side': side,
+            self.fill_counter += 1
+            self.fills.append({'id': str(self.fill_counter), 'order_id': order_id, 'symbol': symbol, 'side': side,
                                'qty': fmt(executed) if executed != amount else qty, 'price': price, 'time': now,
                                'pos_side': pos_side})
             return order_id

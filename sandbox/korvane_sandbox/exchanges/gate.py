@@ -133,8 +133,9 @@ def switch_dual_mode(call):
 def order_view(order):
     size = int(float(order['qty'])) * (1 if order['side'] == 'buy' else -1)
     is_open = order['status'] == 'open'
-    return {'id': int(order['id']), 'user': 100001, 'contract': order['symbol'], 'size': size, 'left': size if is_open else 0,
-            'price': order['price'], 'fill_price': '0', 'tif': 'gtc', 'is_reduce_only': order['reduce'],
+    return {'id': int(order['id']), 'user': 100001, 'contract': order['symbol'], 'size': size,
+            'left': size if is_open else 0, 'price': order['price'], 'fill_price': '0', 'tif': 'gtc',
+            'is_reduce_only': order['reduce'],
             'is_close': False, 'iceberg': 0, 'text': order['client_id'] or 'api',
             'status': 'open' if is_open else 'finished', 'finish_as': '' if is_open else 'cancelled',
             'create_time': order['time'] / 1000.0, 'update_time': order['time'] / 1000.0}
@@ -236,7 +237,8 @@ def position_close(call):
 
 
 def routes():
-    return [('GET', r'/api/v4/account/detail', account_detail), ('GET', PREFIX + r'/accounts', accounts), ('GET', PREFIX + r'/positions', positions),
+    return [('GET', r'/api/v4/account/detail', account_detail), ('GET', PREFIX + r'/accounts', accounts),
+            ('GET', PREFIX + r'/positions', positions),
             ('GET', PREFIX + r'/positions/([^/]+)', position),
             ('POST', PREFIX + r'/positions/([^/]+)/leverage', leverage),
             ('GET', PREFIX + r'/dual_comp/positions/([^/]+)', dual_position),

@@ -168,8 +168,9 @@ def funding_history(call):
     entries = call.book.funding(params['symbol'], int_param(params, 'startAt'), int_param(params, 'endAt'),
                                 int_param(params, 'maxCount', 10))
     return ok({'dataList': [{'id': e['time'], 'symbol': e['symbol'], 'timePoint': e['time'], 'fundingRate': 0.0001,
-                             'markPrice': 60000.0, 'positionQty': 1, 'positionCost': 60.0, 'funding': float(e['amount']),
-                             'settleCurrency': 'USDT', 'context': '', 'marginMode': 'ISOLATED'} for e in entries],
+                             'markPrice': 60000.0, 'positionQty': 1, 'positionCost': 60.0,
+                             'funding': float(e['amount']), 'settleCurrency': 'USDT', 'context': '',
+                             'marginMode': 'ISOLATED'} for e in entries],
                'hasMore': False})
 
 

@@ -81,8 +81,8 @@ def get_order(call):
         return error('51000', 'Parameter ordId error', 400)
     order = call.book.orders.get(params.get('ordId', ''))
     if order is None:
-        order = next((o for o in call.book.orders.values() if o['client_id'] and o['client_id'] == params.get('clOrdId')),
-                     None)
+        wanted = params.get('clOrdId')
+        order = next((o for o in call.book.orders.values() if o['client_id'] and o['client_id'] == wanted), None)
     if order is None:
         return error('51603', 'Order does not exist')
     return ok([order_view(order)])
@@ -149,7 +149,8 @@ def batch_place(call):
     failed = sum(1 for r in results if r['sCode'] != '0')
     if not failed:
         return ok(results)
-    code, message = ('1', 'All operations failed') if failed == len(results) else ('2', 'Batch operation partially succeeded')
+    code, message = ('1', 'All operations failed') if failed == len(results) else \
+        ('2', 'Batch operation partially succeeded')
     return 200, compact({'code': code, 'msg': message, 'data': results})
 
 
@@ -222,7 +223,9 @@ def routes():
     return [('GET', r'/api/v5/account/config', config), ('GET', r'/api/v5/account/balance', balance),
             ('GET', r'/api/v5/account/positions', positions), ('GET', r'/api/v5/trade/order', get_order),
             ('POST', r'/api/v5/trade/cancel-order', cancel), ('POST', r'/api/v5/account/set-leverage', set_leverage),
-            ('POST', r'/api/v5/trade/order', place), ('POST', r'/api/v5/trade/batch-orders', batch_place), ('POST', r'/api/v5/account/set-position-mode', set_position_mode),
-            ('GET', r'/api/v5/account/bills', bills), ('GET', r'/api/v5/account/bills-archive', bills), ('GET', r'/api/v5/account/positions-history', positions_history),
+            ('POST', r'/api/v5/trade/order', place), ('POST', r'/api/v5/trade/batch-orders', batch_place),
+            ('POST', r'/api/v5/account/set-position-mode', set_position_mode),
+            ('GET', r'/api/v5/account/bills', bills), ('GET', r'/api/v5/account/bills-archive', bills),
+            ('GET', r'/api/v5/account/positions-history', positions_history),
             ('GET', r'/api/v5/trade/fills', fills), ('GET', r'/api/v5/trade/fills-history', fills),
             ('GET', r'/api/v5/trade/orders-history', orders_history)]
