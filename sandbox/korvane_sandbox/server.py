@@ -131,7 +131,7 @@ class Sandbox:
             server = ThreadingHTTPServer((host, port), make_handler(self, site))
             server.daemon_threads = True
             self.servers[site] = server
-            threading.Thread(target=server.serve_forever, daemon=True).start()
+            threading.Thread(target=server.serve_forever, kwargs={'poll_interval': 0.1}, daemon=True).start()
         self.updates.base_url = self.url('updates')
 
     def url(self, site):
@@ -146,8 +146,13 @@ class Sandbox:
         return lines
 
     def stop(self):
+        # Each server leaves its loop within its poll interval: ask them all at once, not in turn.
+        stopping = [threading.Thread(target=server.shutdown) for server in self.servers.values()]
+        for thread in stopping:
+            thread.start()
+        for thread in stopping:
+            thread.join()
         for server in self.servers.values():
-            server.shutdown()
             server.server_close()
 
 
