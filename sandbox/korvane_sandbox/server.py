@@ -4,14 +4,18 @@ import argparse
 import json
 import os
 import signal
+import socket
 import sys
 import tempfile
 import threading
+import traceback
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
-from .exchanges import ExchangeSite
+from .accounts import Accounts, SettingError
+from .clock import SandboxClock
+from .exchanges import MODULES, ExchangeSite
 from .relay import Relay
-from .signing import VERIFIERS, Request
+from .signing import VERIFIERS, Request, compact
 from .updates import UpdateHost
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -31,21 +35,11 @@ SITES = [
     ('updates', None),
 ]
 
-OKX_SITES = {'global': 'okx', 'eea': 'okx_eea', 'us': 'okx_us'}
+IDLE_CONNECTION_SECONDS = 30
 
 
 def load_accounts(path):
-    with open(path, encoding='utf-8') as handle:
-        raw = json.load(handle)
-    accounts = {name: list(raw.get(name, [])) for name in ('bybit', 'gate', 'bingx', 'kucoin', 'bitget')}
-    # An OKX key lives on the regional sites it names (all three when it names none).
-    for site in OKX_SITES.values():
-        accounts[site] = []
-    for account in raw.get('okx', []):
-        for region in account.get('sites', list(OKX_SITES)):
-            accounts[OKX_SITES[region]].append(account)
-    accounts['relay_tokens'] = list(raw.get('relay', {}).get('tokens', []))
-    return accounts
+    return Accounts.from_file(path)
 
 
 class RequestLog:
@@ -62,35 +56,50 @@ class RequestLog:
 
 
 class Sandbox:
-    def __init__(self, accounts, log_path):
+    def __init__(self, accounts, log_path, clock_offset_ms=0):
         self.accounts = accounts
+        self.clock = SandboxClock(clock_offset_ms)
         self.log = RequestLog(log_path)
-        self.relay = Relay(accounts['relay_tokens'])
+        self.relay = Relay(accounts.relay_tokens)
         self.updates = UpdateHost()
-        self.exchanges = {name: ExchangeSite(name, VERIFIERS[name], accounts) for name, _ in SITES
-                          if name in VERIFIERS}
+        self.exchanges = {name: ExchangeSite(name, MODULES[name], VERIFIERS[name], accounts, self.clock)
+                          for name, _ in SITES if name in VERIFIERS}
         self.servers = {}
 
     def dispatch(self, site, request):
-        if request.path.startswith('/__sandbox/'):
-            return self.control(request) + ('control',)
-        if site == 'relay':
-            return self.relay.handle(request)
-        if site == 'updates':
-            return self.updates.handle(request)
-        return self.exchanges[site].handle(request)
+        """Returns (status, body, verdict); a fault anywhere answers 500 and is reported on stderr."""
+        try:
+            if request.path.startswith('/__sandbox/'):
+                return self.control(request) + ('control',)
+            if site == 'relay':
+                return self.relay.handle(request)
+            if site == 'updates':
+                return self.updates.handle(request)
+            return self.exchanges[site].handle(request)
+        except Exception:
+            print('sandbox: %s %s %s failed:\n%s' % (site, request.method, request.target, traceback.format_exc()),
+                  file=sys.stderr, flush=True)
+            return 500, compact({'status': 'error', 'reason': 'internal_error'}), 'error'
 
     def control(self, request):
         try:
             body = json.loads(request.body or '{}')
         except ValueError:
-            return 400, json.dumps({'status': 'error', 'reason': 'invalid_json'})
+            return 400, compact({'status': 'error', 'reason': 'invalid_json'})
+        if not isinstance(body, dict):
+            return 400, compact({'status': 'error', 'reason': 'invalid_json'})
         command = request.path[len('/__sandbox/'):]
+        try:
+            return self.run_control(command, body)
+        except (KeyError, TypeError, ValueError) as problem:
+            return 400, compact({'status': 'error', 'reason': 'invalid_request', 'detail': str(problem)})
+
+    def run_control(self, command, body):
         if command == 'relay/token':
             self.relay.issue_token(body['token'])
         elif command == 'relay/sign':
             if not self.relay.sign(body['token'], body['wallet']):
-                return 409, json.dumps({'status': 'error', 'reason': 'token_not_claimed'})
+                return 409, compact({'status': 'error', 'reason': 'token_not_claimed'})
         elif command == 'relay/state':
             self.relay.set_state(body['connectorId'], body['state'])
         elif command == 'relay/script':
@@ -99,9 +108,22 @@ class Sandbox:
             self.exchanges[body['site']].delay = float(body['seconds'])
         elif command == 'updates':
             self.updates.configure(body)
+        elif command == 'clock':
+            self.clock.set_offset(int(body['offset_ms']))
+        elif command == 'account':
+            exchange = 'okx' if body['site'].startswith('okx') else body['site']
+            try:
+                account = self.accounts.change(exchange, body['key'], body.get('set'))
+            except SettingError as problem:
+                return 400, compact({'status': 'error', 'reason': 'invalid_setting', 'detail': str(problem)})
+            settings = {name: account[name] for name in body['set']}
+            return 200, compact({'status': 'ok', 'site': body['site'], 'key': body['key'], 'settings': settings})
+        elif command == 'reset':
+            self.accounts.reset()
+            self.clock.reset()
         else:
-            return 404, json.dumps({'status': 'error', 'reason': 'unknown_control'})
-        return 200, json.dumps({'status': 'ok'})
+            return 404, compact({'status': 'error', 'reason': 'unknown_control'})
+        return 200, compact({'status': 'ok'})
 
     def start(self, host, first_port):
         for index, (site, _) in enumerate(SITES):
@@ -109,7 +131,7 @@ class Sandbox:
             server = ThreadingHTTPServer((host, port), make_handler(self, site))
             server.daemon_threads = True
             self.servers[site] = server
-            threading.Thread(target=server.serve_forever, daemon=True).start()
+            threading.Thread(target=server.serve_forever, kwargs={'poll_interval': 0.1}, daemon=True).start()
         self.updates.base_url = self.url('updates')
 
     def url(self, site):
@@ -124,18 +146,48 @@ class Sandbox:
         return lines
 
     def stop(self):
+        # Each server leaves its loop within its poll interval: ask them all at once, not in turn.
+        stopping = [threading.Thread(target=server.shutdown) for server in self.servers.values()]
+        for thread in stopping:
+            thread.start()
+        for thread in stopping:
+            thread.join()
         for server in self.servers.values():
-            server.shutdown()
             server.server_close()
 
 
 def make_handler(sandbox, site):
     class Handler(BaseHTTPRequestHandler):
-        protocol_version = 'HTTP/1.0'
+        # Keep-alive: a client keeps one connection per host, as libcurl and the Node clients do.
+        protocol_version = 'HTTP/1.1'
+        timeout = IDLE_CONNECTION_SECONDS
+
+        def setup(self):
+            super().setup()
+            # Small replies go out at once instead of waiting for the client's delayed ACK.
+            self.connection.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+
+        def read_body(self):
+            if 'chunked' in (self.headers.get('Transfer-Encoding') or '').lower():
+                chunks = []
+                while True:
+                    size = int(self.rfile.readline().split(b';')[0].strip() or b'0', 16)
+                    if size == 0:
+                        while self.rfile.readline() not in (b'\r\n', b'\n', b''):
+                            pass
+                        return b''.join(chunks)
+                    chunks.append(self.rfile.read(size))
+                    self.rfile.readline()
+            length = int(self.headers.get('Content-Length') or 0)
+            return self.rfile.read(length) if length else b''
 
         def handle_any(self):
-            length = int(self.headers.get('Content-Length') or 0)
-            raw_body = self.rfile.read(length) if length else b''
+            try:
+                raw_body = self.read_body()
+            except ValueError:
+                self.close_connection = True
+                self.send_error(400, 'malformed body')
+                return
             path, _, query = self.path.partition('?')
             request = Request(self.command, path, query, list(self.headers.items()),
                               raw_body.decode('utf-8', 'surrogateescape'))
@@ -150,8 +202,9 @@ def make_handler(sandbox, site):
             self.send_header('Content-Length', str(len(payload)))
             self.end_headers()
             self.wfile.write(payload)
+            self.wfile.flush()
 
-        do_GET = do_POST = do_DELETE = do_PUT = handle_any
+        do_GET = do_POST = do_DELETE = do_PUT = do_PATCH = handle_any
 
         def log_message(self, *args):
             pass
@@ -165,10 +218,13 @@ def main(argv=None):
     parser.add_argument('--log', help='request log file (default: a new temporary file)')
     parser.add_argument('--port', type=int, default=0,
                         help='first port; the sites take consecutive ports (default: free ports)')
+    parser.add_argument('--clock-offset-ms', type=int, default=0,
+                        help="milliseconds added to the machine's time for every timestamp check and "
+                             'server-time reply (default: 0)')
     args = parser.parse_args(argv)
 
     log_path = args.log or tempfile.mkstemp(prefix='korvane-sandbox-', suffix='.jsonl')[1]
-    sandbox = Sandbox(load_accounts(args.accounts), log_path)
+    sandbox = Sandbox(load_accounts(args.accounts), log_path, args.clock_offset_ms)
     sandbox.start('127.0.0.1', args.port)
     for variable, value in sandbox.environment():
         print('export %s=%s' % (variable, value))

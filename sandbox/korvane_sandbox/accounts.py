@@ -1,0 +1,99 @@
+"""The accounts file: API keys per exchange and the account settings real users have (position
+modes, OKX regional sites, KuCoin key versions, Gate dual mode, read-only keys)."""
+import copy
+import json
+
+EXCHANGES = ('bybit', 'okx', 'gate', 'bingx', 'kucoin', 'bitget')
+OKX_REGIONS = ('global', 'eea', 'us')
+
+# Setting name -> (allowed values, default) per exchange. A setting the file leaves out takes the
+# default, which is how every key behaved before settings existed.
+SETTINGS = {
+    'bybit': {'position_mode': (('one_way', 'hedge'), 'one_way'), 'read_only': ((True, False), False)},
+    'okx': {'pos_mode': (('long_short_mode', 'net_mode'), 'long_short_mode'),
+            'sites': (None, list(OKX_REGIONS))},
+    'gate': {'dual_mode': ((True, False), False)},
+    'bingx': {'position_mode': (('hedge', 'one_way'), 'hedge')},
+    'kucoin': {'position_mode': (('one_way', 'hedge'), 'one_way'), 'key_versions': (None, ['2'])},
+    'bitget': {'pos_mode': (('hedge_mode', 'one_way_mode'), 'hedge_mode')},
+}
+
+
+class SettingError(ValueError):
+    """A setting name or value the exchange does not have."""
+
+
+def check_setting(exchange, name, value):
+    """Returns the value as stored; raises SettingError when the exchange has no such setting or value."""
+    settings = SETTINGS.get(exchange, {})
+    if name not in settings:
+        raise SettingError('%s has no setting %r' % (exchange, name))
+    allowed, _ = settings[name]
+    if name == 'sites':
+        if not isinstance(value, list) or not value or any(v not in OKX_REGIONS for v in value):
+            raise SettingError('sites must be a non-empty list of %s' % ', '.join(OKX_REGIONS))
+        return list(value)
+    if name == 'key_versions':
+        versions = [str(v) for v in value] if isinstance(value, list) else None
+        if not versions or any(v not in ('1', '2', '3') for v in versions):
+            raise SettingError('key_versions must be a non-empty list of "1", "2", "3"')
+        return versions
+    if value not in allowed:
+        raise SettingError('%s must be one of %s' % (name, ', '.join(json.dumps(a) for a in allowed)))
+    return value
+
+
+def normalise(exchange, account):
+    """Returns a copy of one account with every setting present."""
+    account = copy.deepcopy(account)
+    # Files written before key versions were a list name the one version the key takes.
+    if exchange == 'kucoin' and 'key_versions' not in account and 'key_version' in account:
+        account['key_versions'] = [str(account.pop('key_version'))]
+    for name, (_, default) in SETTINGS[exchange].items():
+        account[name] = check_setting(exchange, name, account.get(name, copy.deepcopy(default)))
+    return account
+
+
+class Accounts:
+    """Every exchange's keys, changeable at run time and resettable to what the file says."""
+
+    def __init__(self, raw):
+        self.raw = raw
+        self.reset()
+
+    @classmethod
+    def from_file(cls, path):
+        with open(path, encoding='utf-8') as handle:
+            return cls(json.load(handle))
+
+    def reset(self):
+        self.by_exchange = {name: [normalise(name, a) for a in self.raw.get(name, [])] for name in EXCHANGES}
+        self.relay_tokens = list(self.raw.get('relay', {}).get('tokens', []))
+
+    def find(self, exchange, key):
+        """Returns the account of `key` on `exchange`; None when there is none."""
+        if key is None:
+            return None
+        return next((a for a in self.by_exchange.get(exchange, []) if a.get('key') == key), None)
+
+    def change(self, exchange, key, settings):
+        """Applies `settings` to one account; raises SettingError (nothing changed) on a bad one."""
+        account = self.find(exchange, key)
+        if account is None:
+            raise SettingError('no %s account with key %r' % (exchange, key))
+        if not isinstance(settings, dict) or not settings:
+            raise SettingError('"set" must be an object naming at least one setting')
+        checked = {name: check_setting(exchange, name, value) for name, value in settings.items()}
+        account.update(checked)
+        return account
+
+    def get(self, name, default=None):
+        """Mapping-style access, so a plain dict of lists can stand in for this class in tests."""
+        return self.by_exchange.get(name, default)
+
+
+def find_account(accounts, exchange, key):
+    """Looks a key up in an Accounts or in a plain {exchange: [account, ...]} dict."""
+    if key is None:
+        return None
+    return next((a for a in accounts.get(exchange, []) or [] if a.get('key') == key), None)

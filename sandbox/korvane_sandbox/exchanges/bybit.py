@@ -1,0 +1,236 @@
+"""Bybit v5 (USDT perpetuals, category "linear"), after Bybit's public API documentation."""
+from ..signing import compact
+from .book import fmt
+from .common import decimal_text, int_param, money
+
+SEED_SYMBOL, SEED_QTY = 'BTCUSDT', '0.01'
+POSITION_IDX_MISMATCH = 'position idx not match position mode'
+
+
+def reply(code, message, result, now, status=200):
+    return status, compact({'retCode': code, 'retMsg': message, 'result': result, 'retExtInfo': {}, 'time': now})
+
+
+def ok(result, now):
+    return reply(0, 'OK', result, now)
+
+
+def error(code, message, now, status=200):
+    return reply(code, message, {}, now, status)
+
+
+def not_found(request, now):
+    return error(10001, 'Route not found: %s %s' % (request.method, request.path), now, 404)
+
+
+def server_error(now):
+    return error(10016, 'Internal server error.', now, 500)
+
+
+def server_time(call):
+    return ok({'timeSecond': str(call.now // 1000), 'timeNano': str(call.now * 1000000)}, call.now)
+
+
+PUBLIC_ROUTES = [('GET', r'/v5/market/time', server_time)]
+
+
+def hedge(call):
+    return call.account.get('position_mode') == 'hedge'
+
+
+def key_info(call):
+    account = call.account
+    return ok({'id': '1', 'note': 'sandbox', 'apiKey': account['key'], 'readOnly': 1 if account.get('read_only') else 0,
+               'secret': '', 'permissions': account.get('permissions', {}), 'ips': ['*'], 'type': 1,
+               'deadlineDay': 90, 'expiredAt': '', 'createdAt': '2026-01-01T00:00:00Z', 'unified': 0, 'uta': 1,
+               'userID': 1, 'inviterID': 0, 'vipLevel': 'No VIP', 'mktMakerLevel': '0', 'affiliateID': 0,
+               'rsaPublicKey': '', 'isMaster': True}, call.now)
+
+
+def account_info(call):
+    return ok({'unifiedMarginStatus': 5, 'marginMode': 'REGULAR_MARGIN', 'isMasterTrader': False,
+               'spotHedgingStatus': 'OFF', 'updatedTime': str(call.now)}, call.now)
+
+
+def wallet(call):
+    if call.params.get('accountType') != 'UNIFIED':
+        return error(10001, 'accountType only support UNIFIED.', call.now)
+    account = call.account
+    equity, available = money(account, 'equity', '1250.5'), money(account, 'available', '1100.25')
+    balance = money(account, 'wallet', '1200')
+    coin = {'coin': 'USDT', 'equity': equity, 'walletBalance': balance, 'usdValue': equity, 'unrealisedPnl': '0',
+            'cumRealisedPnl': '0', 'locked': '0', 'availableToWithdraw': available, 'availableToBorrow': '',
+            'borrowAmount': '0', 'accruedInterest': '0', 'totalOrderIM': '0', 'totalPositionIM': '0',
+            'totalPositionMM': '0', 'bonus': '0', 'collateralSwitch': True, 'marginCollateral': True}
+    return ok({'list': [{'accountType': 'UNIFIED', 'totalEquity': equity, 'totalWalletBalance': balance,
+                         'totalAvailableBalance': available, 'totalMarginBalance': equity,
+                         'totalInitialMargin': '0', 'totalMaintenanceMargin': '0', 'totalPerpUPL': '0',
+                         'accountIMRate': '0', 'accountMMRate': '0', 'accountLTV': '0', 'coin': [coin]}]}, call.now)
+
+
+def position_entry(call, symbol, idx):
+    side = {0: 'net', 1: 'long', 2: 'short'}[idx]
+    size, entry = call.book.position(symbol, side)
+    if idx == 0:
+        direction = 'Buy' if size > 0 else 'Sell' if size < 0 else ''
+    else:
+        direction = ('Buy' if idx == 1 else 'Sell') if size else ''
+    leverage = call.book.leverage_of(symbol, 'both' if idx == 0 else side, 10)
+    return {'positionIdx': idx, 'symbol': symbol, 'side': direction, 'size': fmt(abs(size)),
+            'avgPrice': fmt(entry), 'positionValue': fmt(abs(size) * entry), 'leverage': str(leverage),
+            'markPrice': fmt(entry), 'unrealisedPnl': '0', 'cumRealisedPnl': '0', 'tradeMode': 0,
+            'positionStatus': 'Normal', 'createdTime': str(call.now), 'updatedTime': str(call.now)}
+
+
+def positions(call):
+    if call.params.get('category') != 'linear':
+        return error(10001, 'params error: category only support linear', call.now)
+    symbol = call.params.get('symbol')
+    if not symbol and not call.params.get('settleCoin'):
+        return error(10001, 'params error: symbol or settleCoin is required', call.now)
+    indexes = (1, 2) if hedge(call) else (0,)
+    if symbol:
+        entries = [position_entry(call, symbol, idx) for idx in indexes]
+    else:
+        held = sorted({s for (s, _), size in call.book.positions.items() if size})
+        entries = [e for s in held for e in (position_entry(call, s, idx) for idx in indexes) if e['size'] != '0']
+    return ok({'category': 'linear', 'nextPageCursor': '', 'list': entries}, call.now)
+
+
+def order_view(order):
+    status = 'New' if order['status'] == 'open' else 'Cancelled'
+    return {'orderId': order['id'], 'orderLinkId': order['client_id'], 'symbol': order['symbol'],
+            'side': order['side'].capitalize(), 'qty': order['qty'], 'price': order['price'], 'orderType': 'Limit',
+            'orderStatus': status, 'reduceOnly': order['reduce'], 'timeInForce': 'GTC',
+            'positionIdx': {'net': 0, 'long': 1, 'short': 2}[order['pos_side']], 'cumExecQty': '0',
+            'createdTime': str(order['time']), 'updatedTime': str(order['time'])}
+
+
+def realtime(call):
+    params = call.params
+    orders = list(call.book.orders.values())
+    if 'orderId' in params:
+        orders = [o for o in orders if o['id'] == params['orderId']]
+    elif params.get('symbol'):
+        orders = [o for o in orders if o['symbol'] == params['symbol']]
+    return ok({'category': 'linear', 'nextPageCursor': '', 'list': [order_view(o) for o in orders]}, call.now)
+
+
+def cancel(call):
+    if call.body is None:
+        return error(10001, 'params error: invalid json', call.now)
+    order = call.book.cancel(str(call.body.get('orderId')))
+    if order is None:
+        return error(110001, 'order not exists or too late to cancel', call.now)
+    return ok({'orderId': order['id'], 'orderLinkId': order['client_id']}, call.now)
+
+
+def set_leverage(call):
+    body = call.body
+    if body is None or decimal_text(body.get('buyLeverage')) is None or decimal_text(body.get('sellLeverage')) is None:
+        return error(10001, 'params error: buyLeverage and sellLeverage are required', call.now)
+    symbol, buy, sell = body.get('symbol'), int(float(body['buyLeverage'])), int(float(body['sellLeverage']))
+    if not hedge(call) and buy != sell:
+        return error(10001, 'buy leverage must be equal to sell leverage in one-way mode', call.now)
+    sides = (('long', buy), ('short', sell)) if hedge(call) else (('both', buy),)
+    changed = [call.book.set_leverage(symbol, side, value) for side, value in sides]
+    if not any(changed):
+        return error(110043, 'leverage not modified', call.now)
+    return ok({}, call.now)
+
+
+def position_idx_error(call, body):
+    """Returns the refusal of an order whose positionIdx does not fit the account's mode; None when it fits."""
+    idx = body.get('positionIdx', 0)
+    try:
+        idx = int(idx)
+    except (TypeError, ValueError):
+        return error(10001, 'params error: positionIdx invalid', call.now)
+    if not hedge(call):
+        return None if idx == 0 else error(10001, POSITION_IDX_MISMATCH, call.now)
+    if idx not in (1, 2):
+        return error(10001, POSITION_IDX_MISMATCH, call.now)
+    # Hedge mode: 1 is the long side, 2 the short side; a close trades against its side.
+    opens_long = body['side'] == 'Buy'
+    if bool(body.get('reduceOnly')) == ((idx == 1) == opens_long):
+        return error(10001, POSITION_IDX_MISMATCH, call.now)
+    return None
+
+
+def create(call):
+    body = call.body
+    if body is None or body.get('category') != 'linear':
+        return error(10001, 'params error: category only support linear', call.now)
+    if body.get('side') not in ('Buy', 'Sell'):
+        return error(10001, 'params error: side invalid', call.now)
+    if decimal_text(body.get('qty')) is None:
+        return error(10001, 'params error: qty invalid', call.now)
+    if body.get('orderType') == 'Limit' and decimal_text(body.get('price')) is None:
+        return error(10001, 'params error: price invalid', call.now)
+    if call.account.get('read_only'):
+        return error(10005, 'Permission denied, please check your API key permissions.', call.now)
+    refusal = position_idx_error(call, body)
+    if refusal is not None:
+        return refusal
+    idx = int(body.get('positionIdx', 0))
+    order_id = call.book.place(body.get('symbol'), body['side'].lower(), str(body['qty']), str(body.get('price', '0')),
+                               bool(body.get('reduceOnly')), {0: 'net', 1: 'long', 2: 'short'}[idx],
+                               str(body.get('orderLinkId', '')))
+    return ok({'orderId': order_id, 'orderLinkId': str(body.get('orderLinkId', ''))}, call.now)
+
+
+def switch_mode(call):
+    body = call.body or {}
+    if body.get('mode') not in (0, 3, '0', '3'):
+        return error(10001, 'params error: mode invalid', call.now)
+    mode = 'hedge' if int(body['mode']) == 3 else 'one_way'
+    if call.account.get('position_mode') == mode:
+        return error(110025, 'Position mode is not modified', call.now)
+    call.account['position_mode'] = mode
+    return ok({}, call.now)
+
+
+def transaction_log(call):
+    params = call.params
+    limit = int_param(params, 'limit') or 20
+    entries = []
+    if params.get('type', 'SETTLEMENT') == 'SETTLEMENT':
+        entries = call.book.funding(params.get('symbol'), int_param(params, 'startTime'), int_param(params, 'endTime'),
+                                    limit)
+    return ok({'nextPageCursor': '', 'list': [
+        {'id': '%s-%d' % (e['symbol'], e['time']), 'symbol': e['symbol'], 'category': 'linear', 'side': 'Buy',
+         'transactionTime': str(e['time']), 'type': 'SETTLEMENT', 'qty': '0', 'size': '0', 'currency': 'USDT',
+         'tradePrice': '0', 'funding': e['amount'], 'fee': '0', 'cashFlow': '0', 'change': e['amount'],
+         'cashBalance': '1200', 'feeRate': '0.0001', 'tradeId': '', 'orderId': '', 'orderLinkId': ''}
+        for e in entries]}, call.now)
+
+
+def closed_pnl(call):
+    entries = call.book.closed_of(call.params.get('symbol'))[:int_param(call.params, 'limit') or 50]
+    return ok({'category': 'linear', 'nextPageCursor': '', 'list': [
+        {'symbol': c['symbol'], 'orderId': c['order_id'], 'side': 'Sell' if c['side'] == 'long' else 'Buy',
+         'qty': c['qty'], 'orderPrice': c['exit'], 'orderType': 'Limit', 'execType': 'Trade', 'closedSize': c['qty'],
+         'cumEntryValue': c['entry'], 'avgEntryPrice': c['entry'], 'cumExitValue': c['exit'],
+         'avgExitPrice': c['exit'], 'closedPnl': c['pnl'], 'fillCount': '1', 'leverage': '10',
+         'createdTime': str(c['close_time']), 'updatedTime': str(c['close_time'])} for c in entries]}, call.now)
+
+
+def executions(call):
+    params = call.params
+    fills = call.book.fills_of(params.get('symbol') or None, params.get('orderId') or None)
+    return ok({'category': 'linear', 'nextPageCursor': '', 'list': [
+        {'symbol': f['symbol'], 'orderId': f['order_id'], 'orderLinkId': '', 'side': f['side'].capitalize(),
+         'orderPrice': f['price'], 'orderQty': f['qty'], 'orderType': 'Limit', 'execId': f['id'],
+         'execPrice': f['price'], 'execQty': f['qty'], 'execFee': '0', 'execType': 'Trade', 'feeRate': '0.0002',
+         'isMaker': False, 'execTime': str(f['time'])} for f in reversed(fills)]}, call.now)
+
+
+def routes():
+    return [('GET', r'/v5/user/query-api', key_info), ('GET', r'/v5/account/info', account_info),
+            ('GET', r'/v5/account/wallet-balance', wallet),
+            ('GET', r'/v5/position/list', positions), ('GET', r'/v5/order/realtime', realtime),
+            ('GET', r'/v5/order/history', realtime), ('POST', r'/v5/order/cancel', cancel),
+            ('POST', r'/v5/position/set-leverage', set_leverage), ('POST', r'/v5/order/create', create),
+            ('POST', r'/v5/position/switch-mode', switch_mode),
+            ('GET', r'/v5/account/transaction-log', transaction_log), ('GET', r'/v5/position/closed-pnl', closed_pnl),
+            ('GET', r'/v5/execution/list', executions)]

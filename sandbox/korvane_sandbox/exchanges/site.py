@@ -1,0 +1,103 @@
+"""One exchange site: public routes, then authentication, then the private route (or the exchange's
+own not-found answer), with one trading book per account."""
+import json
+import re
+import sys
+import threading
+import time
+import traceback
+from urllib.parse import parse_qsl
+
+from ..signing import bingx_params
+from .book import Book
+
+KEY_HEADERS = ('X-BAPI-API-KEY', 'OK-ACCESS-KEY', 'KEY', 'X-BX-APIKEY', 'KC-API-KEY', 'ACCESS-KEY')
+
+
+class Call:
+    """What a route handler gets: the request, its parameters, the account and its book, the time."""
+
+    def __init__(self, request, match, account, book, now, form=False):
+        self.request = request
+        self.match = match
+        self.account = account
+        self.book = book
+        self.now = now
+        self.params = bingx_params(request) if form else dict(parse_qsl(request.query, keep_blank_values=True))
+        self._body = None
+
+    @property
+    def body(self):
+        """The JSON body when it is an object; None otherwise."""
+        if self._body is None:
+            try:
+                value = json.loads(self.request.body or 'null')
+            except ValueError:
+                value = None
+            self._body = value if isinstance(value, dict) else False
+        return self._body or None
+
+
+def compile_routes(routes):
+    return [(method, re.compile(pattern + r'\Z'), handler) for method, pattern, handler in routes]
+
+
+def find_route(routes, request):
+    for method, pattern, handler in routes:
+        match = pattern.match(request.path)
+        if match and method == request.method:
+            return handler, match
+    return None
+
+
+class ExchangeSite:
+    def __init__(self, name, exchange, verifier, accounts, clock):
+        self.name = name
+        self.exchange = exchange  # the module: routes, shapes and seed of one exchange
+        self.verifier = verifier
+        self.accounts = accounts
+        self.clock = clock
+        self.delay = 0.0  # seconds each request waits, to let tests watch a slow exchange
+        self.books = {}
+        self.books_lock = threading.Lock()
+        self.public = compile_routes(exchange.PUBLIC_ROUTES)
+        self.private = compile_routes(exchange.routes())
+
+    def book(self, key):
+        with self.books_lock:
+            if key not in self.books:
+                self.books[key] = Book(self.exchange.SEED_SYMBOL, self.exchange.SEED_QTY, self.clock)
+            return self.books[key]
+
+    def handle(self, request):
+        """Returns (status, body, verdict)."""
+        if self.delay:
+            time.sleep(self.delay)
+        try:
+            return self.answer(request)
+        except Exception:  # a fault in a handler must still answer, and be seen
+            print('sandbox: %s %s %s failed:\n%s' % (self.name, request.method, request.target, traceback.format_exc()),
+                  file=sys.stderr, flush=True)
+            status, body = self.exchange.server_error(self.clock())
+            return status, body, 'error'
+
+    def answer(self, request):
+        form = getattr(self.exchange, 'FORM_PARAMS', False)
+        route = find_route(self.public, request)
+        if route is not None:
+            handler, match = route
+            status, body = handler(Call(request, match, None, None, self.clock(), form))
+            return status, body, 'accepted'
+        rejection = self.verifier(request, self.accounts, clock=self.clock)
+        if rejection is not None:
+            return rejection[0], rejection[1], 'rejected'
+        route = find_route(self.private, request)
+        if route is None:
+            status, body = self.exchange.not_found(request, self.clock())
+            return status, body, 'no_route'
+        key = next((request.header(h) for h in KEY_HEADERS if request.header(h)), None)
+        exchange_name = 'okx' if self.name.startswith('okx') else self.name
+        account = self.accounts.find(exchange_name, key)
+        handler, match = route
+        status, body = handler(Call(request, match, account, self.book(key), self.clock(), form))
+        return status, body, 'accepted'
