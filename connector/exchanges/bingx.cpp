@@ -15,10 +15,25 @@ namespace {
 // BingX answers a timestamp outside its window with this code.
 constexpr int64_t kStaleTimestamp = 100421;
 
+// Fills are looked up over the last week, the longest window BingX serves in one request.
+constexpr int64_t kFillWindowMs = int64_t{7} * 24 * 60 * 60 * 1000;
+
 std::optional<int64_t> bingx_code(const HttpResult& reply) {
     const auto body = parse_json(reply.body);
     if (!body || !body->is_object() || !body->contains("code")) return std::nullopt;
     return json_integer((*body)["code"]);
+}
+
+// BingX refuses a position side that does not fit the account's mode as invalid parameters,
+// naming the position side.
+bool refused_for_mode(const HttpResult& reply) {
+    const auto code = bingx_code(reply);
+    return code && *code != 0 && (contains(reply.body, "positionSide") || contains(reply.body, "position mode"));
+}
+
+// In hedge mode the side is the position's own (LONG or SHORT); in one-way mode it is BOTH.
+std::string position_side(bool hedge, bool long_position) {
+    return hedge ? (long_position ? "LONG" : "SHORT") : "BOTH";
 }
 
 class Bingx final : public ExchangeAdapter {
@@ -31,20 +46,17 @@ class Bingx final : public ExchangeAdapter {
                                  const std::string& order_id) const override;
     OperationResult cancel_order(ExchangeSession& session, const std::string& symbol,
                                  const std::string& order_id) const override;
-    OperationResult place_open(ExchangeSession&, const OrderRequest&, int) const override {
-        return refused("unsupported_exchange");
-    }
-    OperationResult place_close(ExchangeSession&, const OrderRequest&) const override {
-        return refused("unsupported_exchange");
-    }
-    OperationResult funding(ExchangeSession&, const std::string&, int) const override {
-        return refused("unsupported_exchange");
-    }
-    OperationResult close_report(ExchangeSession&, const std::string&, const std::string&) const override {
-        return refused("unsupported_exchange");
-    }
+    OperationResult place_open(ExchangeSession& session, const OrderRequest& order, int leverage) const override;
+    OperationResult place_close(ExchangeSession& session, const OrderRequest& order) const override;
+    OperationResult funding(ExchangeSession& session, const std::string& symbol,
+                            int lookback_minutes) const override;
+    OperationResult close_report(ExchangeSession& session, const std::string& symbol,
+                                 const std::string& order_id) const override;
 
   private:
+    HttpResult send_order(ExchangeSession& session, const OrderRequest& order, bool buy, bool reduce,
+                          bool hedge) const;
+    ModeRules mode_rules(ExchangeSession& session) const;
     // Signs and sends one request; `params` are the query parameters before the timestamp,
     // each followed by "&" (or empty).
     HttpResult send(ExchangeSession& session, const std::string& method, const std::string& path,
@@ -110,6 +122,73 @@ OperationResult Bingx::cancel_order(ExchangeSession& session, const std::string&
                                     const std::string& order_id) const {
     return from_reply(send(session, "DELETE", "/openApi/swap/v2/trade/order",
                            "symbol=" + bingx_symbol(symbol) + "&orderId=" + order_id + "&"));
+}
+
+ModeRules Bingx::mode_rules(ExchangeSession& session) const {
+    const auto learn = [this, &session]() -> std::string {
+        const HttpResult reply = send(session, "GET", "/openApi/swap/v1/positionSide/dual", "");
+        const auto body = parse_json(reply.body);
+        if (reply.exit_code != 0 || !body || bingx_code(reply) != 0) return "";
+        const Json& dual = (*body)["data"]["dualSidePosition"];
+        if (dual == true || dual == "true") return "hedge";
+        if (dual == false || dual == "false") return "one_way";
+        return "";
+    };
+    return ModeRules{learn, refused_for_mode, "hedge"};
+}
+
+HttpResult Bingx::send_order(ExchangeSession& session, const OrderRequest& order, bool buy, bool reduce,
+                             bool hedge) const {
+    // The position is the order's own side when it opens, the other side when it closes; in
+    // one-way mode a close is marked reduce-only instead.
+    const bool long_position = reduce ? !buy : buy;
+    return send(session, "POST", "/openApi/swap/v2/trade/order",
+                "symbol=" + bingx_symbol(order.symbol) + "&side=" + (buy ? "BUY" : "SELL") +
+                    "&positionSide=" + position_side(hedge, long_position) + "&type=LIMIT&quantity=" + order.quantity +
+                    "&price=" + order.price + "&timeInForce=GTC&" + (reduce && !hedge ? "reduceOnly=true&" : ""));
+}
+
+OperationResult Bingx::place_open(ExchangeSession& session, const OrderRequest& order, int leverage) const {
+    return in_position_mode(session, mode_rules(session), [&](bool hedge) {
+        // Hedge mode keeps a leverage per side: the side this order opens is the one set.
+        const HttpResult leverage_reply =
+            send(session, "POST", "/openApi/swap/v2/trade/leverage",
+                 "symbol=" + bingx_symbol(order.symbol) + "&side=" + position_side(hedge, order.buy) +
+                     "&leverage=" + std::to_string(leverage) + "&");
+        const HttpResult order_reply = send_order(session, order, order.buy, false, hedge);
+        return ModeAttempt{from_replies({{"leverage", &leverage_reply}, {"place", &order_reply}}), order_reply};
+    });
+}
+
+OperationResult Bingx::place_close(ExchangeSession& session, const OrderRequest& order) const {
+    return in_position_mode(session, mode_rules(session), [&](bool hedge) {
+        const HttpResult reply = send_order(session, order, !order.buy, true, hedge);
+        return ModeAttempt{from_reply(reply), reply};
+    });
+}
+
+OperationResult Bingx::funding(ExchangeSession& session, const std::string& symbol, int lookback_minutes) const {
+    const int64_t start = session.exchange_now_ms() - int64_t{lookback_minutes} * 60 * 1000;
+    return from_reply(send(session, "GET", "/openApi/swap/v2/user/income",
+                           "symbol=" + bingx_symbol(symbol) + "&incomeType=FUNDING_FEE&startTime=" +
+                               std::to_string(start) + "&limit=50&"));
+}
+
+OperationResult Bingx::close_report(ExchangeSession& session, const std::string& symbol,
+                                    const std::string& order_id) const {
+    const std::string mapped = bingx_symbol(symbol);
+    HttpResult order{0, "{}", 200};
+    if (!order_id.empty()) {
+        order = send(session, "GET", "/openApi/swap/v2/trade/order",
+                     "symbol=" + mapped + "&orderId=" + order_id + "&");
+    }
+    const int64_t now = session.exchange_now_ms();
+    const HttpResult trades =
+        send(session, "GET", "/openApi/swap/v2/trade/allFillOrders",
+             "symbol=" + mapped + (order_id.empty() ? "" : "&orderId=" + order_id) +
+                 "&tradingUnit=COIN&startTs=" + std::to_string(now - kFillWindowMs) + "&endTs=" + std::to_string(now) +
+                 "&");
+    return from_replies({{"order", &order}, {"trades", &trades}});
 }
 
 }  // namespace

@@ -31,20 +31,17 @@ class Bitget final : public ExchangeAdapter {
                                  const std::string& order_id) const override;
     OperationResult cancel_order(ExchangeSession& session, const std::string& symbol,
                                  const std::string& order_id) const override;
-    OperationResult place_open(ExchangeSession&, const OrderRequest&, int) const override {
-        return refused("unsupported_exchange");
-    }
-    OperationResult place_close(ExchangeSession&, const OrderRequest&) const override {
-        return refused("unsupported_exchange");
-    }
-    OperationResult funding(ExchangeSession&, const std::string&, int) const override {
-        return refused("unsupported_exchange");
-    }
-    OperationResult close_report(ExchangeSession&, const std::string&, const std::string&) const override {
-        return refused("unsupported_exchange");
-    }
+    OperationResult place_open(ExchangeSession& session, const OrderRequest& order, int leverage) const override;
+    OperationResult place_close(ExchangeSession& session, const OrderRequest& order) const override;
+    OperationResult funding(ExchangeSession& session, const std::string& symbol,
+                            int lookback_minutes) const override;
+    OperationResult close_report(ExchangeSession& session, const std::string& symbol,
+                                 const std::string& order_id) const override;
 
   private:
+    HttpResult send_order(ExchangeSession& session, const OrderRequest& order, bool buy, bool reduce,
+                          bool hedge) const;
+    ModeRules mode_rules(ExchangeSession& session, const std::string& symbol) const;
     // Signs and sends one request; `query` excludes the "?".
     HttpResult send(ExchangeSession& session, const std::string& method, const std::string& path,
                     const std::string& query, const std::string& body,
@@ -121,6 +118,89 @@ OperationResult Bitget::cancel_order(ExchangeSession& session, const std::string
     return from_reply(send(session, "POST", "/api/v2/mix/order/cancel-order", "",
                            "{\"symbol\":\"" + reader_linear_symbol(symbol) +
                                "\",\"productType\":\"USDT-FUTURES\",\"orderId\":\"" + order_id + "\"}"));
+}
+
+// Bitget refuses an order whose trade side does not fit a one-way account with 40774, and one
+// without the trade side a hedge account needs as an empty parameter.
+bool refused_for_mode(const HttpResult& reply) {
+    const std::string code = bitget_code(reply);
+    return code == "40774" || (code == "40019" && contains(reply.body, "tradeSide"));
+}
+
+// Everything Bitget is asked about here is a USDT-margined perpetual.
+std::string product_fields(const std::string& symbol) {
+    return "\"symbol\":\"" + reader_linear_symbol(symbol) + "\",\"productType\":\"USDT-FUTURES\",\"marginCoin\":\"USDT\"";
+}
+
+ModeRules Bitget::mode_rules(ExchangeSession& session, const std::string& symbol) const {
+    const auto learn = [this, &session, symbol]() -> std::string {
+        const HttpResult reply =
+            send(session, "GET", "/api/v2/mix/account/account",
+                 "symbol=" + reader_linear_symbol(symbol) + "&productType=USDT-FUTURES&marginCoin=USDT", "");
+        const auto body = parse_json(reply.body);
+        if (reply.exit_code != 0 || !body || bitget_code(reply) != "00000") return "";
+        const std::string mode = find_string_member(*body, "posMode");
+        return mode == "hedge_mode" ? "hedge" : mode == "one_way_mode" ? "one_way" : "";
+    };
+    return ModeRules{learn, refused_for_mode, "hedge"};
+}
+
+HttpResult Bitget::send_order(ExchangeSession& session, const OrderRequest& order, bool buy, bool reduce,
+                              bool hedge) const {
+    // Hedge mode names the position's direction and whether the order opens or closes it: a
+    // close of a long is "buy" with "close". One-way mode names the trade's direction and marks
+    // a close reduce-only.
+    const bool long_position = reduce ? !buy : buy;
+    const std::string side = hedge ? (long_position ? "buy" : "sell") : (buy ? "buy" : "sell");
+    const std::string mode_fields = hedge ? std::string(",\"tradeSide\":\"") + (reduce ? "close" : "open") + "\""
+                                          : (reduce ? ",\"reduceOnly\":\"YES\"" : "");
+    const std::string body = "{" + product_fields(order.symbol) + ",\"marginMode\":\"isolated\",\"size\":\"" +
+                             order.quantity + "\",\"price\":\"" + order.price + "\",\"side\":\"" + side + "\"" +
+                             mode_fields + ",\"orderType\":\"limit\",\"force\":\"gtc\"}";
+    return send(session, "POST", "/api/v2/mix/order/place-order", "", body);
+}
+
+OperationResult Bitget::place_open(ExchangeSession& session, const OrderRequest& order, int leverage) const {
+    return in_position_mode(session, mode_rules(session, order.symbol), [&](bool hedge) {
+        // Hedge mode keeps a leverage per side: the side this order opens is the one set.
+        const std::string hold_side =
+            hedge ? std::string(",\"holdSide\":\"") + (order.buy ? "long" : "short") + "\"" : "";
+        const HttpResult leverage_reply =
+            send(session, "POST", "/api/v2/mix/account/set-leverage", "",
+                 "{" + product_fields(order.symbol) + ",\"leverage\":\"" + std::to_string(leverage) + "\"" +
+                     hold_side + "}");
+        const HttpResult order_reply = send_order(session, order, order.buy, false, hedge);
+        return ModeAttempt{from_replies({{"leverage", &leverage_reply}, {"place", &order_reply}}), order_reply};
+    });
+}
+
+OperationResult Bitget::place_close(ExchangeSession& session, const OrderRequest& order) const {
+    return in_position_mode(session, mode_rules(session, order.symbol), [&](bool hedge) {
+        const HttpResult reply = send_order(session, order, !order.buy, true, hedge);
+        return ModeAttempt{from_reply(reply), reply};
+    });
+}
+
+OperationResult Bitget::funding(ExchangeSession& session, const std::string& symbol, int lookback_minutes) const {
+    const int64_t now = session.exchange_now_ms();
+    const int64_t start = now - int64_t{lookback_minutes} * 60 * 1000;
+    return from_reply(send(session, "GET", "/api/v2/mix/account/bill",
+                           "productType=USDT-FUTURES&symbol=" + reader_linear_symbol(symbol) +
+                               "&businessType=contract_settle_fee&startTime=" + std::to_string(start) +
+                               "&endTime=" + std::to_string(now) + "&limit=50",
+                           ""));
+}
+
+OperationResult Bitget::close_report(ExchangeSession& session, const std::string& symbol,
+                                     const std::string& order_id) const {
+    const std::string product = "symbol=" + reader_linear_symbol(symbol) + "&productType=USDT-FUTURES";
+    HttpResult order{0, "{}", 200};
+    if (!order_id.empty()) {
+        order = send(session, "GET", "/api/v2/mix/order/detail", product + "&orderId=" + order_id, "");
+    }
+    const HttpResult trades = send(session, "GET", "/api/v2/mix/order/fills",
+                                   product + (order_id.empty() ? "" : "&orderId=" + order_id), "");
+    return from_replies({{"order", &order}, {"trades", &trades}});
 }
 
 }  // namespace

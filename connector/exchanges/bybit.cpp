@@ -18,6 +18,16 @@ std::optional<int64_t> ret_code(const HttpResult& reply) {
     return json_integer((*body)["retCode"]);
 }
 
+// Bybit names the position an order belongs to by index: 0 in one-way mode, 1 (long) or
+// 2 (short) in hedge mode.
+int position_index(bool hedge, bool long_position) {
+    return hedge ? (long_position ? 1 : 2) : 0;
+}
+
+bool refused_for_mode(const HttpResult& reply) {
+    return ret_code(reply) == 10001 && contains(reply.body, "position idx not match position mode");
+}
+
 class Bybit final : public ExchangeAdapter {
   public:
     ValidateCredentialsResult validate(const ValidateCredentialsRequest& request,
@@ -39,7 +49,9 @@ class Bybit final : public ExchangeAdapter {
     // Signs and sends one request; `query` excludes the "?".
     HttpResult send(ExchangeSession& session, const std::string& method, const std::string& path,
                     const std::string& query, const std::string& body) const;
-    HttpResult send_order(ExchangeSession& session, const OrderRequest& order, bool buy, bool reduce) const;
+    HttpResult send_order(ExchangeSession& session, const OrderRequest& order, bool buy, bool reduce,
+                          bool hedge) const;
+    ModeRules mode_rules(ExchangeSession& session, const std::string& symbol) const;
 };
 
 HttpResult Bybit::send(ExchangeSession& session, const std::string& method, const std::string& path,
@@ -65,7 +77,9 @@ HttpResult Bybit::send(ExchangeSession& session, const std::string& method, cons
         [&session]() -> std::optional<int64_t> {
             const HttpResult reply = session.http.send(public_get(session, base_url(Site::bybit) + "/v5/market/time"));
             const auto time = parse_json(reply.body);
-            if (reply.exit_code != 0 || !time || !time->is_object() || !time->contains("time")) return std::nullopt;
+            if (reply.exit_code != 0 || !time || !time->is_object()) return std::nullopt;
+            // The documented clock is result.timeNano; the reply's own "time" stamp serves too.
+            if (const auto nanos = json_integer((*time)["result"]["timeNano"])) return *nanos / 1000000;
             return json_integer((*time)["time"]);
         }};
     return send_timed(session, build, recovery);
@@ -112,28 +126,58 @@ OperationResult Bybit::cancel_order(ExchangeSession& session, const std::string&
                                "\",\"orderId\":\"" + order_id + "\"}"));
 }
 
-HttpResult Bybit::send_order(ExchangeSession& session, const OrderRequest& order, bool buy, bool reduce) const {
+HttpResult Bybit::send_order(ExchangeSession& session, const OrderRequest& order, bool buy, bool reduce,
+                             bool hedge) const {
+    // The position is the order's own side when it opens, the other side when it closes.
+    const bool long_position = reduce ? !buy : buy;
     const std::string body = "{\"category\":\"linear\",\"symbol\":\"" + bybit_native(order.symbol) +
                              "\",\"side\":\"" + (buy ? "Buy" : "Sell") + "\",\"orderType\":\"Limit\",\"qty\":\"" +
-                             order.quantity + "\",\"price\":\"" + order.price + "\",\"timeInForce\":\"GTC\"" +
+                             order.quantity + "\",\"price\":\"" + order.price +
+                             "\",\"timeInForce\":\"GTC\",\"positionIdx\":" +
+                             std::to_string(position_index(hedge, long_position)) +
                              (reduce ? ",\"reduceOnly\":true" : "") + "}";
     return send(session, "POST", "/v5/order/create", "", body);
 }
 
+ModeRules Bybit::mode_rules(ExchangeSession& session, const std::string& symbol) const {
+    // A hedge-mode account lists a contract's two sides, index 1 and 2; a one-way account one
+    // entry of index 0.
+    const auto learn = [this, &session, symbol]() -> std::string {
+        const HttpResult reply =
+            send(session, "GET", "/v5/position/list", "category=linear&symbol=" + bybit_native(symbol), "");
+        const auto body = parse_json(reply.body);
+        if (reply.exit_code != 0 || !body || ret_code(reply) != 0) return "";
+        const Json& list = (*body)["result"]["list"];
+        if (!list.is_array() || list.empty()) return "";
+        for (const Json& entry : list) {
+            const auto index = entry.is_object() && entry.contains("positionIdx") ? json_integer(entry["positionIdx"])
+                                                                                  : std::nullopt;
+            if (index == 1 || index == 2) return "hedge";
+        }
+        return "one_way";
+    };
+    return ModeRules{learn, refused_for_mode, "one_way"};
+}
+
 OperationResult Bybit::place_open(ExchangeSession& session, const OrderRequest& order, int leverage) const {
     const std::string lever = std::to_string(leverage);
-    // The order goes out even when the leverage change is refused; the reply shows both.
-    const HttpResult leverage_reply =
-        send(session, "POST", "/v5/position/set-leverage", "",
-             "{\"category\":\"linear\",\"symbol\":\"" + bybit_native(order.symbol) + "\",\"buyLeverage\":\"" +
-                 lever + "\",\"sellLeverage\":\"" + lever + "\"}");
-    const HttpResult order_reply = send_order(session, order, order.buy, false);
-    return from_replies({{"leverage", &leverage_reply}, {"place", &order_reply}});
+    return in_position_mode(session, mode_rules(session, order.symbol), [&](bool hedge) {
+        // The order goes out even when the leverage change is refused; the reply shows both.
+        const HttpResult leverage_reply =
+            send(session, "POST", "/v5/position/set-leverage", "",
+                 "{\"category\":\"linear\",\"symbol\":\"" + bybit_native(order.symbol) +
+                     "\",\"buyLeverage\":\"" + lever + "\",\"sellLeverage\":\"" + lever + "\"}");
+        const HttpResult order_reply = send_order(session, order, order.buy, false, hedge);
+        return ModeAttempt{from_replies({{"leverage", &leverage_reply}, {"place", &order_reply}}), order_reply};
+    });
 }
 
 OperationResult Bybit::place_close(ExchangeSession& session, const OrderRequest& order) const {
-    // Closing a long sells.
-    return from_reply(send_order(session, order, !order.buy, true));
+    return in_position_mode(session, mode_rules(session, order.symbol), [&](bool hedge) {
+        // Closing a long sells.
+        const HttpResult reply = send_order(session, order, !order.buy, true, hedge);
+        return ModeAttempt{from_reply(reply), reply};
+    });
 }
 
 OperationResult Bybit::funding(ExchangeSession& session, const std::string& symbol, int lookback_minutes) const {

@@ -29,6 +29,20 @@ HttpResult send_timed(ExchangeSession& session, const StampedRequest& build, con
     return session.http.send(build(session.exchange_now_ms()));
 }
 
+OperationResult in_position_mode(ExchangeSession& session, const ModeRules& rules,
+                                 const std::function<ModeAttempt(bool hedge)>& attempt) {
+    std::string& mode = session.memory.position_mode;
+    if (mode.empty()) mode = rules.learn();
+    const bool hedge = (mode.empty() ? rules.fallback : mode) == std::string("hedge");
+    ModeAttempt first = attempt(hedge);
+    if (first.order_reply.exit_code != 0 || !rules.refused_for_mode(first.order_reply)) return first.result;
+    const std::string relearned = rules.learn();
+    // The same mode again: the refusal had another cause, and the order is not sent twice.
+    if (relearned.empty() || (relearned == "hedge") == hedge) return first.result;
+    mode = relearned;
+    return attempt(relearned == "hedge").result;
+}
+
 HttpRequest public_get(const ExchangeSession& session, const std::string& url) {
     HttpRequest request;
     request.url = url;

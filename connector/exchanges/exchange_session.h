@@ -4,6 +4,7 @@
 #include <functional>
 #include <optional>
 
+#include "connector/exchanges/operation_result.h"
 #include "connector/state/account_memory.h"
 #include "connector/state/key_vault.h"
 #include "connector/toolkit/clock.h"
@@ -48,6 +49,29 @@ struct ClockRecovery {
 // reads its clock, remembers the offset in the session and sends once more: a refused stamp
 // means the request was not executed, so the second send is safe.
 HttpResult send_timed(ExchangeSession& session, const StampedRequest& build, const ClockRecovery& recovery);
+
+// How an exchange tells its account's position mode ("one_way" or "hedge").
+struct ModeRules {
+    // Asks the exchange with one request; empty when the answer does not say.
+    std::function<std::string()> learn;
+    // Returns true for the exchange's refusal of an order that does not fit the account's mode.
+    std::function<bool(const HttpResult&)> refused_for_mode;
+    // The mode assumed when it cannot be learned.
+    const char* fallback = "one_way";
+};
+
+// One try of an order in a given mode: its outcome, and the reply that may be a mode refusal.
+struct ModeAttempt {
+    OperationResult result;
+    HttpResult order_reply;
+};
+
+// Runs `attempt` in the account's position mode: the remembered one, else learned with one
+// request. When the exchange refuses the order for its mode (the user switched modes), the
+// mode is learned again and, when it changed, the attempt runs once more. An order is never
+// sent twice unless the first was refused for the mode.
+OperationResult in_position_mode(ExchangeSession& session, const ModeRules& rules,
+                                 const std::function<ModeAttempt(bool hedge)>& attempt);
 
 // Returns a GET of a public (unsigned) URL with the session's time limit.
 HttpRequest public_get(const ExchangeSession& session, const std::string& url);

@@ -2,15 +2,23 @@
 // passphrase is signed too, and the key version says how.
 #include "connector/exchanges/exchange_adapter.h"
 #include "connector/exchanges/exchange_adapters.h"
+#include "connector/exchanges/input_checks.h"
 #include "connector/exchanges/probe_output.h"
 #include "connector/exchanges/symbols.h"
 #include "connector/exchanges/validation_results.h"
+#include "connector/state/random_hex.h"
 #include "connector/toolkit/digest.h"
 #include "connector/toolkit/endpoints.h"
 #include "connector/toolkit/text.h"
 
 namespace korvane::connector {
 namespace {
+
+constexpr const char* kSuccess = "200000";
+constexpr const char* kKeyRefused = "400003";
+constexpr const char* kPassphraseRefused = "400004";
+// A funding window reaches back at most a week in one request.
+constexpr int64_t kMaxFundingWindowMs = int64_t{7} * 24 * 60 * 60 * 1000;
 
 std::string kucoin_code(const HttpResult& reply) {
     const auto body = parse_json(reply.body);
@@ -28,27 +36,26 @@ class Kucoin final : public ExchangeAdapter {
                                  const std::string& order_id) const override;
     OperationResult cancel_order(ExchangeSession& session, const std::string& symbol,
                                  const std::string& order_id) const override;
-    OperationResult place_open(ExchangeSession&, const OrderRequest&, int) const override {
-        return refused("unsupported_exchange");
-    }
-    OperationResult place_close(ExchangeSession&, const OrderRequest&) const override {
-        return refused("unsupported_exchange");
-    }
-    OperationResult funding(ExchangeSession&, const std::string&, int) const override {
-        return refused("unsupported_exchange");
-    }
-    OperationResult close_report(ExchangeSession&, const std::string&, const std::string&) const override {
-        return refused("unsupported_exchange");
-    }
+    OperationResult place_open(ExchangeSession& session, const OrderRequest& order, int leverage) const override;
+    OperationResult place_close(ExchangeSession& session, const OrderRequest& order) const override;
+    OperationResult funding(ExchangeSession& session, const std::string& symbol,
+                            int lookback_minutes) const override;
+    OperationResult close_report(ExchangeSession& session, const std::string& symbol,
+                                 const std::string& order_id) const override;
+    std::string check_quantity(const std::string& quantity) const override;
 
   private:
     // Signs and sends one request with key version `version`; `target` is the path with its query.
     HttpResult send_version(ExchangeSession& session, const std::string& method, const std::string& target,
                             const std::string& body, const std::string& version,
                             const std::vector<std::string>& extra_headers) const;
-    HttpResult send(ExchangeSession& session, const std::string& method, const std::string& target) const {
-        return send_version(session, method, target, "", "2", {});
-    }
+    // Signs and sends one request with the key version the key accepts: the remembered one, else
+    // version 2 and, when the key is refused for its passphrase, version 3.
+    HttpResult send(ExchangeSession& session, const std::string& method, const std::string& target,
+                    const std::string& body = "") const;
+    HttpResult send_order(ExchangeSession& session, const OrderRequest& order, bool buy, bool reduce, bool hedge,
+                          const std::string& leverage) const;
+    ModeRules mode_rules(ExchangeSession& session) const;
 };
 
 HttpResult Kucoin::send_version(ExchangeSession& session, const std::string& method, const std::string& target,
@@ -80,6 +87,23 @@ HttpResult Kucoin::send_version(ExchangeSession& session, const std::string& met
             return json_integer((*time)["data"]);
         }};
     return send_timed(session, build, recovery);
+}
+
+HttpResult Kucoin::send(ExchangeSession& session, const std::string& method, const std::string& target,
+                        const std::string& body) const {
+    const std::vector<std::string> headers =
+        method == "POST" ? std::vector<std::string>{"Content-Type: application/json"} : std::vector<std::string>{};
+    std::string& remembered = session.memory.kucoin_key_version;
+    if (!remembered.empty()) return send_version(session, method, target, body, remembered, headers);
+    const HttpResult reply = send_version(session, method, target, body, "2", headers);
+    if (kucoin_code(reply) == kSuccess) remembered = "2";
+    // A key that takes only version 3 signs its passphrase the same way but is refused as a
+    // wrong passphrase under version 2; nothing was done, so asking again is safe.
+    if (kucoin_code(reply) != kPassphraseRefused) return reply;
+    const HttpResult retried = send_version(session, method, target, body, "3", headers);
+    if (kucoin_code(retried) == kPassphraseRefused) return reply;
+    if (retried.exit_code == 0 && kucoin_code(retried) != kKeyRefused) remembered = "3";
+    return retried;
 }
 
 ValidateCredentialsResult Kucoin::validate(const ValidateCredentialsRequest& request,
@@ -127,6 +151,88 @@ OperationResult Kucoin::order_status(ExchangeSession& session, const std::string
 OperationResult Kucoin::cancel_order(ExchangeSession& session, const std::string&,
                                      const std::string& order_id) const {
     return from_reply(send(session, "DELETE", "/api/v1/orders/" + order_id));
+}
+
+// KuCoin refuses a position side that does not fit the account's mode as a parameter error
+// naming it.
+bool refused_for_mode(const HttpResult& reply) {
+    const std::string code = kucoin_code(reply);
+    return !code.empty() && code != kSuccess &&
+           (contains(reply.body, "positionSide") || contains(reply.body, "position mode"));
+}
+
+ModeRules Kucoin::mode_rules(ExchangeSession& session) const {
+    const auto learn = [this, &session]() -> std::string {
+        const HttpResult reply = send(session, "GET", "/api/v2/position/getPositionMode");
+        const auto body = parse_json(reply.body);
+        if (reply.exit_code != 0 || !body || kucoin_code(reply) != kSuccess) return "";
+        const auto mode = json_integer((*body)["data"]["positionMode"]);
+        return mode == 1 ? "hedge" : mode == 0 ? "one_way" : "";
+    };
+    return ModeRules{learn, refused_for_mode, "one_way"};
+}
+
+HttpResult Kucoin::send_order(ExchangeSession& session, const OrderRequest& order, bool buy, bool reduce,
+                              bool hedge, const std::string& leverage) const {
+    // Hedge mode names the position (the order's own side when it opens, the other when it
+    // closes); one-way mode marks a close reduce-only.
+    const bool long_position = reduce ? !buy : buy;
+    const std::string body =
+        "{\"clientOid\":\"" + random_hex(32) + "\",\"side\":\"" + (buy ? "buy" : "sell") + "\",\"symbol\":\"" +
+        kucoin_symbol(order.symbol) + "\",\"type\":\"limit\",\"price\":\"" + order.price +
+        "\",\"size\":" + whole_units(order.quantity) + (leverage.empty() ? "" : ",\"leverage\":" + leverage) +
+        ",\"timeInForce\":\"GTC\",\"marginMode\":\"ISOLATED\"" +
+        (hedge ? std::string(",\"positionSide\":\"") + (long_position ? "LONG" : "SHORT") + "\"" : "") +
+        (reduce && !hedge ? ",\"reduceOnly\":true" : "") + "}";
+    return send(session, "POST", "/api/v1/orders", body);
+}
+
+OperationResult Kucoin::place_open(ExchangeSession& session, const OrderRequest& order, int leverage) const {
+    const std::string lever = std::to_string(leverage);
+    // KuCoin's only leverage request changes cross-margin leverage; an isolated order carries its
+    // leverage itself. The "leverage" member says what was sent, and with what.
+    const HttpResult leverage_echo{0,
+                                   JsonObject()
+                                       .add("symbol", kucoin_symbol(order.symbol))
+                                       .add_raw("leverage", lever)
+                                       .add("sentWith", "order")
+                                       .str(),
+                                   200};
+    return in_position_mode(session, mode_rules(session), [&](bool hedge) {
+        const HttpResult order_reply = send_order(session, order, order.buy, false, hedge, lever);
+        return ModeAttempt{from_replies({{"leverage", &leverage_echo}, {"place", &order_reply}}), order_reply};
+    });
+}
+
+OperationResult Kucoin::place_close(ExchangeSession& session, const OrderRequest& order) const {
+    return in_position_mode(session, mode_rules(session), [&](bool hedge) {
+        const HttpResult reply = send_order(session, order, !order.buy, true, hedge, "");
+        return ModeAttempt{from_reply(reply), reply};
+    });
+}
+
+OperationResult Kucoin::funding(ExchangeSession& session, const std::string& symbol, int lookback_minutes) const {
+    const int64_t now = session.exchange_now_ms();
+    int64_t window = int64_t{lookback_minutes} * 60 * 1000;
+    if (window > kMaxFundingWindowMs) window = kMaxFundingWindowMs;
+    return from_reply(send(session, "GET",
+                           "/api/v1/funding-history?symbol=" + kucoin_symbol(symbol) + "&startAt=" +
+                               std::to_string(now - window) + "&endAt=" + std::to_string(now) + "&maxCount=50"));
+}
+
+OperationResult Kucoin::close_report(ExchangeSession& session, const std::string& symbol,
+                                     const std::string& order_id) const {
+    HttpResult order{0, "{}", 200};
+    if (!order_id.empty()) order = send(session, "GET", "/api/v1/orders/" + order_id);
+    const HttpResult trades = send(session, "GET",
+                                   order_id.empty() ? "/api/v1/fills?symbol=" + kucoin_symbol(symbol)
+                                                    : "/api/v1/fills?orderId=" + order_id);
+    return from_replies({{"order", &order}, {"trades", &trades}});
+}
+
+std::string Kucoin::check_quantity(const std::string& quantity) const {
+    // KuCoin sizes are whole lots.
+    return whole_units(quantity).empty() ? "invalid_quantity" : "";
 }
 
 }  // namespace

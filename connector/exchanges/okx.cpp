@@ -40,6 +40,17 @@ std::string site_base(const AccountMemory& memory) {
     return base_url(Site::okx);
 }
 
+// OKX refuses a posSide that does not fit the account's mode with 51000, for the whole request
+// or for the one order in its data.
+bool refused_for_mode(const HttpResult& reply) {
+    const auto body = parse_json(reply.body);
+    if (!body || !body->is_object()) return false;
+    if (okx_code(reply) == "51000" && contains(find_string_member(*body, "msg"), "posSide")) return true;
+    const Json& data = (*body)["data"];
+    return data.is_array() && !data.empty() && data[0].is_object() && data[0].value("sCode", "") == "51000" &&
+           contains(data[0].value("sMsg", ""), "posSide");
+}
+
 class Okx final : public ExchangeAdapter {
   public:
     ValidateCredentialsResult validate(const ValidateCredentialsRequest& request,
@@ -66,7 +77,9 @@ class Okx final : public ExchangeAdapter {
                     const std::string& body) const {
         return send_to(session, site_base(session.memory), method, target, body, {});
     }
-    HttpResult send_order(ExchangeSession& session, const OrderRequest& order, bool buy, bool reduce) const;
+    HttpResult send_order(ExchangeSession& session, const OrderRequest& order, bool buy, bool reduce,
+                          bool hedge) const;
+    ModeRules mode_rules(ExchangeSession& session) const;
 };
 
 HttpResult Okx::send_to(ExchangeSession& session, const std::string& base, const std::string& method,
@@ -156,29 +169,50 @@ OperationResult Okx::cancel_order(ExchangeSession& session, const std::string& s
                            "{\"instId\":\"" + okx_inst_id(symbol) + "\",\"ordId\":\"" + order_id + "\"}"));
 }
 
-HttpResult Okx::send_order(ExchangeSession& session, const OrderRequest& order, bool buy, bool reduce) const {
-    // The position side names the position the order belongs to: opposite to the order's side
-    // when it closes.
+HttpResult Okx::send_order(ExchangeSession& session, const OrderRequest& order, bool buy, bool reduce,
+                           bool hedge) const {
+    // In long/short mode the position side names the position the order belongs to: opposite to
+    // the order's side when it closes. Net mode has no position side.
     const bool long_position = reduce ? !buy : buy;
-    const std::string body = "{\"instId\":\"" + okx_inst_id(order.symbol) +
-                             "\",\"tdMode\":\"isolated\",\"posSide\":\"" + (long_position ? "long" : "short") +
-                             "\",\"side\":\"" + (buy ? "buy" : "sell") + "\",\"ordType\":\"limit\",\"px\":\"" +
-                             order.price + "\",\"sz\":\"" + order.quantity + "\"" +
-                             (reduce ? ",\"reduceOnly\":true" : "") + "}";
+    const std::string position_side =
+        hedge ? std::string(",\"posSide\":\"") + (long_position ? "long" : "short") + "\"" : "";
+    const std::string body = "{\"instId\":\"" + okx_inst_id(order.symbol) + "\",\"tdMode\":\"isolated\"" +
+                             position_side + ",\"side\":\"" + (buy ? "buy" : "sell") +
+                             "\",\"ordType\":\"limit\",\"px\":\"" + order.price + "\",\"sz\":\"" + order.quantity +
+                             "\"" + (reduce ? ",\"reduceOnly\":true" : "") + "}";
     return send(session, "POST", "/api/v5/trade/order", body);
 }
 
+ModeRules Okx::mode_rules(ExchangeSession& session) const {
+    const auto learn = [this, &session]() -> std::string {
+        const HttpResult reply = send(session, "GET", "/api/v5/account/config", "");
+        const auto body = parse_json(reply.body);
+        if (reply.exit_code != 0 || !body || okx_code(reply) != "0") return "";
+        const std::string mode = find_string_member(*body, "posMode");
+        return mode == "net_mode" ? "one_way" : mode == "long_short_mode" ? "hedge" : "";
+    };
+    // Accounts in long/short mode were all this connector served before it learned modes.
+    return ModeRules{learn, refused_for_mode, "hedge"};
+}
+
 OperationResult Okx::place_open(ExchangeSession& session, const OrderRequest& order, int leverage) const {
-    const HttpResult leverage_reply =
-        send(session, "POST", "/api/v5/account/set-leverage",
-             "{\"instId\":\"" + okx_inst_id(order.symbol) + "\",\"lever\":\"" + std::to_string(leverage) +
-                 "\",\"mgnMode\":\"isolated\",\"posSide\":\"" + (order.buy ? "long" : "short") + "\"}");
-    const HttpResult order_reply = send_order(session, order, order.buy, false);
-    return from_replies({{"leverage", &leverage_reply}, {"place", &order_reply}});
+    return in_position_mode(session, mode_rules(session), [&](bool hedge) {
+        const std::string position_side =
+            hedge ? std::string(",\"posSide\":\"") + (order.buy ? "long" : "short") + "\"" : "";
+        const HttpResult leverage_reply =
+            send(session, "POST", "/api/v5/account/set-leverage",
+                 "{\"instId\":\"" + okx_inst_id(order.symbol) + "\",\"lever\":\"" + std::to_string(leverage) +
+                     "\",\"mgnMode\":\"isolated\"" + position_side + "}");
+        const HttpResult order_reply = send_order(session, order, order.buy, false, hedge);
+        return ModeAttempt{from_replies({{"leverage", &leverage_reply}, {"place", &order_reply}}), order_reply};
+    });
 }
 
 OperationResult Okx::place_close(ExchangeSession& session, const OrderRequest& order) const {
-    return from_reply(send_order(session, order, !order.buy, true));
+    return in_position_mode(session, mode_rules(session), [&](bool hedge) {
+        const HttpResult reply = send_order(session, order, !order.buy, true, hedge);
+        return ModeAttempt{from_reply(reply), reply};
+    });
 }
 
 OperationResult Okx::funding(ExchangeSession& session, const std::string& symbol, int) const {
