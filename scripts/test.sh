@@ -7,9 +7,13 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh --developer "$@"
 export QT_QPA_PLATFORM=offscreen
 
-# A private temporary folder: whatever a test leaves behind is found and reported.
+# A private temporary folder: whatever a test leaves behind is found and reported. Qt keeps its
+# runtime folder apart, where it belongs.
 scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
+runtime=$(mktemp -d)
+chmod 700 "$runtime"
+trap 'rm -rf "$scratch" "$runtime"' EXIT
+export XDG_RUNTIME_DIR="$runtime"
 status=0
 TMPDIR="$scratch" ctest --test-dir build --output-on-failure -j 2 || status=$?
 leftovers=$(find "$scratch" -mindepth 1 -maxdepth 1 | head -n 20)
