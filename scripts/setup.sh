@@ -12,6 +12,8 @@ if [[ "${1:-}" == "--no-gui" ]]; then
     packages=(cmake g++ make pkg-config libgtest-dev libcurl4-openssl-dev nlohmann-json3-dev curl openssl xxd
               python3)
 fi
+# Signature checks of update images.
+packages+=(libsodium-dev)
 
 missing=()
 if command -v dpkg-query >/dev/null 2>&1; then
