@@ -27,6 +27,8 @@ if [[ $gui == ON ]]; then
     # xvfb: the window's tests and screenshots, and `xvfb-run scripts/demo.sh --gui`, need a display.
     packages+=(qt6-base-dev libgl-dev xvfb xauth)
 fi
+# Signature checks of update images.
+packages+=(libsodium-dev)
 
 missing=()
 if command -v dpkg-query >/dev/null 2>&1; then
