@@ -41,6 +41,14 @@ struct ParsedBalanceView {
     QString rawOutput;
 };
 
+// A line of text for the window and whether it reports a failure (drawn in the error colour).
+struct OutcomeLine {
+    QString text;
+    bool isError = false;
+
+    bool operator==(const OutcomeLine&) const = default;
+};
+
 // Returns the six exchange tabs in display order.
 QList<ExchangeItem> defaultExchangeItems();
 
