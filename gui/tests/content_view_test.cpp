@@ -73,7 +73,7 @@ void ContentViewTest::eachControlRunsItsOperation_data() {
     QTest::newRow("claim") << "claim-token" << QStringList{"claim-token", "abc"};
     QTest::newRow("disconnect") << "disconnect-binding" << QStringList{"disconnect-binding"};
     QTest::newRow("check server") << "check-server" << QStringList{"server-health"};
-    QTest::newRow("validate") << "validate-save" << QStringList{"validate", "bybit", "key", ""};
+    QTest::newRow("validate") << "validate-save" << QStringList{"validate", "bybit", "-", "-"};
     QTest::newRow("balance") << "load-balance" << QStringList{"balance", "bybit"};
     QTest::newRow("delete") << "delete-credentials" << QStringList{"delete-credentials", "bybit"};
     QTest::newRow("check update") << "check-update" << QStringList{"update-check"};
@@ -122,6 +122,7 @@ void ContentViewTest::mainButtonTitleFollowsTheDraft() {
     waitIdle();
     QCOMPARE(main->text(), QString("Update and save keys"));
     QCOMPARE(view->findChild<QLineEdit*>("api-key")->text(), QString("K"));
+    fake->setOutput("delete-credentials", "status=ok\nexchange=gate\nremoved=true\n");
     click("delete-credentials");
     waitIdle();
     QCOMPARE(main->text(), QString("Validate and save keys"));
