@@ -451,30 +451,22 @@ void ContentViewTest::outcomesShowInTheirCards() {
     QCOMPARE(text("update-note"), QString("No update action yet"));
     fake->setOutput("update-apply",
                     R"({"status":"error","reason":"update_file_missing","updates_dir":"/u"})");
+    fake->setDelay("update-apply", 0.4);
     click("apply-update");
+    QCOMPARE(text("update-note"), QString("Opening the installer") + QChar(0x2026));
+    QVERIFY(colorOf("update-note") != QColor(196, 54, 48));
     waitIdle();
     QCOMPARE(text("update-note"), QString("Nothing downloaded yet"));
     QCOMPARE(colorOf("update-note"), QColor(196, 54, 48));
-    fake->setOutput("update-check", R"({"status":"ok","latest_version":"0.2.0","update_available":true})");
-    click("check-update");
-    waitIdle();
-    QCOMPARE(text("update-note"), QString("Version 0.2.0 is available"));
-    QVERIFY(colorOf("update-note") != QColor(196, 54, 48));
 
     auto* claim = view->findChild<WrappingLabel*>("claim-message");
     QVERIFY(!claim->isVisible());
     click("claim-token");
     QVERIFY(claim->isVisible());
     QCOMPARE(claim->text(), QString("Paste the bind token from the web app first"));
-    fake->setOutput("claim-token", R"({"status":"error","reason":"token_not_found"})");
+    QCOMPARE(colorOf("claim-message"), QColor(196, 54, 48));
     QTest::keyClicks(view->findChild<QLineEdit*>("bind-token"), "abc");
     QVERIFY(!claim->isVisible());  // typing is the next action
-    click("claim-token");
-    waitIdle();
-    QTest::qWait(400);  // longer than the pressed look, and than any poll would take
-    QCOMPARE(claim->text(), QString("Claim failed: token not found"));
-    QCOMPARE(colorOf("claim-message"), QColor(196, 54, 48));
-    QCOMPARE(text("binding-card-value"), QString("claim failed"));
 }
 
 void ContentViewTest::logOpenAfter300Entries() {

@@ -64,8 +64,6 @@ void ReadingsTest::failureReasons_data() {
     QTest::newRow("gate message before label")
         << R"(gate rejected credentials: {"label":"INVALID_SIGNATURE","message":"Signature mismatch"})"
         << "Signature mismatch";
-    QTest::newRow("gate label alone") << R"(gate rejected credentials: {"label":"INVALID_KEY"})"
-                                      << "INVALID_KEY";
     QTest::newRow("bingx msg")
         << R"(bingx rejected credentials: [{"path": "/openApi/swap/v3/user/balance", "body": "{\"code\":100001,\"msg\":\"Signature verification failed due to signature mismatch\",\"timestamp\":1}"}])"
         << "Signature verification failed due to signature mismatch";
@@ -91,9 +89,6 @@ void ReadingsTest::failureReasons_data() {
     QTest::newRow("long message cut")
         << R"(bybit rejected credentials: {"retMsg":")" + QString(200, 'y') + "\"}"
         << QString(159, 'y') + QChar(0x2026);
-    QTest::newRow("line ends in a message become spaces")
-        << R"(gate rejected credentials: {"message":"first\nsecond"})"
-        << "first second";
 }
 
 void ReadingsTest::failureReasons() {
@@ -131,8 +126,6 @@ void ReadingsTest::validationReadings_data() {
     QTest::newRow("launch failure") << "failed to run connector: No such file or directory\nresolved_path=/x"
                                     << "unknown" << false
                                     << "failed to run connector: No such file or directory" << true;
-    QTest::newRow("nothing printed") << ""
-                                     << "unknown" << false << "The connector printed nothing" << true;
     QTest::newRow("status word only on its own line")
         << "note=status=valid_trade_ready\nstatus=invalid\nreason=x\n"
         << "invalid" << false << "x" << true;
@@ -164,10 +157,6 @@ void ReadingsTest::updateOutcomes_data() {
         << "update-check"
         << R"({"status":"ok","current_version":"0.2.0","latest_version":"0.2.0","update_available":false})"
         << "Up to date" << false;
-    QTest::newRow("check: server unreachable")
-        << "update-check"
-        << R"({"status":"error","reason":"update_check_failed","manifest_url":"x"})"
-        << "Could not reach the update server" << true;
     QTest::newRow("download: done")
         << "update-download"
         << R"({"status":"ok","latest_version":"0.2.0","update_available":true,"downloaded":true,"downloaded_to":"/u/a.dmg"})"
@@ -184,13 +173,6 @@ void ReadingsTest::updateOutcomes_data() {
         << "update-download"
         << R"({"status":"error","reason":"update_checksum_mismatch","latest_version":"0.2.0"})"
         << "The download of 0.2.0 did not match its checksum" << true;
-    QTest::newRow("download: signature") << "update-download"
-                                         << R"({"status":"error","reason":"update_signature_invalid"})"
-                                         << "The download of the new version is not correctly signed" << true;
-    QTest::newRow("download: unsafe address")
-        << "update-download"
-        << R"({"status":"error","reason":"update_url_rejected"})"
-        << "The update server offered an unsafe download address" << true;
     QTest::newRow("apply: nothing downloaded")
         << "update-apply"
         << R"({"status":"error","reason":"update_file_missing","updates_dir":"/u"})"
@@ -238,9 +220,6 @@ void ReadingsTest::claimReadings_data() {
     QTest::newRow("token not found") << R"({"status":"error","reason":"token_not_found"})"
                                      << "claim failed"
                                      << "Claim failed: token not found" << true;
-    QTest::newRow("relay error text") << R"({"error":"Token expired"})"
-                                      << "claim failed"
-                                      << "Claim failed: Token expired" << true;
     QTest::newRow("not JSON") << "curl: (7) Failed to connect\n"
                               << "claim failed"
                               << "Claim failed: curl: (7) Failed to connect" << true;
@@ -271,8 +250,6 @@ void ReadingsTest::masking_data() {
         << "status=ok\nexchange=okx\napi_key=K\napi_secret=" + dots + "\npassphrase=" + dots + "\n";
     QTest::newRow("empty values stay empty") << "api_secret=\npassphrase=\n"
                                              << "api_secret=\npassphrase=\n";
-    QTest::newRow("windows line ends") << "api_secret=S\r\nx=1"
-                                       << "api_secret=" + dots + "\r\nx=1";
     QTest::newRow("last line without line end") << "passphrase=p"
                                                 << "passphrase=" + dots;
     QTest::newRow("inside a line after a space") << "note passphrase=p q\nnext"

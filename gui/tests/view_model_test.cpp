@@ -39,7 +39,6 @@ class ViewModelTest : public QObject {
     void validationShowsCheckingThenTheReason();
     void failedClaimKeepsItsMessageUntilTheNextAction();
     void emptyTokenSaysSo();
-    void updateLineReadsTheOutcome();
     void aBusyButtonIsNotQueuedAgain();
 
   private:
@@ -622,21 +621,6 @@ void ViewModelTest::emptyTokenSaysSo() {
     waitIdle(model);
     QCOMPARE(fake.calls().first(), (QStringList{"claim-token", "tok"}));
     model.windowClosed();
-}
-
-void ViewModelTest::updateLineReadsTheOutcome() {
-    FakeConnector fake;
-    fake.setOutput("update-apply", R"({"status":"error","reason":"update_file_missing","updates_dir":"/u"})");
-    fake.setExitCode("update-apply", 1);
-    fake.setDelay("update-apply", 0.3);
-    ConnectorViewModel model;
-    model.applyUpdate();
-    QCOMPARE(model.updateOutcome.text, QString("Opening the installer") + QChar(0x2026));
-    QVERIFY(!model.updateOutcome.isError);
-    waitIdle(model);
-    QCOMPARE(model.updateOutcome, (OutcomeLine{"Nothing downloaded yet", true}));
-    QCOMPARE(model.lastUpdateOutput,
-             QString(R"({"status":"error","reason":"update_file_missing","updates_dir":"/u"})"));
 }
 
 void ViewModelTest::aBusyButtonIsNotQueuedAgain() {
