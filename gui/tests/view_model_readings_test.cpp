@@ -271,4 +271,4 @@ void ReadingsTest::masking() {
 }  // namespace korvane::connector
 
 QTEST_GUILESS_MAIN(korvane::connector::ReadingsTest)
-#include "readings_test.moc"
+#include "view_model_readings_test.moc"

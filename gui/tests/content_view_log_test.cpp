@@ -261,4 +261,4 @@ void LogViewTest::logRowsFollowTheEntriesIncrementally() {
 }  // namespace korvane::connector
 
 QTEST_MAIN(korvane::connector::LogViewTest)
-#include "log_view_test.moc"
+#include "content_view_log_test.moc"
