@@ -82,6 +82,16 @@ class VaultTest(SandboxTestCase):
         self.assertEqual(self.home.run('delete-credentials', 'gate').fields()['removed'], 'true')
         self.assertEqual(self.home.run('load-credentials', 'gate').code, 2)
 
+    def test_file_saved_while_the_keychain_refuses_is_the_copy_loaded(self):
+        self.home.run('validate', *BYBIT)
+        saved = self.home.run('validate', 'bybit', 'bybit-read-key', 'bybit-read-secret', env=FAIL)
+        self.assertEqual(saved.fields()['credentials_saved'], 'true')
+        self.assertEqual(self.home.read('vault', 'vault_index.txt'), '')
+        # The keychain works again and still holds the older key: the newer file is what loads.
+        self.assertIn('api_key=bybit-read-key', self.home.run('load-credentials', 'bybit').out)
+        self.assertEqual(self.home.run('delete-credentials', 'bybit').fields()['removed'], 'true')
+        self.assertEqual(self.home.keychain(), {})
+
     def test_sanitized_names(self):
         self.home.run('status')
         self.home.write('vault/vault_index.txt', 'my ex/1\n')
