@@ -6,12 +6,15 @@ cd "$(dirname "$0")/.."
 
 packages=(cmake g++ make pkg-config libgtest-dev libcurl4-openssl-dev nlohmann-json3-dev curl openssl xxd python3
           qt6-base-dev libgl-dev)
+# The Secret Service: libsecret to build against, and a keyring and bus for its tests.
+secret_service=(libsecret-1-dev gnome-keyring dbus libsecret-tools)
 gui=ON
 if [[ "${1:-}" == "--no-gui" ]]; then
     gui=OFF
     packages=(cmake g++ make pkg-config libgtest-dev libcurl4-openssl-dev nlohmann-json3-dev curl openssl xxd
               python3)
 fi
+packages+=("${secret_service[@]}")
 
 missing=()
 if command -v dpkg-query >/dev/null 2>&1; then

@@ -46,39 +46,55 @@ class ArgumentSampler:
         self.thread.join()
 
 
+def slow_down_every_exchange(test):
+    """Slow replies keep every request in flight long enough to be sampled."""
+    for site in ('bybit', 'okx', 'okx_eea', 'okx_us', 'gate', 'bingx', 'kucoin', 'bitget'):
+        test.sandbox.control('delay', {'site': site, 'seconds': 0.05})
+        test.addCleanup(test.sandbox.control, 'delay', {'site': site, 'seconds': 0})
+
+
+def run_every_credentialed_command(home):
+    """Validates each exchange's credential from standard input, as the window does, then runs
+    every command that loads it; returns the runs."""
+    runs = []
+    for exchange, (key, secret, passphrase) in CREDENTIALS.items():
+        operands = ['-', '-'] + (['-'] if passphrase else [])
+        runs.append(home.run('validate', exchange, *operands, stdin='%s\n%s\n%s\n' % (key, secret, passphrase)))
+        runs.append(home.run('balance', exchange))
+        runs.append(home.run('get-position', exchange, 'BTC_USDT'))
+        runs.append(home.run('order-status', exchange, 'BTC_USDT', '1001'))
+        runs.append(home.run('cancel-order', exchange, 'BTC_USDT', '1001'))
+        runs.append(home.run('place-open', exchange, 'BTC_USDT', 'buy', '1', '65000', '5'))
+        runs.append(home.run('place-close', exchange, 'BTC_USDT', 'buy', '1', '66000'))
+        runs.append(home.run('funding', exchange, 'BTC_USDT', '60'))
+        runs.append(home.run('close-report', exchange, 'BTC_USDT', '1001'))
+        runs.append(home.run('load-credentials', exchange))
+    runs.append(home.run('claim-token', BIND_TOKEN))
+    runs.append(home.run('bind-status'))
+    return runs
+
+
+def secrets_sent_since(sandbox, mark):
+    """Every key, secret, passphrase and bind token, and each signature the sandbox received."""
+    secrets = {BIND_TOKEN.encode()}
+    for key, secret, passphrase in CREDENTIALS.values():
+        secrets |= {value.encode() for value in (key, secret, passphrase) if value}
+    for entry in sandbox.requests(since=mark):
+        secrets |= {value.encode() for name, value in entry['headers'] if name.lower() in SIGNATURE_HEADERS}
+        if entry['site'] == 'bingx' and 'signature=' in entry['query']:
+            secrets.add(entry['query'].split('signature=')[1].split('&')[0].encode())
+    return secrets
+
+
 class ProcessArgumentsTest(SandboxTestCase):
     def test_no_secret_reaches_any_process_arguments(self):
-        # Slow replies keep every request in flight long enough to be sampled.
-        for site in ('bybit', 'okx', 'okx_eea', 'okx_us', 'gate', 'bingx', 'kucoin', 'bitget'):
-            self.sandbox.control('delay', {'site': site, 'seconds': 0.05})
-            self.addCleanup(self.sandbox.control, 'delay', {'site': site, 'seconds': 0})
+        slow_down_every_exchange(self)
         mark = self.sandbox.mark()
-        runs = []
         with ArgumentSampler() as sampler:
-            for exchange, (key, secret, passphrase) in CREDENTIALS.items():
-                operands = ['-', '-'] + (['-'] if passphrase else [])
-                runs.append(self.home.run('validate', exchange, *operands,
-                                          stdin='%s\n%s\n%s\n' % (key, secret, passphrase)))
-                runs.append(self.home.run('balance', exchange))
-                runs.append(self.home.run('get-position', exchange, 'BTC_USDT'))
-                runs.append(self.home.run('order-status', exchange, 'BTC_USDT', '1001'))
-                runs.append(self.home.run('cancel-order', exchange, 'BTC_USDT', '1001'))
-                runs.append(self.home.run('place-open', exchange, 'BTC_USDT', 'buy', '1', '65000', '5'))
-                runs.append(self.home.run('place-close', exchange, 'BTC_USDT', 'buy', '1', '66000'))
-                runs.append(self.home.run('funding', exchange, 'BTC_USDT', '60'))
-                runs.append(self.home.run('close-report', exchange, 'BTC_USDT', '1001'))
-                runs.append(self.home.run('load-credentials', exchange))
-            runs.append(self.home.run('claim-token', BIND_TOKEN))
-            runs.append(self.home.run('bind-status'))
+            runs = run_every_credentialed_command(self.home)
         self.assertTrue(all(r.code == 0 for r in runs), [r.err for r in runs if r.code != 0])
 
-        secrets = {BIND_TOKEN.encode()}
-        for key, secret, passphrase in CREDENTIALS.values():
-            secrets |= {value.encode() for value in (key, secret, passphrase) if value}
-        for entry in self.sandbox.requests(since=mark):
-            secrets |= {value.encode() for name, value in entry['headers'] if name.lower() in SIGNATURE_HEADERS}
-            if entry['site'] == 'bingx' and 'signature=' in entry['query']:
-                secrets.add(entry['query'].split('signature=')[1].split('&')[0].encode())
+        secrets = secrets_sent_since(self.sandbox, mark)
         self.assertGreater(len(secrets), 40)
         leaks = [arguments for arguments in sampler.seen
                  # The keychain tool's contract takes the record on its command line (-w), and
@@ -87,7 +103,6 @@ class ProcessArgumentsTest(SandboxTestCase):
                  and any(s in arguments for s in secrets)]
         self.assertEqual(leaks, [])
         self.assertTrue(any(b'korvane-connector' in a for a in sampler.seen), 'the sampler saw no run')
-
 
 if __name__ == '__main__':
     unittest.main()
