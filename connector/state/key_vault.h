@@ -35,7 +35,8 @@ class KeyVault {
     std::optional<StoredCredential> load(const std::string& exchange) const;
 
     // Removes `exchange` from the store, its fallback file and the index (and what was learned
-    // about its account); returns true only when no store holds it afterwards.
+    // about its account); returns true only when no store holds it afterwards. For a name the
+    // index lists, the store must confirm the removal.
     bool remove(const std::string& exchange) const;
 
     // Returns the index's names (in order, repeats kept) followed by the fallback files' names

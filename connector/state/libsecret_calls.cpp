@@ -29,6 +29,8 @@ struct Libsecret {
     decltype(&::secret_password_lookupv_sync) lookupv_sync = nullptr;
     decltype(&::secret_password_clearv_sync) clearv_sync = nullptr;
     decltype(&::secret_password_free) password_free = nullptr;
+    decltype(&::secret_service_search_sync) search_sync = nullptr;
+    decltype(&::g_list_free_full) list_free_full = nullptr;
     decltype(&::g_hash_table_new) hash_table_new = nullptr;
     decltype(&::g_hash_table_insert) hash_table_insert = nullptr;
     decltype(&::g_hash_table_unref) hash_table_unref = nullptr;
@@ -57,6 +59,8 @@ const Libsecret* libsecret() {
                               resolve(library, "secret_password_lookupv_sync", table.lookupv_sync) &&
                               resolve(library, "secret_password_clearv_sync", table.clearv_sync) &&
                               resolve(library, "secret_password_free", table.password_free) &&
+                              resolve(library, "secret_service_search_sync", table.search_sync) &&
+                              resolve(library, "g_list_free_full", table.list_free_full) &&
                               resolve(library, "g_hash_table_new", table.hash_table_new) &&
                               resolve(library, "g_hash_table_insert", table.hash_table_insert) &&
                               resolve(library, "g_hash_table_unref", table.hash_table_unref) &&
@@ -185,6 +189,19 @@ class LibsecretCalls : public SecretServiceCalls {
             [&](const Libsecret& library, GHashTable* attributes, GCancellable* cancellable, GError** error) {
                 return library.clearv_sync(item_schema(), attributes, cancellable, error) ? Answer::done
                                                                                           : Answer::not_found;
+            });
+    }
+
+    Answer find(const std::string& service, const std::string& account) override {
+        return call_for_item(
+            service, account,
+            [&](const Libsecret& library, GHashTable* attributes, GCancellable* cancellable, GError** error) {
+                // Every match, locked ones included, without unlocking (so without a prompt).
+                GList* items = library.search_sync(nullptr, item_schema(), attributes, SECRET_SEARCH_ALL,
+                                                   cancellable, error);
+                const Answer answer = items != nullptr ? Answer::done : Answer::not_found;
+                library.list_free_full(items, library.object_unref);
+                return answer;
             });
     }
 };

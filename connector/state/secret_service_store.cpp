@@ -34,12 +34,12 @@ std::optional<std::string> SecretServiceStore::fetch(const std::string& service,
 }
 
 bool SecretServiceStore::remove(const std::string& service, const std::string& account) {
-    // Without a service there is no store that could hold the item.
-    if (!running()) return true;
+    // A service that does not run now (another session's, a stopped daemon) cannot confirm.
+    if (!running()) return false;
     if (calls_->clear(service, account) == Answer::failed) return false;
-    // A locked item is not cleared; only a lookup that finds nothing proves the item gone.
-    std::string left;
-    return calls_->lookup(service, account, left) == Answer::not_found;
+    // A locked item is not cleared, and a lookup of it reads as "not found" once its unlock
+    // prompt is dismissed; only a search that also lists locked items proves it gone.
+    return calls_->find(service, account) == Answer::not_found;
 }
 
 }  // namespace korvane::connector

@@ -22,8 +22,10 @@ class SecretServiceCalls {
                          const std::string& secret) = 0;
     // Sets `secret` to the item's secret when the answer is done.
     virtual Answer lookup(const std::string& service, const std::string& account, std::string& secret) = 0;
-    // Removes every item with these attributes.
+    // Removes every unlocked item with these attributes.
     virtual Answer clear(const std::string& service, const std::string& account) = 0;
+    // Returns done when an item with these attributes exists, locked or not; unlocks nothing.
+    virtual Answer find(const std::string& service, const std::string& account) = 0;
 };
 
 // The desktop's Secret Service (GNOME Keyring, KWallet, KeePassXC) as the vault's store. When no
@@ -36,7 +38,7 @@ class SecretServiceStore : public SecretStore {
     // Stores and reads back: true only when the service returns exactly `secret`.
     bool store(const std::string& service, const std::string& account, const std::string& secret) override;
     std::optional<std::string> fetch(const std::string& service, const std::string& account) override;
-    // True when the service holds no such item afterwards, or when no service runs.
+    // True when the service holds no such item afterwards; false when it cannot tell (not running).
     bool remove(const std::string& service, const std::string& account) override;
     // "secret_service_with_file_fallback", or "file_only" when no service runs.
     std::string backend_name() const override;

@@ -19,12 +19,21 @@ BIND_TOKEN = 'demo-bind-token'
 
 
 class ArgumentSampler:
-    """Collects the argument vectors of every process on the machine until stopped."""
+    """Collects the argument vectors of every process on the machine until stopped; with `home`,
+    only of the processes whose environment has that HOME (the test's runs and their children),
+    so other users of the machine cannot disturb the sample."""
 
-    def __init__(self):
+    def __init__(self, home=None):
+        self.marker = None if home is None else b'HOME=' + home.encode() + b'\0'
         self.seen = set()
         self.done = threading.Event()
         self.thread = threading.Thread(target=self.sample)
+
+    def belongs(self, pid):
+        if self.marker is None:
+            return True
+        with open('/proc/%s/environ' % pid, 'rb') as handle:
+            return (b'\0' + handle.read()).find(b'\0' + self.marker) >= 0
 
     def sample(self):
         while not self.done.is_set():
@@ -33,7 +42,9 @@ class ArgumentSampler:
                     continue
                 try:
                     with open('/proc/%s/cmdline' % pid, 'rb') as handle:
-                        self.seen.add(handle.read())
+                        arguments = handle.read()
+                    if self.belongs(pid):
+                        self.seen.add(arguments)
                 except OSError:
                     continue
 
@@ -90,7 +101,7 @@ class ProcessArgumentsTest(SandboxTestCase):
     def test_no_secret_reaches_any_process_arguments(self):
         slow_down_every_exchange(self)
         mark = self.sandbox.mark()
-        with ArgumentSampler() as sampler:
+        with ArgumentSampler(self.home.dir) as sampler:
             runs = run_every_credentialed_command(self.home)
         self.assertTrue(all(r.code == 0 for r in runs), [r.err for r in runs if r.code != 0])
 

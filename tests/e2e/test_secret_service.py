@@ -228,7 +228,7 @@ class SecretServiceTest(SandboxTestCase):
     def test_no_secret_in_any_process_arguments(self):
         arguments.slow_down_every_exchange(self)
         mark = self.sandbox.mark()
-        with arguments.ArgumentSampler() as sampler:
+        with arguments.ArgumentSampler(self.home.dir) as sampler:
             runs = arguments.run_every_credentialed_command(self.home)
         self.assertTrue(all(r.code == 0 for r in runs), [r.err for r in runs if r.code != 0])
         # Every credential went to the keyring, none to a file.
@@ -267,7 +267,7 @@ class FileFallbackTest(SandboxTestCase):
                     {'DBUS_SESSION_BUS_ADDRESS': 'unix:path=' + os.path.join(empty_runtime, 'gone')}):
             with self.subTest(env=env):
                 home = home_on(self, env)
-                with arguments.ArgumentSampler() as sampler:
+                with arguments.ArgumentSampler(home.dir) as sampler:
                     self.check_file_only(home)
                 self.assertEqual([a for a in sampler.seen if b'dbus-launch' in a], [])
 
@@ -296,6 +296,14 @@ class FileFallbackTest(SandboxTestCase):
         self.assertNotIn('bybit-trade-secret', loaded.err)
         self.assertEqual(home.run('status').fields()['vault_backend'], 'secret_service_with_file_fallback')
         self.assertIn('api_key=gate-key', home.run('load-credentials', 'gate').out)
+
+        # Neither the locked keyring nor a run without the bus can confirm that the keyring's
+        # copy is gone: the deletion says so, and the credential stays listed.
+        self.assertEqual(home.run('delete-credentials', 'bybit').fields()['removed'], 'false')
+        home.env.pop('DBUS_SESSION_BUS_ADDRESS')
+        self.assertEqual(home.run('delete-credentials', 'bybit').fields()['removed'], 'false')
+        self.assertIn('exchange=bybit status=configured', home.run('status').out)
+        self.assertEqual(home.run('delete-credentials', 'gate').fields()['removed'], 'true')
 
     def test_a_keyring_that_stops_answering_holds_no_command_for_long(self):
         session = KeyringSession()

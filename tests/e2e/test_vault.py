@@ -3,6 +3,7 @@ listing in "status", loading and deleting."""
 import json
 import os
 import stat
+import sys
 import unittest
 
 from harness import SandboxTestCase
@@ -21,6 +22,9 @@ class VaultTest(SandboxTestCase):
         return stat.S_IMODE(os.stat(self.home.path(*parts)).st_mode)
 
     def test_keychain_save_load_list_and_delete(self):
+        self.assertEqual(self.home.run('status').fields()['vault_backend'],
+                         'macos_keychain_with_file_fallback' if sys.platform == 'darwin'
+                         else 'keychain_tool_with_file_fallback')
         result = self.home.run('validate', *BYBIT)
         self.assertEqual(result.code, 0, result.out)
         self.assertEqual(result.fields()['credentials_saved'], 'true')

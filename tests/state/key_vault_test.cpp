@@ -100,6 +100,14 @@ TEST_F(KeyVaultTest, RemovalTheStoreRefusesKeepsTheNameListed) {
     EXPECT_EQ(loaded_key(), "old-key");
 }
 
+TEST_F(KeyVaultTest, FileKeptCredentialIsRemovedWhileTheStoreIsDown) {
+    store.reachable = false;
+    ASSERT_TRUE(vault.save(kNew));
+    EXPECT_TRUE(vault.remove("gate"));
+    EXPECT_FALSE(root.exists("vault/gate.vault"));
+    EXPECT_TRUE(vault.list_exchanges().empty());
+}
+
 TEST_F(KeyVaultTest, SaveThatNeitherStoreTakesFails) {
     store.reachable = false;
     root.write("vault/gate.vault/blocker", "");  // a folder where the file should go
