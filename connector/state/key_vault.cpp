@@ -133,8 +133,9 @@ bool KeyVault::remove(const std::string& exchange) const {
     const std::vector<std::string> listed = non_empty_lines(read_file(index_path()));
     const bool store_has_latest = std::find(listed.begin(), listed.end(), exchange) != listed.end();
     // A store that cannot confirm the removal (not running, locked) may still hold the copy it
-    // was last given, which would come back once it runs again. A name it was not last given
-    // has no such copy that this vault would load while a file exists.
+    // was last given, which would come back once it runs again. A name the index does not list
+    // was last saved to its file, so removing the file is what a store that is out of reach
+    // leaves to do.
     const bool out_of_store =
         secrets_.remove(service_for(exchange), sanitized_exchange_name(exchange)) || !store_has_latest;
     std::error_code error;
