@@ -69,6 +69,7 @@ class MemorySecretStore : public SecretStore {
         return true;
     }
     std::optional<std::string> fetch(const std::string& service, const std::string& account) override {
+        ++fetches;
         if (!reachable) return std::nullopt;
         const auto found = items.find({service, account});
         if (found == items.end()) return std::nullopt;
@@ -82,6 +83,7 @@ class MemorySecretStore : public SecretStore {
     std::string backend_name() const override { return "memory_with_file_fallback"; }
 
     bool reachable = true;
+    int fetches = 0;
     std::map<std::pair<std::string, std::string>, std::string> items;
 };
 
