@@ -13,22 +13,21 @@ namespace korvane::connector {
 namespace {
 
 // BingX answers a timestamp outside its window with this code.
-constexpr int64_t kStaleTimestamp = 100421;
+constexpr const char* kStaleTimestamp = "100421";
 
 // Fills are looked up over the last week, the longest window BingX serves in one request.
 constexpr int64_t kFillWindowMs = int64_t{7} * 24 * 60 * 60 * 1000;
 
-std::optional<int64_t> bingx_code(const HttpResult& reply) {
-    const auto body = parse_json(reply.body);
-    if (!body || !body->is_object() || !body->contains("code")) return std::nullopt;
-    return json_integer((*body)["code"]);
+std::string bingx_code(const HttpResult& reply) {
+    return reply_code(reply, "code");
 }
 
 // BingX refuses a position side that does not fit the account's mode as invalid parameters,
 // naming the position side.
 bool refused_for_mode(const HttpResult& reply) {
-    const auto code = bingx_code(reply);
-    return code && *code != 0 && (contains(reply.body, "positionSide") || contains(reply.body, "position mode"));
+    const std::string code = bingx_code(reply);
+    return !code.empty() && code != "0" &&
+           (contains(reply.body, "positionSide") || contains(reply.body, "position mode"));
 }
 
 // In hedge mode the side is the position's own (LONG or SHORT); in one-way mode it is BOTH.
@@ -77,14 +76,9 @@ HttpResult Bingx::send(ExchangeSession& session, const std::string& method, cons
     };
     const ClockRecovery recovery{
         [](const HttpResult& reply) { return bingx_code(reply) == kStaleTimestamp; },
-        [&session]() -> std::optional<int64_t> {
-            const HttpResult reply =
-                session.http.send(public_get(session, base_url(Site::bingx) + "/openApi/swap/v2/server/time"));
-            const auto time = parse_json(reply.body);
-            if (reply.exit_code != 0 || !time || !time->is_object()) return std::nullopt;
-            const Json& data = (*time)["data"];
-            if (!data.is_object() || !data.contains("serverTime")) return std::nullopt;
-            return json_integer(data["serverTime"]);
+        [&session] {
+            return read_server_clock(session, base_url(Site::bingx) + "/openApi/swap/v2/server/time",
+                                     "/data/serverTime");
         }};
     return send_timed(session, build, recovery);
 }
@@ -128,7 +122,7 @@ ModeRules Bingx::mode_rules(ExchangeSession& session) const {
     const auto learn = [this, &session]() -> std::string {
         const HttpResult reply = send(session, "GET", "/openApi/swap/v1/positionSide/dual", "");
         const auto body = parse_json(reply.body);
-        if (reply.exit_code != 0 || !body || bingx_code(reply) != 0) return "";
+        if (reply.exit_code != 0 || !body || bingx_code(reply) != "0") return "";
         const Json& dual = (*body)["data"]["dualSidePosition"];
         if (dual == true || dual == "true") return "hedge";
         if (dual == false || dual == "false") return "one_way";

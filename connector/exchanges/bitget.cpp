@@ -13,9 +13,7 @@ namespace korvane::connector {
 namespace {
 
 std::string bitget_code(const HttpResult& reply) {
-    const auto body = parse_json(reply.body);
-    if (!body || !body->is_object() || !body->contains("code") || !(*body)["code"].is_string()) return "";
-    return (*body)["code"].get<std::string>();
+    return reply_code(reply, "code");
 }
 
 // The account request names the client as the exchange's documentation asks.
@@ -69,14 +67,8 @@ HttpResult Bitget::send(ExchangeSession& session, const std::string& method, con
     };
     const ClockRecovery recovery{
         [](const HttpResult& reply) { return bitget_code(reply) == "40008"; },
-        [&session]() -> std::optional<int64_t> {
-            const HttpResult reply =
-                session.http.send(public_get(session, base_url(Site::bitget) + "/api/v2/public/time"));
-            const auto time = parse_json(reply.body);
-            if (reply.exit_code != 0 || !time || !time->is_object()) return std::nullopt;
-            const Json& data = (*time)["data"];
-            if (!data.is_object() || !data.contains("serverTime")) return std::nullopt;
-            return json_integer(data["serverTime"]);
+        [&session] {
+            return read_server_clock(session, base_url(Site::bitget) + "/api/v2/public/time", "/data/serverTime");
         }};
     return send_timed(session, build, recovery);
 }

@@ -12,10 +12,8 @@ namespace {
 
 constexpr const char* kRecvWindow = "5000";
 
-std::optional<int64_t> ret_code(const HttpResult& reply) {
-    const auto body = parse_json(reply.body);
-    if (!body || !body->is_object() || !body->contains("retCode")) return std::nullopt;
-    return json_integer((*body)["retCode"]);
+std::string ret_code(const HttpResult& reply) {
+    return reply_code(reply, "retCode");
 }
 
 // Bybit names the position an order belongs to by index: 0 in one-way mode, 1 (long) or
@@ -25,7 +23,7 @@ int position_index(bool hedge, bool long_position) {
 }
 
 bool refused_for_mode(const HttpResult& reply) {
-    return ret_code(reply) == 10001 && contains(reply.body, "position idx not match position mode");
+    return ret_code(reply) == "10001" && contains(reply.body, "position idx not match position mode");
 }
 
 class Bybit final : public ExchangeAdapter {
@@ -73,14 +71,9 @@ HttpResult Bybit::send(ExchangeSession& session, const std::string& method, cons
         return request;
     };
     const ClockRecovery recovery{
-        [](const HttpResult& reply) { return ret_code(reply) == 10002; },
-        [&session]() -> std::optional<int64_t> {
-            const HttpResult reply = session.http.send(public_get(session, base_url(Site::bybit) + "/v5/market/time"));
-            const auto time = parse_json(reply.body);
-            if (reply.exit_code != 0 || !time || !time->is_object()) return std::nullopt;
-            // The documented clock is result.timeNano; the reply's own "time" stamp serves too.
-            if (const auto nanos = json_integer((*time)["result"]["timeNano"])) return *nanos / 1000000;
-            return json_integer((*time)["time"]);
+        [](const HttpResult& reply) { return ret_code(reply) == "10002"; },
+        [&session] {
+            return read_server_clock(session, base_url(Site::bybit) + "/v5/market/time", "/result/timeNano", 1000000);
         }};
     return send_timed(session, build, recovery);
 }
@@ -146,7 +139,7 @@ ModeRules Bybit::mode_rules(ExchangeSession& session, const std::string& symbol)
         const HttpResult reply =
             send(session, "GET", "/v5/position/list", "category=linear&symbol=" + bybit_native(symbol), "");
         const auto body = parse_json(reply.body);
-        if (reply.exit_code != 0 || !body || ret_code(reply) != 0) return "";
+        if (reply.exit_code != 0 || !body || ret_code(reply) != "0") return "";
         const Json& list = (*body)["result"]["list"];
         if (!list.is_array() || list.empty()) return "";
         for (const Json& entry : list) {

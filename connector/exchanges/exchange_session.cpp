@@ -62,4 +62,25 @@ std::optional<int64_t> json_integer(const Json& value) {
     return number;
 }
 
+std::string reply_code(const HttpResult& reply, const char* name) {
+    const auto body = parse_json(reply.body);
+    if (!body || !body->is_object() || !body->contains(name)) return "";
+    const Json& code = (*body)[name];
+    if (code.is_string()) return code.get<std::string>();
+    if (const auto number = json_integer(code)) return std::to_string(*number);
+    return "";
+}
+
+std::optional<int64_t> read_server_clock(ExchangeSession& session, const std::string& url, const char* pointer,
+                                         int64_t divisor) {
+    const HttpResult reply = session.http.send(public_get(session, url));
+    const auto body = parse_json(reply.body);
+    if (reply.exit_code != 0 || !body) return std::nullopt;
+    const Json::json_pointer at(pointer);
+    if (!body->contains(at)) return std::nullopt;
+    const auto value = json_integer((*body)[at]);
+    if (!value) return std::nullopt;
+    return *value / divisor;
+}
+
 }  // namespace korvane::connector

@@ -79,4 +79,15 @@ HttpRequest public_get(const ExchangeSession& session, const std::string& url);
 // Returns the number held by `value` as a JSON number or a decimal string; empty otherwise.
 std::optional<int64_t> json_integer(const Json& value);
 
+// Returns the top-level member `name` of a JSON object reply as text (a number in decimal); empty
+// when the reply is no JSON object or has no such string or number. Exchanges answer with their
+// code there ("retCode", "code", "label").
+std::string reply_code(const HttpResult& reply, const char* name);
+
+// Reads a clock: the number at `pointer` (a JSON pointer such as "/data/serverTime") in the reply
+// to a public GET of `url`, divided by `divisor`; empty when the request fails or holds no number
+// there.
+std::optional<int64_t> read_server_clock(ExchangeSession& session, const std::string& url, const char* pointer,
+                                         int64_t divisor = 1);
+
 }  // namespace korvane::connector

@@ -13,12 +13,6 @@ namespace {
 
 constexpr const char* kFutures = "/api/v4/futures/usdt";
 
-std::string gate_label(const HttpResult& reply) {
-    const auto body = parse_json(reply.body);
-    if (!body || !body->is_object() || !body->contains("label") || !(*body)["label"].is_string()) return "";
-    return (*body)["label"].get<std::string>();
-}
-
 class Gate final : public ExchangeAdapter {
   public:
     ValidateCredentialsResult validate(const ValidateCredentialsRequest& request,
@@ -62,15 +56,8 @@ HttpResult Gate::send(ExchangeSession& session, const std::string& method, const
         return request;
     };
     const ClockRecovery recovery{
-        [](const HttpResult& reply) { return gate_label(reply) == "REQUEST_EXPIRED"; },
-        [&session]() -> std::optional<int64_t> {
-            const HttpResult reply = session.http.send(public_get(session, base_url(Site::gate) + "/api/v4/spot/time"));
-            const auto time = parse_json(reply.body);
-            if (reply.exit_code != 0 || !time || !time->is_object() || !time->contains("server_time")) {
-                return std::nullopt;
-            }
-            return json_integer((*time)["server_time"]);
-        }};
+        [](const HttpResult& reply) { return reply_code(reply, "label") == "REQUEST_EXPIRED"; },
+        [&session] { return read_server_clock(session, base_url(Site::gate) + "/api/v4/spot/time", "/server_time"); }};
     return send_timed(session, build, recovery);
 }
 

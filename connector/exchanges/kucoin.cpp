@@ -21,9 +21,7 @@ constexpr const char* kPassphraseRefused = "400004";
 constexpr int64_t kMaxFundingWindowMs = int64_t{7} * 24 * 60 * 60 * 1000;
 
 std::string kucoin_code(const HttpResult& reply) {
-    const auto body = parse_json(reply.body);
-    if (!body || !body->is_object() || !body->contains("code") || !(*body)["code"].is_string()) return "";
-    return (*body)["code"].get<std::string>();
+    return reply_code(reply, "code");
 }
 
 class Kucoin final : public ExchangeAdapter {
@@ -79,13 +77,7 @@ HttpResult Kucoin::send_version(ExchangeSession& session, const std::string& met
     };
     const ClockRecovery recovery{
         [](const HttpResult& reply) { return kucoin_code(reply) == "400002"; },
-        [&session]() -> std::optional<int64_t> {
-            const HttpResult reply =
-                session.http.send(public_get(session, base_url(Site::kucoin_futures) + "/api/v1/timestamp"));
-            const auto time = parse_json(reply.body);
-            if (reply.exit_code != 0 || !time || !time->is_object() || !time->contains("data")) return std::nullopt;
-            return json_integer((*time)["data"]);
-        }};
+        [&session] { return read_server_clock(session, base_url(Site::kucoin_futures) + "/api/v1/timestamp", "/data"); }};
     return send_timed(session, build, recovery);
 }
 

@@ -27,9 +27,7 @@ bool accepted(std::string_view body) {
 }
 
 std::string okx_code(const HttpResult& reply) {
-    const auto body = parse_json(reply.body);
-    if (!body || !body->is_object() || !body->contains("code") || !(*body)["code"].is_string()) return "";
-    return (*body)["code"].get<std::string>();
+    return reply_code(reply, "code");
 }
 
 // Returns the remembered site's base URL; a key checked before sites were remembered is global.
@@ -102,16 +100,7 @@ HttpResult Okx::send_to(ExchangeSession& session, const std::string& base, const
     };
     const ClockRecovery recovery{
         [](const HttpResult& reply) { return okx_code(reply) == "50102"; },
-        [&session, &base]() -> std::optional<int64_t> {
-            const HttpResult reply = session.http.send(public_get(session, base + "/api/v5/public/time"));
-            const auto time = parse_json(reply.body);
-            if (reply.exit_code != 0 || !time || !time->is_object()) return std::nullopt;
-            const Json& data = (*time)["data"];
-            if (!data.is_array() || data.empty() || !data[0].is_object() || !data[0].contains("ts")) {
-                return std::nullopt;
-            }
-            return json_integer(data[0]["ts"]);
-        }};
+        [&session, &base] { return read_server_clock(session, base + "/api/v5/public/time", "/data/0/ts"); }};
     return send_timed(session, build, recovery);
 }
 

@@ -124,6 +124,16 @@ class ConnectorHome:
     def record(self, name):
         return dict(line.split('=', 1) for line in self.read(name).split('\n') if '=' in line)
 
+    def store_record(self, exchange, key, secret, passphrase=''):
+        """Puts a four-line record into the fake keychain, as a save of any version does, with nothing
+        learned beside it."""
+        items = self.keychain()
+        items['korvane.connector.%s\x1f%s' % (exchange, exchange)] = \
+            'exchange=%s\napi_key=%s\napi_secret=%s\npassphrase=%s' % (exchange, key, secret, passphrase)
+        os.makedirs(os.path.dirname(self.keychain_store), exist_ok=True)
+        with open(self.keychain_store, 'w') as handle:
+            json.dump(items, handle)
+
     def keychain(self):
         if not os.path.exists(self.keychain_store):
             return {}

@@ -135,12 +135,7 @@ COMPOSITE = {('place-open', None): ('leverage', 'place'), ('close-report', 'bybi
 
 def store(home, exchange, key, secret, passphrase=''):
     """Puts a credential into the fake keychain the way a successful save does."""
-    items = home.keychain()
-    items['korvane.connector.%s\x1f%s' % (exchange, exchange)] = \
-        'exchange=%s\napi_key=%s\napi_secret=%s\npassphrase=%s' % (exchange, key, secret, passphrase)
-    os.makedirs(os.path.dirname(home.keychain_store), exist_ok=True)
-    with open(home.keychain_store, 'w') as handle:
-        json.dump(items, handle)
+    home.store_record(exchange, key, secret, passphrase)
 
 
 class OperationsTest(SandboxTestCase):

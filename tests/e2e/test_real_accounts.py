@@ -23,12 +23,7 @@ SITES = {'okx': ('okx', 'okx_eea', 'okx_us')}
 
 def store_old_record(home, exchange, key, secret, passphrase=''):
     """A four-line record as versions before this one stored it, with nothing learned beside it."""
-    items = home.keychain()
-    items['korvane.connector.%s\x1f%s' % (exchange, exchange)] = \
-        'exchange=%s\napi_key=%s\napi_secret=%s\npassphrase=%s' % (exchange, key, secret, passphrase)
-    os.makedirs(os.path.dirname(home.keychain_store), exist_ok=True)
-    with open(home.keychain_store, 'w') as handle:
-        json.dump(items, handle)
+    home.store_record(exchange, key, secret, passphrase)
 
 
 class RealAccountsTest(SandboxTestCase):
