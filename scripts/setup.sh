@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need (Debian/Ubuntu), then configures and builds.
-# Usage: scripts/setup.sh [--no-gui]
+# Usage: scripts/setup.sh [--no-gui] [--sanitize | --fuzz]
+# With --sanitize or --fuzz it only installs what those builds need; scripts/test.sh builds them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -12,6 +13,13 @@ if [[ "${1:-}" == "--no-gui" ]]; then
     packages=(cmake g++ make pkg-config libgtest-dev libcurl4-openssl-dev nlohmann-json3-dev curl openssl xxd
               python3)
 fi
+
+only_packages=false
+for option in "$@"; do
+    case "$option" in
+        --sanitize | --fuzz) only_packages=true && packages+=(clang libclang-rt-dev) ;;
+    esac
+done
 
 missing=()
 if command -v dpkg-query >/dev/null 2>&1; then
@@ -33,6 +41,10 @@ if ((${#missing[@]})); then
         echo "  sudo apt-get update && sudo $line" >&2
         exit 1
     fi
+fi
+
+if [[ "$only_packages" == true ]]; then
+    exit 0
 fi
 
 if [[ ! -f build/CMakeCache.txt ]]; then

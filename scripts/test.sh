@@ -1,8 +1,40 @@
 #!/usr/bin/env bash
 # Builds everything that is missing and runs every test: the C++ unit tests, the sandbox's own
 # tests and the end-to-end tests of both programs against the sandbox (all through CTest).
+# Usage: scripts/test.sh [--no-gui]   the ordinary build, in build/
+#        scripts/test.sh --sanitize   the same suite built with AddressSanitizer and
+#                                     UndefinedBehaviorSanitizer (no window), in build-asan/
+#        scripts/test.sh --fuzz       each libFuzzer target for a bounded time, in build-fuzz/
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+if [[ "${1:-}" == "--fuzz" ]]; then
+    scripts/setup.sh --no-gui --fuzz
+    exec tests/fuzz/run_fuzzers.sh build-fuzz
+fi
+
+if [[ "${1:-}" == "--sanitize" ]]; then
+    scripts/setup.sh --no-gui --sanitize
+    # clang: g++ with the sanitizers warns falsely (maybe-uninitialized) inside the standard
+    # library. -O1 keeps the run quick and the stack traces exact; Debug keeps the assertions.
+    cmake -S . -B build-asan -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" \
+        -DKORVANE_BUILD_GUI=OFF -DKORVANE_SANITIZE=ON >/dev/null
+    cmake --build build-asan -j 2
+    # Reports go to files too: a test that expects a failing exit code must not hide a finding.
+    logs="$PWD/build-asan/sanitizer-logs"
+    rm -rf "$logs" && mkdir -p "$logs"
+    export ASAN_OPTIONS="detect_leaks=1:detect_stack_use_after_return=1:check_initialization_order=1:strict_string_checks=1:log_path=$logs/asan"
+    export UBSAN_OPTIONS="print_stacktrace=1:log_path=$logs/ubsan"
+    status=0
+    ctest --test-dir build-asan --output-on-failure -j 2 || status=$?
+    if compgen -G "$logs/*" >/dev/null; then
+        echo "sanitizer findings (reports in $logs):"
+        cat "$logs"/*
+        status=1
+    fi
+    exit "$status"
+fi
+
 scripts/setup.sh "$@"
 export QT_QPA_PLATFORM=offscreen
 ctest --test-dir build --output-on-failure -j 2
