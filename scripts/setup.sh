@@ -6,19 +6,22 @@
 #                                      made with the window is reconfigured without it
 #   scripts/setup.sh --developer       warnings stop the build (what scripts/test.sh and CI use)
 #   scripts/setup.sh --target NAME     build only NAME (repeatable), e.g. korvane-connector
+#   scripts/setup.sh --sanitize|--fuzz only install what those builds need (clang and its runtime);
+#                                      scripts/test.sh builds them
 #
 # As root it installs missing Debian packages with apt-get; otherwise it prints the apt-get line
 # to run and stops. On macOS, install the tools with Homebrew (see README.md) first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-gui=ON werror=OFF targets=()
+gui=ON werror=OFF targets=() only_packages=false
 while (($#)); do
     case "$1" in
         --no-gui) gui=OFF; shift ;;
         --developer) werror=ON; shift ;;
         --target) targets+=(--target "$2"); shift 2 ;;
-        *) echo "usage: scripts/setup.sh [--no-gui] [--developer] [--target NAME]..." >&2; exit 1 ;;
+        --sanitize | --fuzz) only_packages=true; shift ;;
+        *) echo "usage: scripts/setup.sh [--no-gui] [--developer] [--target NAME]... [--sanitize|--fuzz]" >&2; exit 1 ;;
     esac
 done
 
@@ -31,6 +34,9 @@ fi
 packages+=(libsodium-dev)
 # The Secret Service: libsecret to build against, and a keyring and bus for its tests.
 packages+=(libsecret-1-dev gnome-keyring dbus libsecret-tools)
+if [[ $only_packages == true ]]; then
+    packages+=(clang libclang-rt-dev)
+fi
 
 missing=()
 if command -v dpkg-query >/dev/null 2>&1; then
@@ -51,6 +57,10 @@ if ((${#missing[@]})); then
         echo "  sudo apt-get update && sudo apt-get install -y ${missing[*]}" >&2
         exit 1
     fi
+fi
+
+if [[ $only_packages == true ]]; then
+    exit 0
 fi
 
 # Configured every time, so options given now (--no-gui, --developer) win over an older build folder.

@@ -11,7 +11,7 @@ bool is_digit(char c) {
     return c >= '0' && c <= '9';
 }
 
-// 127.0.0.0/8 written as four decimal numbers.
+// 127.0.0.0/8 written as four plain decimal numbers.
 bool is_loopback_ipv4(std::string_view host) {
     if (!starts_with(host, "127.")) return false;
     int parts = 0;
@@ -21,6 +21,9 @@ bool is_loopback_ipv4(std::string_view host) {
         if (dot == std::string_view::npos) dot = host.size();
         const std::string_view part = host.substr(start, dot - start);
         if (part.empty() || part.size() > 3) return false;
+        // libcurl reads a leading zero as octal, and a part that is no octal number ("058") makes
+        // the whole host a name for a name server to answer: only plain decimal is this machine.
+        if (part.size() > 1 && part[0] == '0') return false;
         int value = 0;
         for (char c : part) {
             if (!is_digit(c)) return false;
