@@ -1,6 +1,7 @@
 #pragma once
 
 #include <deque>
+#include <fstream>
 #include <map>
 #include <optional>
 #include <string>
@@ -15,20 +16,24 @@ namespace korvane::connector {
 
 // An HttpClient that records every request and answers from a script: queued replies first, in
 // order, then the first rule whose URL part occurs in the request's URL. Unmatched requests
-// fail as a refused connection would.
+// fail as a refused connection would. Like the real client it refuses a request whose time is
+// already up, keeps each reply's size limit, and streams a reply into `output_path` when set.
 class FakeHttpClient : public HttpClient {
   public:
     HttpResult send(const HttpRequest& request) override {
         sent.push_back(request);
-        if (!queued.empty()) {
-            HttpResult reply = queued.front();
-            queued.pop_front();
-            return reply;
+        if (request.timeout_ms <= 0) return http_failure(28, "Operation timed out before it started");
+        HttpResult reply = scripted(request);
+        if (reply.exit_code != 0) return reply;
+        if (reply.body.size() > request.max_reply_bytes) {
+            return http_failure(
+                63, "reply too large: over " + std::to_string(request.max_reply_bytes) + " bytes");
         }
-        for (const auto& [part, reply] : rules) {
-            if (request.url.find(part) != std::string::npos) return reply;
+        if (!request.output_path.empty()) {
+            std::ofstream(request.output_path, std::ios::binary) << reply.body;
+            reply.body.clear();
         }
-        return http_failure(7, "Failed to connect: no reply scripted for " + request.url);
+        return reply;
     }
 
     // Answers every later request whose URL contains `url_part` with `body` (status 200).
@@ -47,9 +52,29 @@ class FakeHttpClient : public HttpClient {
         return "";
     }
 
+    // Returns how many requests went to a URL containing `url_part`.
+    size_t count(const std::string& url_part) const {
+        size_t n = 0;
+        for (const HttpRequest& request : sent) n += request.url.find(url_part) != std::string::npos;
+        return n;
+    }
+
     std::vector<HttpRequest> sent;
     std::deque<HttpResult> queued;
     std::vector<std::pair<std::string, HttpResult>> rules;
+
+  private:
+    HttpResult scripted(const HttpRequest& request) {
+        if (!queued.empty()) {
+            HttpResult reply = queued.front();
+            queued.pop_front();
+            return reply;
+        }
+        for (const auto& [part, reply] : rules) {
+            if (request.url.find(part) != std::string::npos) return reply;
+        }
+        return http_failure(7, "Failed to connect: no reply scripted for " + request.url);
+    }
 };
 
 // A clock that stands where the test puts it.
@@ -60,7 +85,8 @@ class FixedClock : public Clock {
     int64_t ms;
 };
 
-// A secret store in memory; `reachable` false plays a store that is not running.
+// A secret store in memory; `reachable` false plays a store that is not running, `removable`
+// false one that keeps its items (a locked keychain).
 class MemorySecretStore : public SecretStore {
   public:
     bool store(const std::string& service, const std::string& account, const std::string& secret) override {
@@ -75,13 +101,14 @@ class MemorySecretStore : public SecretStore {
         return found->second;
     }
     bool remove(const std::string& service, const std::string& account) override {
-        if (!reachable) return false;
+        if (!reachable || !removable) return false;
         items.erase({service, account});
         return true;
     }
     std::string backend_name() const override { return "memory_with_file_fallback"; }
 
     bool reachable = true;
+    bool removable = true;
     std::map<std::pair<std::string, std::string>, std::string> items;
 };
 
