@@ -82,9 +82,7 @@ HttpResult Bingx::send(ExchangeSession& session, const std::string& method, cons
                 session.http.send(public_get(session, base_url(Site::bingx) + "/openApi/swap/v2/server/time"));
             const auto time = parse_json(reply.body);
             if (reply.exit_code != 0 || !time || !time->is_object()) return std::nullopt;
-            const Json& data = (*time)["data"];
-            if (!data.is_object() || !data.contains("serverTime")) return std::nullopt;
-            return json_integer(data["serverTime"]);
+            return json_integer(json_member(json_member(*time, "data"), "serverTime"));
         }};
     return send_timed(session, build, recovery);
 }
@@ -129,7 +127,7 @@ ModeRules Bingx::mode_rules(ExchangeSession& session) const {
         const HttpResult reply = send(session, "GET", "/openApi/swap/v1/positionSide/dual", "");
         const auto body = parse_json(reply.body);
         if (reply.exit_code != 0 || !body || bingx_code(reply) != 0) return "";
-        const Json& dual = (*body)["data"]["dualSidePosition"];
+        const Json& dual = json_member(json_member(*body, "data"), "dualSidePosition");
         if (dual == true || dual == "true") return "hedge";
         if (dual == false || dual == "false") return "one_way";
         return "";

@@ -74,9 +74,7 @@ HttpResult Bitget::send(ExchangeSession& session, const std::string& method, con
                 session.http.send(public_get(session, base_url(Site::bitget) + "/api/v2/public/time"));
             const auto time = parse_json(reply.body);
             if (reply.exit_code != 0 || !time || !time->is_object()) return std::nullopt;
-            const Json& data = (*time)["data"];
-            if (!data.is_object() || !data.contains("serverTime")) return std::nullopt;
-            return json_integer(data["serverTime"]);
+            return json_integer(json_member(json_member(*time, "data"), "serverTime"));
         }};
     return send_timed(session, build, recovery);
 }

@@ -79,8 +79,10 @@ HttpResult Bybit::send(ExchangeSession& session, const std::string& method, cons
             const auto time = parse_json(reply.body);
             if (reply.exit_code != 0 || !time || !time->is_object()) return std::nullopt;
             // The documented clock is result.timeNano; the reply's own "time" stamp serves too.
-            if (const auto nanos = json_integer((*time)["result"]["timeNano"])) return *nanos / 1000000;
-            return json_integer((*time)["time"]);
+            if (const auto nanos = json_integer(json_member(json_member(*time, "result"), "timeNano"))) {
+                return *nanos / 1000000;
+            }
+            return json_integer(json_member(*time, "time"));
         }};
     return send_timed(session, build, recovery);
 }
@@ -147,11 +149,10 @@ ModeRules Bybit::mode_rules(ExchangeSession& session, const std::string& symbol)
             send(session, "GET", "/v5/position/list", "category=linear&symbol=" + bybit_native(symbol), "");
         const auto body = parse_json(reply.body);
         if (reply.exit_code != 0 || !body || ret_code(reply) != 0) return "";
-        const Json& list = (*body)["result"]["list"];
+        const Json& list = json_member(json_member(*body, "result"), "list");
         if (!list.is_array() || list.empty()) return "";
         for (const Json& entry : list) {
-            const auto index = entry.is_object() && entry.contains("positionIdx") ? json_integer(entry["positionIdx"])
-                                                                                  : std::nullopt;
+            const auto index = json_integer(json_member(entry, "positionIdx"));
             if (index == 1 || index == 2) return "hedge";
         }
         return "one_way";

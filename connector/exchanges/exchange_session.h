@@ -79,4 +79,8 @@ HttpRequest public_get(const ExchangeSession& session, const std::string& url);
 // Returns the number held by `value` as a JSON number or a decimal string; empty otherwise.
 std::optional<int64_t> json_integer(const Json& value);
 
+// Returns member `key` of `value`; null when `value` is not an object or has no such member. A
+// reply that lacks what the exchange documents then reads as "not said" instead of failing.
+const Json& json_member(const Json& value, const std::string& key);
+
 }  // namespace korvane::connector

@@ -46,9 +46,11 @@ bool refused_for_mode(const HttpResult& reply) {
     const auto body = parse_json(reply.body);
     if (!body || !body->is_object()) return false;
     if (okx_code(reply) == "51000" && contains(find_string_member(*body, "msg"), "posSide")) return true;
-    const Json& data = (*body)["data"];
-    return data.is_array() && !data.empty() && data[0].is_object() && data[0].value("sCode", "") == "51000" &&
-           contains(data[0].value("sMsg", ""), "posSide");
+    const Json& data = json_member(*body, "data");
+    if (!data.is_array() || data.empty()) return false;
+    const Json& message = json_member(data[0], "sMsg");
+    return json_member(data[0], "sCode") == "51000" && message.is_string() &&
+           contains(message.get_ref<const std::string&>(), "posSide");
 }
 
 class Okx final : public ExchangeAdapter {
@@ -106,11 +108,9 @@ HttpResult Okx::send_to(ExchangeSession& session, const std::string& base, const
             const HttpResult reply = session.http.send(public_get(session, base + "/api/v5/public/time"));
             const auto time = parse_json(reply.body);
             if (reply.exit_code != 0 || !time || !time->is_object()) return std::nullopt;
-            const Json& data = (*time)["data"];
-            if (!data.is_array() || data.empty() || !data[0].is_object() || !data[0].contains("ts")) {
-                return std::nullopt;
-            }
-            return json_integer(data[0]["ts"]);
+            const Json& data = json_member(*time, "data");
+            if (!data.is_array() || data.empty()) return std::nullopt;
+            return json_integer(json_member(data[0], "ts"));
         }};
     return send_timed(session, build, recovery);
 }
