@@ -2,6 +2,7 @@
 
 #include <deque>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -14,9 +15,9 @@
 
 namespace korvane::connector {
 
-// An HttpClient that records every request and answers from a script: queued replies first, in
-// order, then the first rule whose URL part occurs in the request's URL. Unmatched requests
-// fail as a refused connection would. Like the real client it refuses a request whose time is
+// An HttpClient that records every request and answers from a script: `respond` when set, else
+// queued replies first, in order, then the first rule whose URL part occurs in the request's URL. Unmatched
+// requests fail as a refused connection would. Like the real client it refuses a request whose time is
 // already up, keeps each reply's size limit, and streams a reply into `output_path` when set.
 class FakeHttpClient : public HttpClient {
   public:
@@ -60,11 +61,13 @@ class FakeHttpClient : public HttpClient {
     }
 
     std::vector<HttpRequest> sent;
+    std::function<HttpResult(const HttpRequest&)> respond;  // when set, answers every request
     std::deque<HttpResult> queued;
     std::vector<std::pair<std::string, HttpResult>> rules;
 
   private:
     HttpResult scripted(const HttpRequest& request) {
+        if (respond) return respond(request);
         if (!queued.empty()) {
             HttpResult reply = queued.front();
             queued.pop_front();
