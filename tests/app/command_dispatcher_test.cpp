@@ -1,0 +1,178 @@
+// Whole commands over an Outside of fakes: what each prints, where, and with which exit code.
+#include "connector/app/command_dispatcher.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/support/fakes.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/test_sites.h"
+
+namespace korvane::connector {
+namespace {
+
+struct Printed {
+    int code;
+    std::string out;
+    std::string err;
+};
+
+class Commands : public ::testing::Test {
+  protected:
+    Commands() {
+        use_test_sites();
+        app.bootstrap();
+    }
+
+    // Runs `korvane-connector args...` with `input` as its standard input.
+    Printed run(const std::vector<std::string>& args, const std::string& input = "") {
+        std::vector<const char*> argv = {"korvane-connector"};
+        for (const std::string& arg : args) argv.push_back(arg.c_str());
+        std::istringstream in(input);
+        std::ostringstream out, err;
+        std::streambuf* const old_out = std::cout.rdbuf(out.rdbuf());
+        std::streambuf* const old_err = std::cerr.rdbuf(err.rdbuf());
+        const int code = CommandDispatcher(app, in).run_cli(static_cast<int>(argv.size()), argv.data());
+        std::cout.rdbuf(old_out);
+        std::cerr.rdbuf(old_err);
+        return {code, out.str(), err.str()};
+    }
+
+    TempDir root;
+    FakeHttpClient http;
+    MemorySecretStore secrets;
+    FixedClock clock{1700000000123};
+    ConnectorApp app{root.path, "https://relay.test", Outside{http, secrets, clock}};
+};
+
+TEST_F(Commands, HelpAndVersionNeedNoState) {
+    for (const char* word : {"help", "--help"}) {
+        const Printed help = run({word});
+        EXPECT_EQ(help.code, 0);
+        EXPECT_EQ(help.out, help_text());
+        EXPECT_EQ(help.err, "");
+    }
+    // Every command word the usage names is explained by help.
+    const Printed bare = run({});
+    EXPECT_EQ(bare.code, 1);
+    EXPECT_EQ(bare.out, "");
+    const std::string words =
+        bare.err.substr(bare.err.find('<') + 1, bare.err.find('>') - bare.err.find('<') - 1);
+    std::istringstream list(words);
+    for (std::string word; std::getline(list, word, '|');) {
+        EXPECT_NE(help_text().find("\n  " + word), std::string::npos) << word;
+    }
+    EXPECT_EQ(run({"--version"}).out, "korvane-connector " KORVANE_VERSION "\n");
+    const Printed unknown = run({"frobnicate", "x"});
+    EXPECT_EQ(unknown.code, 1);
+    EXPECT_EQ(unknown.out, "");
+    EXPECT_EQ(unknown.err, "unknown command: frobnicate\n");
+    EXPECT_TRUE(http.sent.empty());
+}
+
+TEST_F(Commands, MissingOrMalformedOperandsPrintTheCommandsUsage) {
+    const struct {
+        std::vector<std::string> args;
+        const char* usage;
+    } cases[] = {
+        {{"validate", "okx", "key"}, "validate <exchange> <api_key|-> <api_secret|-> [passphrase|-]"},
+        {{"get-position", "okx"}, "get-position <exchange> <symbol>"},
+        {{"place-close", "okx", "BTC_USDT", "buy", "1"},
+         "place-close <exchange> <symbol> <side> <quantity> <price>"},
+        {{"funding", "okx", "BTC_USDT", "abc"}, "funding <exchange> <symbol> [lookback_minutes]"},
+        {{"funding", "okx", "BTC_USDT", " -"}, "funding <exchange> <symbol> [lookback_minutes]"},
+        {{"place-open", "okx", "BTC_USDT", "buy", "1", "2", "99999999999"},
+         "place-open <exchange> <symbol> <side> <quantity> <price> <leverage>"},
+        {{"place-open", "okx", "BTC_USDT", "buy", "1", "2", ""},
+         "place-open <exchange> <symbol> <side> <quantity> <price> <leverage>"},
+        {{"claim-token"}, "claim-token <token>"},
+    };
+    for (const auto& c : cases) {
+        const Printed usage = run(c.args);
+        EXPECT_EQ(usage.code, 1) << c.usage;
+        EXPECT_EQ(usage.out, "") << c.usage;
+        EXPECT_EQ(usage.err, std::string("usage: korvane-connector ") + c.usage + "\n");
+    }
+    EXPECT_TRUE(http.sent.empty());
+}
+
+TEST_F(Commands, ValidateReadsDashOperandsFromStandardInput) {
+    http.answer("okx.test/api/v5/account/config", R"({"code":"0","data":[{"posMode":"net_mode"}]})");
+    const Printed validated = run({"validate", "okx", "-", "-", "-"}, "key-1\r\nsecret-1\npass word\n");
+    EXPECT_EQ(validated.code, 0);
+    EXPECT_EQ(validated.err, "");
+    EXPECT_EQ(
+        validated.out,
+        "exchange=okx\nstatus=valid_trade_ready\ncan_read=true\ncan_trade=true\nwithdrawal_enabled=false\n"
+        "credentials_saved=true\nchecked_at=2023-11-14T22:13:20Z\nreason=live okx auth validated\n");
+    EXPECT_EQ(http.header(0, "OK-ACCESS-KEY"), "key-1");
+    EXPECT_EQ(http.header(0, "OK-ACCESS-PASSPHRASE"), "pass word");
+
+    EXPECT_EQ(run({"load-credentials", "okx"}).out,
+              "status=ok\nexchange=okx\napi_key=key-1\napi_secret=secret-1\npassphrase=pass word\n");
+    EXPECT_NE(run({"status"})
+                  .out.find("exchange=okx status=configured credentials_present=true "
+                            "note=\"credentials stored locally\"\n"),
+              std::string::npos);
+    // What the check learned serves the next command: a net-mode order without a learning request.
+    http.sent.clear();
+    http.answer("", R"({"code":"0","data":[{"ordId":"1"}]})");
+    EXPECT_EQ(run({"place-close", "okx", "BTC_USDT", "buy", "1", "64000"}).code, 0);
+    ASSERT_EQ(http.sent.size(), 1u);
+    EXPECT_EQ(http.sent[0].body.find("posSide"), std::string::npos);
+}
+
+TEST_F(Commands, ARejectedKeyIsNotStoredAndExitsTwo) {
+    http.answer("", R"({"retCode":10003,"retMsg":"API key is invalid."})");
+    const Printed rejected = run({"validate", "bybit", "key-1", "secret-1"});
+    EXPECT_EQ(rejected.code, 2);
+    EXPECT_NE(rejected.out.find("status=invalid\n"), std::string::npos);
+    EXPECT_NE(rejected.out.find("credentials_saved=false\n"), std::string::npos);
+    EXPECT_TRUE(secrets.items.empty());
+    const Printed missing = run({"load-credentials", "bybit"});
+    EXPECT_EQ(missing.code, 2);
+    EXPECT_EQ(missing.out, "status=missing\n");
+    // Exchange commands answer in JSON and exit 0 whatever the answer says.
+    const Printed balance = run({"balance", "bybit"});
+    EXPECT_EQ(balance.code, 0);
+    EXPECT_EQ(balance.out, "{\"status\":\"error\",\"reason\":\"credentials_not_found\"}\n");
+}
+
+TEST_F(Commands, NumberOperandsReadTheirLeadingDigits) {
+    http.answer("/v5/user/query-api",
+                R"({"retCode":0,"result":{"permissions":{"ContractTrade":["Order"]}}})");
+    ASSERT_EQ(run({"validate", "bybit", "key-1", "secret-1"}).code, 0);
+    http.answer("", R"({"retCode":0,"result":{"list":[]}})");
+    const struct {
+        std::vector<std::string> args;
+        const char* start;
+    } cases[] = {
+        {{"funding", "bybit", "BTC_USDT"}, "startTime=1699989200123&"},
+        {{"funding", "bybit", "BTC_USDT", " 30min"}, "startTime=1699998200123&"},
+        {{"funding", "bybit", "BTC_USDT", "+0"}, "startTime=1700000000123&"},
+    };
+    for (const auto& c : cases) {
+        http.sent.clear();
+        EXPECT_EQ(run(c.args).code, 0);
+        ASSERT_EQ(http.sent.size(), 1u);
+        EXPECT_NE(http.sent[0].url.find(c.start), std::string::npos) << http.sent[0].url;
+    }
+}
+
+TEST_F(Commands, StateThatCannotBeSavedIsReportedAndFailsTheRun) {
+    // A folder where the account memory belongs: the atomic rename over it fails, even for root.
+    std::filesystem::create_directories(root / "vault/okx.memory/occupied");
+    http.answer("", R"({"code":"0","data":[{"posMode":"long_short_mode"}]})");
+    const Printed validated = run({"validate", "okx", "key-1", "secret-1", "pass-1"});
+    EXPECT_EQ(validated.code, 1);
+    EXPECT_NE(validated.out.find("credentials_saved=true\n"), std::string::npos);
+    EXPECT_EQ(validated.err, "korvane-connector: cannot write " + root / "vault/okx.memory" + "\n");
+}
+
+}  // namespace
+}  // namespace korvane::connector
