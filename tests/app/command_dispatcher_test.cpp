@@ -127,43 +127,6 @@ TEST_F(Commands, ValidateReadsDashOperandsFromStandardInput) {
     EXPECT_EQ(http.sent[0].body.find("posSide"), std::string::npos);
 }
 
-TEST_F(Commands, ARejectedKeyIsNotStoredAndExitsTwo) {
-    http.answer("", R"({"retCode":10003,"retMsg":"API key is invalid."})");
-    const Printed rejected = run({"validate", "bybit", "key-1", "secret-1"});
-    EXPECT_EQ(rejected.code, 2);
-    EXPECT_NE(rejected.out.find("status=invalid\n"), std::string::npos);
-    EXPECT_NE(rejected.out.find("credentials_saved=false\n"), std::string::npos);
-    EXPECT_TRUE(secrets.items.empty());
-    const Printed missing = run({"load-credentials", "bybit"});
-    EXPECT_EQ(missing.code, 2);
-    EXPECT_EQ(missing.out, "status=missing\n");
-    // Exchange commands answer in JSON and exit 0 whatever the answer says.
-    const Printed balance = run({"balance", "bybit"});
-    EXPECT_EQ(balance.code, 0);
-    EXPECT_EQ(balance.out, "{\"status\":\"error\",\"reason\":\"credentials_not_found\"}\n");
-}
-
-TEST_F(Commands, NumberOperandsReadTheirLeadingDigits) {
-    http.answer("/v5/user/query-api",
-                R"({"retCode":0,"result":{"permissions":{"ContractTrade":["Order"]}}})");
-    ASSERT_EQ(run({"validate", "bybit", "key-1", "secret-1"}).code, 0);
-    http.answer("", R"({"retCode":0,"result":{"list":[]}})");
-    const struct {
-        std::vector<std::string> args;
-        const char* start;
-    } cases[] = {
-        {{"funding", "bybit", "BTC_USDT"}, "startTime=1699989200123&"},
-        {{"funding", "bybit", "BTC_USDT", " 30min"}, "startTime=1699998200123&"},
-        {{"funding", "bybit", "BTC_USDT", "+0"}, "startTime=1700000000123&"},
-    };
-    for (const auto& c : cases) {
-        http.sent.clear();
-        EXPECT_EQ(run(c.args).code, 0);
-        ASSERT_EQ(http.sent.size(), 1u);
-        EXPECT_NE(http.sent[0].url.find(c.start), std::string::npos) << http.sent[0].url;
-    }
-}
-
 TEST_F(Commands, StateThatCannotBeSavedIsReportedAndFailsTheRun) {
     // A folder where the account memory belongs: the atomic rename over it fails, even for root.
     std::filesystem::create_directories(root / "vault/okx.memory/occupied");

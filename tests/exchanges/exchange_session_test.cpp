@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -13,98 +14,80 @@ namespace korvane::connector {
 namespace {
 
 constexpr int64_t kMinuteMs = 60 * 1000;
-
-AccountMemory offset_memory(int64_t offset_ms, int64_t measured_at_ms) {
-    AccountMemory memory;
-    memory.clock_offset_ms = offset_ms;
-    memory.clock_measured_at_ms = measured_at_ms;
-    return memory;
-}
+constexpr int64_t kNever = INT64_MIN;
 
 TEST(SendTimed, RetriesOnceWithTheExchangesClockAndRemembersTheOffset) {
-    const HttpResult stale{0, "stale", 200}, fine{0, "fine", 200}, down = http_failure(7, "refused");
+    // Replies: "down" fails to connect, "+N" is the exchange's clock N ms ahead of ours. Stamps
+    // are what each request carried, relative to our clock.
     const struct {
         const char* what;
-        AccountMemory memory;
-        std::vector<HttpResult> replies;  // the request, then the clock, then the retry
-        std::vector<std::string> urls;    // what was sent, in order
+        int64_t offset, measured_ago;
+        std::vector<std::string> replies;
+        std::string stamps;
         std::string answer;
-        AccountMemory remembered;
+        int64_t remembered;
     } cases[] = {
-        {"accepted at once", {}, {fine}, {"op?ts=1700000000123"}, "fine", {}},
+        {"accepted at once", 0, kNever, {"fine"}, "0", "fine", 0},
         {"refused, clock read, resent",
-         {},
-         {stale, {0, "1700000045123", 200}, fine},
-         {"op?ts=1700000000123", "time", "op?ts=1700000045123"},
+         0,
+         kNever,
+         {"stale", "+45000", "fine"},
+         "0 clock 45000",
          "fine",
-         offset_memory(45000, kNowMs)},
-        {"a slow clock too",
-         {},
-         {stale, {0, "1699999997123", 200}, fine},
-         {"op?ts=1700000000123", "time", "op?ts=1699999997123"},
-         "fine",
-         offset_memory(-3000, kNowMs)},
+         45000},
+        {"a slow clock too", 0, kNever, {"stale", "+-3000", "fine"}, "0 clock -3000", "fine", -3000},
         {"refused after the retry: no third send",
-         {},
-         {stale, {0, "1700000045123", 200}, stale},
-         {"op?ts=1700000000123", "time", "op?ts=1700000045123"},
+         0,
+         kNever,
+         {"stale", "+45000", "stale"},
+         "0 clock 45000",
          "stale",
-         offset_memory(45000, kNowMs)},
-        {"clock unreadable: the first refusal",
-         {},
-         {stale, down},
-         {"op?ts=1700000000123", "time"},
-         "stale",
-         {}},
-        {"clock not a number", {}, {stale, {0, "noon", 200}}, {"op?ts=1700000000123", "time"}, "stale", {}},
-        {"transport failure: no clock read", {}, {down}, {"op?ts=1700000000123"}, down.body, {}},
-        {"fresh offset reused",
-         offset_memory(3000, kNowMs - 9 * kMinuteMs),
-         {fine},
-         {"op?ts=1700000003123"},
-         "fine",
-         offset_memory(3000, kNowMs - 9 * kMinuteMs)},
-        {"ten minutes old is still fresh",
-         offset_memory(3000, kNowMs - 10 * kMinuteMs),
-         {fine},
-         {"op?ts=1700000003123"},
-         "fine",
-         offset_memory(3000, kNowMs - 10 * kMinuteMs)},
-        {"stale offset not used",
-         offset_memory(3000, kNowMs - 10 * kMinuteMs - 1),
-         {fine},
-         {"op?ts=1700000000123"},
-         "fine",
-         offset_memory(3000, kNowMs - 10 * kMinuteMs - 1)},
-        {"offset from a clock set back not used",
-         offset_memory(3000, kNowMs + kMinuteMs),
-         {fine},
-         {"op?ts=1700000000123"},
-         "fine",
-         offset_memory(3000, kNowMs + kMinuteMs)},
+         45000},
+        {"clock unreadable: the first refusal", 0, kNever, {"stale", "down"}, "0 clock", "stale", 0},
+        {"transport failure: no clock read", 0, kNever, {"down"}, "0", "down", 0},
+        {"fresh offset reused", 3000, 9 * kMinuteMs, {"fine"}, "3000", "fine", 3000},
+        {"ten minutes old is still fresh", 3000, 10 * kMinuteMs, {"fine"}, "3000", "fine", 3000},
+        {"stale offset not used", 3000, 10 * kMinuteMs + 1, {"fine"}, "0", "fine", 3000},
+        {"offset from a clock set back not used", 3000, -kMinuteMs, {"fine"}, "0", "fine", 3000},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         AdapterBench bench;
-        for (const HttpResult& reply : c.replies) bench.http.queue(reply);
-        ExchangeSession session = bench.session("bybit", c.memory);
+        bench.http.respond = [&, next = size_t{0}](const HttpRequest&) mutable {
+            const std::string& reply = c.replies.at(next++);
+            if (reply == "down") return http_failure(7, "refused");
+            if (reply[0] == '+')
+                return HttpResult{0, std::to_string(kNowMs + std::stoll(reply.substr(1))), 200};
+            return HttpResult{0, reply, 200};
+        };
+        AccountMemory memory;
+        memory.clock_offset_ms = c.offset;
+        memory.clock_measured_at_ms = c.measured_ago == kNever ? 0 : kNowMs - c.measured_ago;
+        ExchangeSession session = bench.session("bybit", memory);
         const StampedRequest build = [](int64_t now) {
             HttpRequest request;
-            request.url = "https://x.test/op?ts=" + std::to_string(now);
+            request.url = "https://x.test/op?ts=" + std::to_string(now - kNowMs);
             return request;
         };
         const ClockRecovery recovery{[](const HttpResult& reply) { return reply.body == "stale"; },
                                      [&session]() -> std::optional<int64_t> {
                                          const HttpResult reply =
-                                             session.http.send(public_get(session, "https://x.test/time"));
+                                             session.http.send(public_get(session, "https://x.test/clock"));
                                          if (reply.exit_code != 0) return std::nullopt;
                                          return json_integer(Json(reply.body));
                                      }};
-        EXPECT_EQ(send_timed(session, build, recovery).body, c.answer);
-        ASSERT_EQ(bench.http.sent.size(), c.urls.size());
-        for (size_t i = 0; i < c.urls.size(); ++i)
-            EXPECT_EQ(bench.http.sent[i].url, "https://x.test/" + c.urls[i]);
-        EXPECT_EQ(session.memory, c.remembered);
+        const HttpResult answer = send_timed(session, build, recovery);
+        EXPECT_EQ(answer.exit_code != 0 ? "down" : answer.body, c.answer);
+        std::string stamps;
+        for (const HttpRequest& sent : bench.http.sent) {
+            stamps += (stamps.empty() ? "" : " ") +
+                      (sent.url == "https://x.test/clock" ? "clock" : query_value(sent.url, "ts"));
+        }
+        EXPECT_EQ(stamps, c.stamps);
+        EXPECT_EQ(session.memory.clock_offset_ms, c.remembered);
+        if (c.remembered != c.offset) {
+            EXPECT_EQ(session.memory.clock_measured_at_ms, kNowMs);
+        }
     }
 }
 
@@ -150,12 +133,8 @@ TEST(ClockDrift, EachExchangeReadsItsClockAndResendsOnce) {
         ASSERT_EQ(bench.http.sent.size(), 3u);
         const HttpRequest& clock = bench.http.sent[1];
         EXPECT_EQ(clock.url, "https://" + std::string(d.exchange) + ".test" + d.clock_path);
-        EXPECT_EQ(clock.method, "GET");
         EXPECT_TRUE(clock.headers.empty());
         EXPECT_EQ(clock.timeout_ms, kOperationRequestMs);
-        EXPECT_EQ(stamp_of(bench.http, d.exchange, 0), d.exchange == std::string("okx")    ? kNowIso
-                                                       : d.exchange == std::string("gate") ? "1700000000"
-                                                                                           : kNowText);
         EXPECT_EQ(stamp_of(bench.http, d.exchange, 2), d.corrected_stamp);
         EXPECT_EQ(session.memory.clock_offset_ms, 45000);
         EXPECT_EQ(session.memory.clock_measured_at_ms, kNowMs);
@@ -168,13 +147,8 @@ TEST(ClockDrift, EachExchangeReadsItsClockAndResendsOnce) {
 }
 
 TEST(ClockDrift, AClockReplyWithoutTheTimeKeepsTheFirstRefusal) {
-    const char* const odd_replies[] = {"{}",
-                                       "[1]",
-                                       "\"noon\"",
-                                       "<html>",
-                                       R"({"data":"x","result":"x"})",
-                                       R"({"data":[1],"result":[1]})",
-                                       R"({"data":{},"result":{}})"};
+    const char* const odd_replies[] = {"{}", "<html>", R"({"data":"x","result":"x"})",
+                                       R"({"data":[1],"result":[1]})"};
     for (const Drift& d : kDrifts) {
         for (const char* reply : odd_replies) {
             SCOPED_TRACE(std::string(d.exchange) + " " + reply);
@@ -273,7 +247,8 @@ TEST(PositionMode, LearnedOnceThenRemembered) {
 }
 
 TEST(PositionMode, ARefusalForTheModeRelearnsAndResendsOnce) {
-    const HttpResult placed{0, R"({"placed":true})", 200};
+    const HttpResult placed{0, R"({"placed":true})", 200},
+        other{0, R"({"code":"1","retCode":1,"msg":"no margin","data":[{"sCode":51000,"sMsg":5}]})", 200};
     for (const ModeCase& m : kModes) {
         SCOPED_TRACE(m.exchange);
         const HttpResult refusal{0, m.refusal, 200};
@@ -292,14 +267,7 @@ TEST(PositionMode, ARefusalForTheModeRelearnsAndResendsOnce) {
         EXPECT_EQ(run.sent, (Sent{"one_way order", "learn"}));
         EXPECT_EQ(run.answer, m.refusal);
         // Any other refusal, or no reply at all, is never followed by a second order.
-        EXPECT_EQ(
-            run_close(
-                m, "one_way",
-                {{0,
-                  R"({"code":"1","retCode":1,"msg":"insufficient margin","data":[{"sCode":51000,"sMsg":5}]})",
-                  200}})
-                .sent,
-            (Sent{"one_way order"}));
+        EXPECT_EQ(run_close(m, "one_way", {other}).sent, (Sent{"one_way order"}));
         EXPECT_EQ(run_close(m, "one_way", {http_failure(28, "timed out")}).sent, (Sent{"one_way order"}));
     }
 }
@@ -311,11 +279,9 @@ TEST(PositionMode, AModeThatCannotBeLearnedFallsBackAndIsNotRemembered) {
         const std::string fallback_order = std::string(m.fallback) + " order";
         for (const HttpResult& learned :
              {http_failure(7, "refused"), HttpResult{0, "<html>", 502},
-              HttpResult{0, R"({"code":"50001"})", 200}, HttpResult{0, R"({"retCode":0,"code":0})", 200},
-              HttpResult{0, R"({"code":"200000"})", 200}, HttpResult{0, R"({"code":"0"})", 200},
+              HttpResult{0, R"({"retCode":0,"code":0})", 200}, HttpResult{0, R"({"code":"200000"})", 200},
               HttpResult{0, R"({"code":"00000","data":"x"})", 200},
-              HttpResult{0, R"({"retCode":0,"code":0,"result":"x","data":"x"})", 200},
-              HttpResult{0, R"({"code":"200000","data":[1]})", 200}}) {
+              HttpResult{0, R"({"retCode":0,"code":0,"result":"x","data":"x"})", 200}}) {
             const ModeRun run = run_close(m, "", {learned, placed});
             EXPECT_EQ(run.sent, (Sent{"learn", fallback_order})) << learned.body;
             EXPECT_EQ(run.mode, "") << learned.body;
@@ -339,30 +305,6 @@ TEST(PositionMode, ARefusedOpenResendsTheLeverageWithTheOrder) {
     EXPECT_TRUE(contains(bench.http.sent[1].body, R"("positionIdx":0)"));
     EXPECT_TRUE(contains(bench.http.sent[3].url, "/v5/position/set-leverage"));
     EXPECT_TRUE(contains(bench.http.sent[4].body, R"("positionIdx":2)"));
-}
-
-TEST(ExchangeSession, TimeLimitIsTheRequestsOwnCappedByTheDeadline) {
-    AdapterBench bench;
-    ExchangeSession session = bench.session("bybit");
-    EXPECT_EQ(session.timeout_ms(), kOperationRequestMs);
-    session.request_timeout_ms = kValidationRequestMs;
-    session.deadline = Deadline::after_ms(kValidationBudgetMs);
-    EXPECT_EQ(session.timeout_ms(), kValidationRequestMs);
-    session.deadline = Deadline::after_ms(4000);
-    EXPECT_GT(session.timeout_ms(), 3000);
-    EXPECT_LE(session.timeout_ms(), 4000);
-    session.deadline = Deadline::after_ms(-5);
-    EXPECT_EQ(session.timeout_ms(), 0);
-}
-
-TEST(JsonInteger, ReadsNumbersAndDecimalStringsOnly) {
-    EXPECT_EQ(json_integer(Json(42)), 42);
-    EXPECT_EQ(json_integer(Json(-7)), -7);
-    EXPECT_EQ(json_integer(Json("1700000045123")), 1700000045123);
-    for (const Json& value : {Json(""), Json("12x"), Json("99999999999999999999"), Json(1.5), Json(nullptr),
-                              Json::array(), Json(true)}) {
-        EXPECT_EQ(json_integer(value), std::nullopt) << value.dump();
-    }
 }
 
 }  // namespace

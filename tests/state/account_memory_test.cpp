@@ -65,13 +65,5 @@ TEST(AccountMemoryStore, IgnoresWhatItDoesNotUnderstand) {
     EXPECT_EQ(store.load("bybit", "key-1"), AccountMemory{});
 }
 
-TEST(AccountMemoryStore, ASaveThatFailsSaysWhere) {
-    TempDir dir;
-    const AccountMemoryStore store(dir / "missing/folder");
-    const Status saved = store.save("gate", "key-1", learned());
-    EXPECT_EQ(saved.reason, "write_failed");
-    EXPECT_EQ(saved.message, "cannot write " + dir / "missing/folder/gate.memory");
-}
-
 }  // namespace
 }  // namespace korvane::connector

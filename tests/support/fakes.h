@@ -16,9 +16,9 @@
 namespace korvane::connector {
 
 // An HttpClient that records every request and answers from a script: `respond` when set, else
-// queued replies first, in order, then the first rule whose URL part occurs in the request's URL. Unmatched
-// requests fail as a refused connection would. Like the real client it refuses a request whose time is
-// already up, keeps each reply's size limit, and streams a reply into `output_path` when set.
+// queued replies first, in order, then the first rule whose URL part occurs in the request's URL.
+// Unmatched requests fail as a refused connection would. Like the real client it refuses a request
+// whose time is up, keeps each reply's size limit, and streams a reply into `output_path`.
 class FakeHttpClient : public HttpClient {
   public:
     HttpResult send(const HttpRequest& request) override {
@@ -51,13 +51,6 @@ class FakeHttpClient : public HttpClient {
             if (line.rfind(name + ": ", 0) == 0) return line.substr(name.size() + 2);
         }
         return "";
-    }
-
-    // Returns how many requests went to a URL containing `url_part`.
-    size_t count(const std::string& url_part) const {
-        size_t n = 0;
-        for (const HttpRequest& request : sent) n += request.url.find(url_part) != std::string::npos;
-        return n;
     }
 
     std::vector<HttpRequest> sent;
