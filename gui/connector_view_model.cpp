@@ -4,9 +4,21 @@
 #include <QUuid>
 
 #include "gui/balance_summary.h"
+#include "gui/claim_reading.h"
+#include "gui/output_text.h"
 #include "gui/program_locator.h"
+#include "gui/secret_masking.h"
+#include "gui/update_reading.h"
+#include "gui/validation_reading.h"
 
 namespace korvane::connector {
+namespace {
+
+bool hasLineBreak(const QString& value) {
+    return value.contains('\n') || value.contains('\r');
+}
+
+}  // namespace
 
 QList<ExchangeItem> defaultExchangeItems() {
     return {{"bybit", "Bybit", false}, {"okx", "OKX", true},       {"gate", "Gate", false},
@@ -16,11 +28,9 @@ QList<ExchangeItem> defaultExchangeItems() {
 ConnectorViewModel::ConnectorViewModel(QObject* parent)
     : QObject(parent), exchanges(defaultExchangeItems()), queue_(&locateConnectorProgram) {
     for (const ExchangeItem& item : exchanges) exchangeDrafts.insert(item.id, ExchangeCredentialDraft{});
-    connect(&queue_, &CommandQueue::runFinished, this, [this](const QString& title, const QString& output) {
-        logs.prepend(CommandLogEntry{QUuid::createUuid(), title, output});
-        emit changed();
-    });
+    connect(&queue_, &CommandQueue::runFinished, this, &ConnectorViewModel::recordRun);
     connect(&queue_, &CommandQueue::runningTitleChanged, this, &ConnectorViewModel::changed);
+    connect(&queue_, &CommandQueue::workChanged, this, &ConnectorViewModel::changed);
 }
 
 ExchangeCredentialDraft ConnectorViewModel::draftFor(const QString& id) const {
@@ -43,34 +53,39 @@ ExchangeItem ConnectorViewModel::selectedItem() const {
     return exchanges.value(0);
 }
 
-void ConnectorViewModel::setSelectedApiKey(const QString& value) {
+void ConnectorViewModel::editSelectedDraft(const std::function<void(ExchangeCredentialDraft&)>& edit) {
+    noteUserAction();
     ExchangeCredentialDraft draft = selectedDraft();
-    draft.apiKey = value;
+    edit(draft);
+    ++draft.editRevision;
+    draft.unsavedEdits = true;
     storeDraft(selectedExchangeId, draft);
+}
+
+void ConnectorViewModel::setSelectedApiKey(const QString& value) {
+    editSelectedDraft([&value](ExchangeCredentialDraft& draft) { draft.apiKey = value; });
 }
 
 void ConnectorViewModel::setSelectedApiSecret(const QString& value) {
-    ExchangeCredentialDraft draft = selectedDraft();
-    draft.apiSecret = value;
-    storeDraft(selectedExchangeId, draft);
+    editSelectedDraft([&value](ExchangeCredentialDraft& draft) { draft.apiSecret = value; });
 }
 
 void ConnectorViewModel::setSelectedPassphrase(const QString& value) {
-    ExchangeCredentialDraft draft = selectedDraft();
-    draft.passphrase = value;
-    storeDraft(selectedExchangeId, draft);
+    editSelectedDraft([&value](ExchangeCredentialDraft& draft) { draft.passphrase = value; });
 }
 
 void ConnectorViewModel::setBindToken(const QString& value) {
+    noteUserAction();
     bindToken = value;
     emit changed();
 }
 
 void ConnectorViewModel::setSelectedExchangeId(const QString& id) {
     if (id == selectedExchangeId) return;
+    noteUserAction();
     selectedExchangeId = id;
     emit changed();
-    loadSelectedExchangeCredentials();
+    queue_.queueAs(kTabsOwner, [this] { loadSelectedExchangeCredentials(); });
 }
 
 void ConnectorViewModel::setLogsExpanded(bool expanded) {
@@ -83,9 +98,24 @@ void ConnectorViewModel::setTokenDetailsExpanded(bool expanded) {
     emit changed();
 }
 
-void ConnectorViewModel::run(const QString& title, const QStringList& arguments,
-                             CommandQueue::Callback store) {
-    queue_.run(title, arguments, std::move(store));
+void ConnectorViewModel::noteUserAction() {
+    // A claim's message answers the click that asked for it; whatever the user does next
+    // makes it stale.
+    if (claimMessage.text.isEmpty()) return;
+    claimMessage = {};
+    emit changed();
+}
+
+void ConnectorViewModel::run(const QString& title, const QStringList& arguments, CommandQueue::Callback store,
+                             std::optional<QByteArray> standardInput) {
+    queue_.run(title, arguments, std::move(store), std::move(standardInput));
+}
+
+void ConnectorViewModel::recordRun(const RunResult& result) {
+    logs.prepend(CommandLogEntry{QUuid::createUuid(), result.title, maskSecrets(result.output),
+                                 QDateTime::currentDateTime(), result.exitCode, result.started});
+    while (logs.size() > kLogLimit) logs.removeLast();
+    emit changed();
 }
 
 void ConnectorViewModel::refreshConnectorStatus() {
@@ -145,18 +175,21 @@ void ConnectorViewModel::refreshAll() {
 }
 
 void ConnectorViewModel::claimToken() {
-    if (bindToken.isEmpty()) return;
-    run("claim-token", {"claim-token", bindToken}, [this](const QString& output) {
-        lastBindingOutput = output;
-        if (output.contains("pending_signature")) {
-            bindingStatus = "pending signature";
-        } else if (output.contains("\"status\":\"ok\"")) {
-            bindingStatus = "claimed";
-        } else {
-            bindingStatus = "claim failed";
-        }
+    // A pasted token often carries a stray space or line end; the relay never issues one.
+    const QString token = bindToken.trimmed();
+    if (token.isEmpty()) {
+        claimMessage = {"Paste the bind token from the web app first", true};
         emit changed();
-        startPollingIfStopped();
+        return;
+    }
+    run("claim-token", {"claim-token", token}, [this](const QString& output) {
+        const ClaimReading reading = readClaim(output);
+        lastBindingOutput = output;
+        bindingStatus = reading.bindingStatus;
+        claimMessage = reading.message;
+        emit changed();
+        // A failed claim leaves nothing pending, and a poll would only paint over its message.
+        if (!reading.message.isError) startPollingIfStopped();
         refreshConnectorStatus();
     });
 }
@@ -175,16 +208,16 @@ void ConnectorViewModel::disconnectBinding() {
 void ConnectorViewModel::loadSelectedExchangeCredentials() {
     const ExchangeItem item = selectedItem();
     run("load-credentials " + item.name, {"load-credentials", item.id},
-        [this, id = item.id](const QString& output) {
+        [this, id = item.id, revision = draftFor(item.id).editRevision](const QString& output) {
             ExchangeCredentialDraft draft = draftFor(id);
-            if (output.contains("status=ok")) {
+            if (!output.contains("status=ok")) return;  // nothing stored: what was typed stays
+            draft.loadedFromVault = true;
+            // Typing that the store has not confirmed, or that came after this lookup was
+            // asked for, is the user's and wins over the stored values.
+            if (!draft.unsavedEdits && draft.editRevision == revision) {
                 draft.apiKey = extractValue(output, "api_key").value_or(draft.apiKey);
                 draft.apiSecret = extractValue(output, "api_secret").value_or(draft.apiSecret);
                 draft.passphrase = extractValue(output, "passphrase").value_or(draft.passphrase);
-                draft.loadedFromVault = true;
-            } else if (!draft.loadedFromVault) {
-                // Nothing stored and nothing loaded before: what was typed goes.
-                draft = ExchangeCredentialDraft{};
             }
             storeDraft(id, draft);
         });
@@ -192,37 +225,78 @@ void ConnectorViewModel::loadSelectedExchangeCredentials() {
 
 void ConnectorViewModel::validateSelectedExchange() {
     const ExchangeItem item = selectedItem();
-    const ExchangeCredentialDraft draft = selectedDraft();
-    QStringList arguments = {"validate", item.id, draft.apiKey, draft.apiSecret};
-    if (item.needsPassphrase && !draft.passphrase.isEmpty()) arguments << draft.passphrase;
-    run("validate " + item.name, arguments, [this, id = item.id, name = item.name](const QString& output) {
-        ExchangeCredentialDraft updated = draftFor(id);
-        const bool saved = output.contains("credentials_saved=true");
-        if (output.contains("status=valid_trade_ready") || output.contains("status=valid_read_only")) {
-            updated.status = "valid";
-            updated.loadedFromVault = saved;
-        } else if (output.contains("status=configured")) {
-            updated.status = "adapter exists, live validation pending";
-        } else if (output.contains("status=invalid")) {
-            updated.status = "invalid";
-        } else if (output.contains("status=error")) {
-            updated.status = "error";
-        } else {
-            updated.status = "unknown";
-        }
-        updated.validationOutput = output;
-        storeDraft(id, updated);
-        if (updated.status == "valid") loadBalance(id, name);
-    });
+    ExchangeCredentialDraft draft = selectedDraft();
+    const bool sendPassphrase = item.needsPassphrase && !draft.passphrase.isEmpty();
+    // The credentials travel one per line on the child's standard input, never in its
+    // arguments, where any local user could read them while it runs.
+    if (hasLineBreak(draft.apiKey) || hasLineBreak(draft.apiSecret) ||
+        (sendPassphrase && hasLineBreak(draft.passphrase))) {
+        draft.status = "invalid";
+        draft.statusReason = "A field holds a line break; paste the value again without it";
+        draft.statusReasonIsError = true;
+        storeDraft(item.id, draft);
+        return;
+    }
+    QStringList arguments = {"validate", item.id, "-", "-"};
+    QByteArray input = draft.apiKey.toUtf8() + '\n' + draft.apiSecret.toUtf8() + '\n';
+    if (sendPassphrase) {
+        arguments << "-";
+        input += draft.passphrase.toUtf8() + '\n';
+    }
+    draft.status = kChecking;
+    draft.statusReason.clear();
+    draft.statusReasonIsError = false;
+    storeDraft(item.id, draft);
+    run(
+        "validate " + item.name, arguments,
+        [this, id = item.id, name = item.name, revision = draft.editRevision](const QString& output) {
+            const ValidationReading reading = readValidation(output);
+            ExchangeCredentialDraft updated = draftFor(id);
+            updated.status = reading.status;
+            updated.statusReason = reading.reason;
+            updated.statusReasonIsError = reading.reasonIsError;
+            if (reading.status == "valid") {
+                updated.loadedFromVault = reading.saved;
+                // Saved exactly what was sent: nothing typed is left unconfirmed.
+                if (reading.saved && updated.editRevision == revision) updated.unsavedEdits = false;
+            }
+            updated.validationOutput = output;
+            storeDraft(id, updated);
+            if (updated.status == "valid") loadBalance(id, name);
+        },
+        input);
 }
 
 void ConnectorViewModel::deleteSelectedExchangeCredentials() {
     const ExchangeItem item = selectedItem();
     run("delete-credentials " + item.name, {"delete-credentials", item.id},
-        [this, id = item.id](const QString&) {
+        [this, id = item.id, revision = draftFor(item.id).editRevision](const QString& output) {
+            ExchangeCredentialDraft current = draftFor(id);
+            const std::optional<QString> removed = extractValue(output, "removed");
+            if (removed != QString("true")) {
+                // Something still holds the keys (or the connector did not run): say so and
+                // keep the draft as it is.
+                QString detail = firstShortLine(output, 100);
+                if (removed) detail = "a store still holds them";
+                if (output.startsWith("failed to run connector: ")) detail = "could not run the connector";
+                if (detail.isEmpty()) detail = "no answer";
+                current.status = "error";
+                current.statusReason = "Could not delete the stored keys: " + detail;
+                current.statusReasonIsError = true;
+                storeDraft(id, current);
+                return;
+            }
             ExchangeCredentialDraft cleared;
             cleared.status = "not configured";
             cleared.validationOutput = "credentials deleted";
+            cleared.editRevision = current.editRevision;
+            if (current.editRevision != revision) {
+                // Typed after pressing Delete: that is a new draft, not the deleted keys.
+                cleared.apiKey = current.apiKey;
+                cleared.apiSecret = current.apiSecret;
+                cleared.passphrase = current.passphrase;
+                cleared.unsavedEdits = true;
+            }
             storeDraft(id, cleared);
         });
 }
@@ -237,9 +311,11 @@ void ConnectorViewModel::loadBalance(std::optional<QString> forId, std::optional
 }
 
 void ConnectorViewModel::runUpdateCommand(const QString& command) {
-    // The update answers are only shown in the technical log; the window notes that one came.
-    run(command, {command}, [this](const QString& output) {
+    updateOutcome = updateInProgress(command);
+    emit changed();
+    run(command, {command}, [this, command](const QString& output) {
         lastUpdateOutput = output;
+        updateOutcome = readUpdateOutcome(command, output);
         emit changed();
     });
 }
@@ -264,7 +340,7 @@ std::optional<ParsedBalanceView> ConnectorViewModel::balanceSummary(const QStrin
 void ConnectorViewModel::windowShown() {
     refreshAll();
     startPollingIfStopped();
-    loadSelectedExchangeCredentials();
+    queue_.queueAs(kTabsOwner, [this] { loadSelectedExchangeCredentials(); });
 }
 
 void ConnectorViewModel::windowClosed() {
@@ -272,9 +348,12 @@ void ConnectorViewModel::windowClosed() {
 }
 
 void ConnectorViewModel::pressButton(const QString& buttonId, const std::function<void()>& action) {
+    noteUserAction();
+    // A second click on a button whose work is still waiting or running would only repeat it.
+    if (queue_.hasWorkFor(buttonId)) return;
     pressedButtonId = buttonId;
     emit changed();
-    action();
+    queue_.queueAs(buttonId, action);
     queue_.afterQueuedWork([this, buttonId] {
         QTimer::singleShot(150, this, [this, buttonId] {
             if (pressedButtonId == buttonId) {
@@ -286,11 +365,7 @@ void ConnectorViewModel::pressButton(const QString& buttonId, const std::functio
 }
 
 std::optional<QString> ConnectorViewModel::extractValue(const QString& output, const QString& key) {
-    const QString prefix = key + "=";
-    for (const QString& line : output.split('\n', Qt::SkipEmptyParts)) {
-        if (line.startsWith(prefix)) return line.mid(prefix.size());
-    }
-    return std::nullopt;
+    return lineValue(output, key);
 }
 
 void ConnectorViewModel::startPollingIfStopped() {

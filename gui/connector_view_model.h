@@ -23,26 +23,38 @@ class ConnectorViewModel : public QObject {
         bool cancelled = false;
     };
 
+    // The technical log keeps this many of the newest entries.
+    static constexpr int kLogLimit = 200;
+    // The owner of the lookups that choosing a tab starts (buttons own runs under their ids).
+    static inline const QString kTabsOwner = "exchange-tabs";
+    // The word every status shows until its first answer arrives.
+    static inline const QString kChecking = "checking...";
+
     explicit ConnectorViewModel(QObject* parent = nullptr);
 
     // Published state (read-only for the window; changed through the operations below).
     QString bindToken;
     QString selectedExchangeId = "bybit";
     QMap<QString, ExchangeCredentialDraft> exchangeDrafts;
-    QString connectorStatus = "unknown";
-    QString serverStatus = "unknown";
-    QString bindingStatus = "not bound";
+    QString connectorStatus = kChecking;
+    QString serverStatus = kChecking;
+    QString bindingStatus = kChecking;
     QString lastStatusOutput;
     QString lastServerOutput;
     QString lastBindingOutput;
     QString lastUpdateOutput;
-    QList<CommandLogEntry> logs;  // newest first
+    QList<CommandLogEntry> logs;  // newest first, at most kLogLimit
     bool logsExpanded = false;
     bool tokenDetailsExpanded = false;
     QString lastDisconnectOutput;
     std::optional<QString> pressedButtonId;
     std::shared_ptr<PollTask> statusPollTask;
     QList<ExchangeItem> exchanges;
+    // The line under the bind-token field: the last claim's result, or why nothing was claimed;
+    // it stays until the user does something else. Empty text when there is none.
+    OutcomeLine claimMessage;
+    // What the last update command found; empty text before the first one.
+    OutcomeLine updateOutcome;
 
     // Returns the draft of the selected tab, or the default draft.
     ExchangeCredentialDraft selectedDraft() const;
@@ -51,6 +63,7 @@ class ConnectorViewModel : public QObject {
     QString selectedApiKey() const { return selectedDraft().apiKey; }
     QString selectedApiSecret() const { return selectedDraft().apiSecret; }
     QString selectedPassphrase() const { return selectedDraft().passphrase; }
+    // The user's edits of the selected tab's fields.
     void setSelectedApiKey(const QString& value);
     void setSelectedApiSecret(const QString& value);
     void setSelectedPassphrase(const QString& value);
@@ -83,9 +96,19 @@ class ConnectorViewModel : public QObject {
     void windowShown();
     void windowClosed();
 
-    // Shows `buttonId` pressed, runs `action`, and lifts the pressed look 0.15 seconds after
-    // the work it queued is done (unless another button was pressed meanwhile).
+    // A press of the button `buttonId`: ignored while runs it asked for are still queued or
+    // running. Otherwise shows it pressed, runs `action` (its runs belong to the button), and
+    // lifts the pressed look 0.15 seconds after the work it queued is done (unless another
+    // button was pressed meanwhile).
     void pressButton(const QString& buttonId, const std::function<void()>& action);
+    // Returns true when runs that `owner` (a button id, or kTabsOwner) asked for are queued or running.
+    bool isBusy(const QString& owner) const { return queue_.hasWorkFor(owner); }
+    // Returns the owner of the run in progress; empty when none or when it has no owner.
+    QString runningOwner() const { return queue_.runningOwner(); }
+
+    // Adds a finished run to the technical log: secrets masked, newest first, oldest dropped
+    // beyond kLogLimit.
+    void recordRun(const RunResult& result);
 
     // Returns the title of the command now running; empty when none.
     QString runningTitle() const { return queue_.runningTitle(); }
@@ -99,10 +122,13 @@ class ConnectorViewModel : public QObject {
     void changed();
 
   private:
-    void run(const QString& title, const QStringList& arguments, CommandQueue::Callback store = {});
+    void run(const QString& title, const QStringList& arguments, CommandQueue::Callback store = {},
+             std::optional<QByteArray> standardInput = std::nullopt);
     void runUpdateCommand(const QString& command);
+    void noteUserAction();
     ExchangeCredentialDraft draftFor(const QString& id) const;
     void storeDraft(const QString& id, const ExchangeCredentialDraft& draft);
+    void editSelectedDraft(const std::function<void(ExchangeCredentialDraft&)>& edit);
     void startPollingIfStopped();
     void stopPolling();
     void pollIteration(const std::shared_ptr<PollTask>& task);

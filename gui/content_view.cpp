@@ -1,34 +1,61 @@
 #include "gui/content_view.h"
 
 #include <QCloseEvent>
-#include <QFontDatabase>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
-#include <QTimer>
 #include <QVBoxLayout>
 
 #include "gui/action_button.h"
+#include "gui/busy_indicator.h"
 #include "gui/card_widgets.h"
+#include "gui/log_list_view.h"
+#include "gui/wrapping_label.h"
 
 namespace korvane::connector {
 namespace {
 
 const QColor kGreen(38, 166, 91);
 const QColor kOrange(242, 153, 74);
+const QColor kError(196, 54, 48);
 const QColor kMuted = QColor::fromRgbF(0.29, 0.33, 0.41);
+const QColor kStatusGrey = QColor::fromRgbF(0.39, 0.43, 0.51);
 const QColor kHeadline = QColor::fromRgbF(0.12, 0.14, 0.18);
+const QColor kNeutralOnDark = QColor::fromRgbF(0.78, 0.81, 0.87);
 
+// Green for the one good word, neutral while nothing is known yet, orange otherwise.
 QColor wordColor(const QString& value, const char* good) {
+    if (value == ConnectorViewModel::kChecking) return kNeutralOnDark;
     return value == good ? kGreen : kOrange;
 }
 
+QColor draftStatusColor(const QString& status) {
+    if (status == "valid") return kGreen;
+    if (status == "invalid" || status == "error") return kError;
+    if (status == ConnectorViewModel::kChecking) return ActionButton::accentColor();
+    return kStatusGrey;
+}
+
 void setTextColor(QLabel* label, const QColor& color) {
+    if (label->palette().color(QPalette::WindowText) == color) return;
     QPalette palette = label->palette();
     palette.setColor(QPalette::WindowText, color);
     label->setPalette(palette);
+}
+
+// Changing a label's text re-lays the page out, so unchanged text is left alone.
+void setText(QLabel* label, const QString& text) {
+    if (label->text() != text) label->setText(text);
+}
+
+void showOutcome(WrappingLabel* label, const OutcomeLine& line) {
+    label->setText(line.text);
+    label->setColor(line.isError ? kError : kMuted);
+    label->setVisible(!line.text.isEmpty());
 }
 
 // Keeps what the user is typing untouched; only a value changed elsewhere is written back.
@@ -48,11 +75,23 @@ QLineEdit* makeField(const QString& objectName, const QString& placeholder, bool
     return field;
 }
 
+// A line for a message that may carry text from outside; hidden until there is one.
+WrappingLabel* makeMessageLabel(const QString& objectName) {
+    auto* label = new WrappingLabel(objectName, kMuted);
+    label->hide();
+    return label;
+}
+
 }  // namespace
 
 ContentView::ContentView(QWidget* parent) : QWidget(parent) {
     setWindowTitle("Korvane Connector");
-    setMinimumSize(1120, 760);
+    setMinimumSize(kMinimumSize);
+    QSize size = kPreferredSize;
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        size = size.boundedTo(screen->availableGeometry().size()).expandedTo(kMinimumSize);
+    }
+    resize(size);
     setObjectName("content-view");
     setStyleSheet(
         "#content-view { background: qlineargradient(x1:0, y1:0, x2:0, y2:1,"
@@ -79,16 +118,18 @@ ContentView::ContentView(QWidget* parent) : QWidget(parent) {
     column->addWidget(buildLogCard());
     column->addStretch();
 
-    auto* scroll = new QScrollArea;
-    scroll->setObjectName("page-scroll");
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    scroll->setWidget(page);
-    scroll->viewport()->setAutoFillBackground(false);
+    scroll_ = new QScrollArea;
+    scroll_->setObjectName("page-scroll");
+    scroll_->setWidgetResizable(true);
+    scroll_->setFrameShape(QFrame::NoFrame);
+    scroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // The page always fits the window's width; only its height scrolls.
+    scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll_->setWidget(page);
+    scroll_->viewport()->setAutoFillBackground(false);
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
-    outer->addWidget(scroll);
+    outer->addWidget(scroll_);
 
     connect(&model_, &ConnectorViewModel::changed, this, &ContentView::render);
     render();
@@ -103,6 +144,14 @@ ActionButton* ContentView::addActionButton(QLayout* layout, const QString& id, c
     return button;
 }
 
+BusyIndicator* ContentView::addBusyIndicator(QLayout* layout, const QString& objectName,
+                                             const QStringList& owners) {
+    auto* indicator = new BusyIndicator(objectName);
+    layout->addWidget(indicator);
+    busyIndicators_.append({indicator, owners});
+    return indicator;
+}
+
 QWidget* ContentView::buildHeader() {
     auto* header = new QWidget;
     auto* row = new QHBoxLayout(header);
@@ -115,7 +164,6 @@ QWidget* ContentView::buildHeader() {
     row->addLayout(titles, 1);
     runningLabel_ = makeLabel("", ActionButton::accentColor());
     runningLabel_->setObjectName("running-command");
-    runningLabel_->setWordWrap(false);
     row->addWidget(runningLabel_);
     auto* refresh = new QPushButton("Refresh all");
     refresh->setObjectName("refresh-all");
@@ -123,7 +171,9 @@ QWidget* ContentView::buildHeader() {
     refresh->setStyleSheet(
         "QPushButton { background: rgb(47,111,237); color: white; border-radius: 8px;"
         " padding: 8px 16px; font-weight: 600; } QPushButton:pressed { background: rgb(36,92,204); }");
-    connect(refresh, &QPushButton::clicked, &model_, &ConnectorViewModel::refreshAll);
+    // Through the press so a second click while the refresh is still queued adds nothing.
+    connect(refresh, &QPushButton::clicked, this,
+            [this] { model_.pressButton("refresh-all", [this] { model_.refreshAll(); }); });
     row->addWidget(refresh);
     return header;
 }
@@ -134,15 +184,22 @@ QWidget* ContentView::buildBindCard() {
                         "Paste the bind token from the web app, claim it here, then finish the wallet "
                         "signature in the browser.");
     auto* content = card->contentLayout();
+    auto* tokenBlock = new QVBoxLayout;
+    tokenBlock->setSpacing(6);
     auto* tokenRow = new QHBoxLayout;
     tokenField_ = makeField("bind-token", "Bind token from the web app", false);
+    tokenField_->setMinimumWidth(160);
     connect(tokenField_, &QLineEdit::textEdited, &model_, &ConnectorViewModel::setBindToken);
     tokenRow->addWidget(tokenField_, 1);
     addActionButton(tokenRow, "claim-token", "Claim token", true, [this] { model_.claimToken(); });
     addActionButton(tokenRow, "disconnect-binding", "Disconnect", false,
                     [this] { model_.disconnectBinding(); });
     addActionButton(tokenRow, "check-server", "Check server", false, [this] { model_.checkServer(); });
-    content->addLayout(tokenRow);
+    addBusyIndicator(tokenRow, "bind-busy", {"claim-token", "disconnect-binding", "check-server"});
+    tokenBlock->addLayout(tokenRow);
+    claimMessage_ = makeMessageLabel("claim-message");
+    tokenBlock->addWidget(claimMessage_);
+    content->addLayout(tokenBlock);
 
     content->addWidget(makeLabel("Quick state", kHeadline, 1, true));
     quickState_ = makeLabel("", kMuted);
@@ -194,16 +251,26 @@ QWidget* ContentView::buildExchangeCard() {
     connect(passphraseField_, &QLineEdit::textEdited, &model_, &ConnectorViewModel::setSelectedPassphrase);
     content->addLayout(fields);
 
+    auto* statusBlock = new QVBoxLayout;
+    statusBlock->setSpacing(6);
     auto* actions = new QHBoxLayout;
     addActionButton(actions, "validate-save", "Validate and save keys", true,
                     [this] { model_.validateSelectedExchange(); });
     addActionButton(actions, "load-balance", "Load balance", false, [this] { model_.loadBalance(); });
     addActionButton(actions, "delete-credentials", "Delete", false,
                     [this] { model_.deleteSelectedExchangeCredentials(); });
-    draftStatus_ = makeLabel("", kMuted);
+    addBusyIndicator(actions, "exchange-busy",
+                     {"validate-save", "load-balance", "delete-credentials", ConnectorViewModel::kTabsOwner});
+    draftStatus_ = makeLabel("", kStatusGrey);
     draftStatus_->setObjectName("draft-status");
+    draftStatus_->setMinimumWidth(1);
+    draftStatus_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     actions->addWidget(draftStatus_, 1);
-    content->addLayout(actions);
+    statusBlock->addLayout(actions);
+    // The reason sits on its own line under the buttons, where it has the card's whole width.
+    draftReason_ = makeMessageLabel("draft-reason");
+    statusBlock->addWidget(draftReason_);
+    content->addLayout(statusBlock);
 
     balanceMissing_ = makeLabel("Balance not loaded yet", kMuted);
     balanceMissing_->setObjectName("balance-missing");
@@ -213,15 +280,14 @@ QWidget* ContentView::buildExchangeCard() {
     balanceBox_->setStyleSheet(
         "#balance-box { background: rgb(250,252,255); border-radius: 16px;"
         " border: 1px solid rgb(217,224,237); }");
-    auto* box = new QVBoxLayout(balanceBox_);
-    box->setContentsMargins(16, 16, 16, 16);
-    box->setSpacing(8);
-    balanceTitle_ = makeLabel("", kMuted, -1);
-    balanceValue_ = makeLabel("", kHeadline, 6, true);
-    balanceValue_->setObjectName("balance-value");
-    balanceLines_ = makeLabel("", kMuted);
-    balanceLines_->setObjectName("balance-lines");
-    for (QLabel* label : {balanceTitle_, balanceValue_, balanceLines_}) box->addWidget(label);
+    // As tall as its lines need, never stretched or squeezed by the card.
+    balanceBox_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    balanceLayout_ = new QVBoxLayout(balanceBox_);
+    balanceLayout_->setContentsMargins(16, 16, 16, 16);
+    balanceLayout_->setSpacing(8);
+    balanceTitle_ = new WrappingLabel("balance-title", kMuted, -1);
+    balanceValue_ = new WrappingLabel("balance-value", kHeadline, 6, true);
+    for (WrappingLabel* label : {balanceTitle_, balanceValue_}) balanceLayout_->addWidget(label);
     content->addWidget(balanceBox_);
     content->addWidget(
         makeLabel("Live credential validation is enabled for Bybit, OKX, Gate, BingX, KuCoin, and Bitget.",
@@ -236,9 +302,9 @@ QWidget* ContentView::buildUpdatesCard() {
     addActionButton(row, "check-update", "Check for updates", false, [this] { model_.checkUpdate(); });
     addActionButton(row, "download-update", "Download update", false, [this] { model_.downloadUpdate(); });
     addActionButton(row, "apply-update", "Install update", true, [this] { model_.applyUpdate(); });
-    updateNote_ = makeLabel("", kMuted);
-    updateNote_->setObjectName("update-note");
-    row->addWidget(updateNote_, 1);
+    addBusyIndicator(row, "updates-busy", {"check-update", "download-update", "apply-update"});
+    updateNote_ = new WrappingLabel("update-note", kMuted);
+    row->addWidget(updateNote_, 1, Qt::AlignVCenter);
     card->contentLayout()->addLayout(row);
     return card;
 }
@@ -256,24 +322,22 @@ QWidget* ContentView::buildLogCard() {
     logSummary_ = makeLabel("", kMuted);
     logSummary_->setObjectName("log-summary");
     content->addWidget(logSummary_);
-    logEntries_ = new QWidget;
-    logEntriesLayout_ = new QVBoxLayout(logEntries_);
-    logEntriesLayout_->setContentsMargins(0, 0, 0, 0);
-    logEntriesLayout_->setSpacing(8);
-    content->addWidget(logEntries_);
+    logList_ = new LogListView;
+    content->addWidget(logList_);
     return card;
 }
 
 void ContentView::render() {
     const ConnectorViewModel& m = model_;
-    runningLabel_->setText(m.runningTitle().isEmpty() ? QString() : "Running: " + m.runningTitle());
+    setText(runningLabel_, m.runningTitle().isEmpty() ? QString() : "Running: " + m.runningTitle());
     connectorCard_->setValue(m.connectorStatus, wordColor(m.connectorStatus, "ready"));
     serverCard_->setValue(m.serverStatus, wordColor(m.serverStatus, "reachable"));
     bindingCard_->setValue(m.bindingStatus, wordColor(m.bindingStatus, "authorized"));
 
     syncField(tokenField_, m.bindToken);
-    quickState_->setText("Connector: " + m.connectorStatus + " \u2022 Server: " + m.serverStatus +
-                         " \u2022 Binding: " + m.bindingStatus);
+    showOutcome(claimMessage_, m.claimMessage);
+    setText(quickState_, "Connector: " + m.connectorStatus + " \u2022 Server: " + m.serverStatus +
+                             " \u2022 Binding: " + m.bindingStatus);
     buttons_["toggle-token-details"]->setText(m.tokenDetailsExpanded ? "Hide details" : "Show details");
     detailsHiddenNote_->setVisible(!m.tokenDetailsExpanded);
     detailsPanel_->setVisible(m.tokenDetailsExpanded);
@@ -285,29 +349,38 @@ void ContentView::render() {
     }
     detailsPanel_->setBodies(left, right.join("\n\n"));
 
+    renderDraft();
+    renderBalance();
+
+    showOutcome(updateNote_, m.updateOutcome.text.isEmpty() ? OutcomeLine{"No update action yet", false}
+                                                            : m.updateOutcome);
+    buttons_["toggle-logs"]->setText(m.logsExpanded ? "Hide technical log" : "Open technical log");
+    renderLogs();
+    renderBusy();
+
+    for (auto it = buttons_.begin(); it != buttons_.end(); ++it) {
+        it.value()->setPressedLook(m.pressedButtonId == it.key());
+    }
+}
+
+void ContentView::renderDraft() {
+    const ConnectorViewModel& m = model_;
     tabs_->setSelectedId(m.selectedExchangeId);
     const ExchangeCredentialDraft draft = m.selectedDraft();
     syncField(apiKeyField_, draft.apiKey);
     syncField(apiSecretField_, draft.apiSecret);
     syncField(passphraseField_, draft.passphrase);
     passphraseColumn_->setVisible(m.selectedItem().needsPassphrase);
-    buttons_["validate-save"]->setText(draft.loadedFromVault ? "Update and save keys"
-                                                             : "Validate and save keys");
-    buttons_["validate-save"]->setAccessibleName(buttons_["validate-save"]->text());
-    buttons_["validate-save"]->updateGeometry();
-    draftStatus_->setText("Status: " + draft.status);
-    setTextColor(draftStatus_, draft.status == "valid" ? kGreen : QColor::fromRgbF(0.39, 0.43, 0.51));
-    renderBalance();
-
-    updateNote_->setText(m.lastUpdateOutput.isEmpty()
-                             ? "No update action yet"
-                             : "Update action completed. Technical output is available below.");
-    buttons_["toggle-logs"]->setText(m.logsExpanded ? "Hide technical log" : "Open technical log");
-    renderLogs();
-
-    for (auto it = buttons_.begin(); it != buttons_.end(); ++it) {
-        it.value()->setPressedLook(m.pressedButtonId == it.key());
+    ActionButton* main = buttons_["validate-save"];
+    const QString title = draft.loadedFromVault ? "Update and save keys" : "Validate and save keys";
+    if (main->text() != title) {
+        main->setText(title);
+        main->setAccessibleName(title);
+        main->updateGeometry();
     }
+    setText(draftStatus_, "Status: " + draft.status);
+    setTextColor(draftStatus_, draftStatusColor(draft.status));
+    showOutcome(draftReason_, {draft.statusReason, draft.statusReasonIsError});
 }
 
 void ContentView::renderBalance() {
@@ -317,39 +390,42 @@ void ContentView::renderBalance() {
     if (!summary) return;
     balanceTitle_->setText(summary->title);
     balanceValue_->setText(summary->value);
-    balanceLines_->setText(summary->lines.join("\n"));
+    // One label per line, spaced like the rest of the box.
+    while (balanceLines_.size() < summary->lines.size()) {
+        auto* line = new WrappingLabel("balance-line", kMuted);
+        balanceLayout_->addWidget(line);
+        balanceLines_.append(line);
+    }
+    for (int i = 0; i < balanceLines_.size(); ++i) {
+        const bool used = i < summary->lines.size();
+        if (used) balanceLines_[i]->setText(summary->lines[i]);
+        balanceLines_[i]->setVisible(used);
+    }
 }
 
 void ContentView::renderLogs() {
     const QList<CommandLogEntry>& logs = model_.logs;
-    if (logs.isEmpty()) {
-        logSummary_->setText("No commands run yet");
-    } else {
-        logSummary_->setText(QString::number(logs.size()) + " command log entries available");
-    }
+    setText(logSummary_, logs.isEmpty() ? QString("No commands run yet")
+                                        : QString::number(logs.size()) + " command log entries available");
     logSummary_->setVisible(!model_.logsExpanded || logs.isEmpty());
-    logEntries_->setVisible(model_.logsExpanded && !logs.isEmpty());
-    const int wanted = model_.logsExpanded ? logs.size() : 0;
-    if (wanted == renderedLogCount_) return;
-    renderedLogCount_ = wanted;
-    while (QLayoutItem* item = logEntriesLayout_->takeAt(0)) {
-        delete item->widget();
-        delete item;
-    }
-    for (int i = 0; i < wanted; ++i) {
-        auto* entry = new QFrame;
-        entry->setObjectName("log-entry");
-        entry->setStyleSheet(
-            "#log-entry { background: rgb(247,249,253); border-radius: 14px;"
-            " border: 1px solid rgb(221,227,238); }");
-        auto* layout = new QVBoxLayout(entry);
-        layout->setContentsMargins(12, 12, 12, 12);
-        layout->addWidget(makeLabel(logs[i].title, kHeadline, 1, true));
-        QLabel* output = makeLabel(logs[i].output, QColor::fromRgbF(0.16, 0.18, 0.23));
-        output->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-        output->setTextInteractionFlags(Qt::TextSelectableByMouse);
-        layout->addWidget(output);
-        logEntriesLayout_->addWidget(entry);
+    // The list follows the log whether or not it is shown, one entry at a time, so opening it
+    // costs nothing more than drawing what is in view.
+    logList_->setEntries(logs);
+    logList_->setVisible(model_.logsExpanded && !logs.isEmpty());
+}
+
+void ContentView::renderBusy() {
+    const QString running = model_.runningOwner();
+    for (const auto& [indicator, owners] : busyIndicators_) {
+        BusyIndicator::State state = BusyIndicator::State::idle;
+        for (const QString& owner : owners) {
+            if (owner == running) {
+                state = BusyIndicator::State::running;
+                break;
+            }
+            if (model_.isBusy(owner)) state = BusyIndicator::State::queued;
+        }
+        indicator->setState(state);
     }
 }
 

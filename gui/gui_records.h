@@ -1,8 +1,10 @@
 #pragma once
 
+#include <QDateTime>
 #include <QList>
 #include <QString>
 #include <QUuid>
+#include <optional>
 
 namespace korvane::connector {
 
@@ -24,13 +26,25 @@ struct ExchangeCredentialDraft {
     QString balance = "not loaded";
     QString validationOutput;
     bool loadedFromVault = false;
+    // A short human reason shown under the status (the exchange's own message for a rejected
+    // key); empty when there is nothing to add. statusReasonIsError picks the error colour.
+    QString statusReason;
+    bool statusReasonIsError = false;
+    // Counts the user's edits of the three fields; a lookup or result that started at another
+    // count knows the user typed since and leaves the fields alone.
+    int editRevision = 0;
+    // True while the fields hold typing that no store has confirmed (saved or loaded).
+    bool unsavedEdits = false;
 };
 
 // One run in the technical log.
 struct CommandLogEntry {
     QUuid id;
     QString title;
-    QString output;
+    QString output;  // with secret values masked
+    QDateTime finishedAt;
+    std::optional<int> exitCode;  // empty when the program did not start or was killed
+    bool started = true;          // false when the program could not be launched
 };
 
 // The balance card's reading of a stored "balance" output.
@@ -39,6 +53,14 @@ struct ParsedBalanceView {
     QString value;
     QStringList lines;
     QString rawOutput;
+};
+
+// A line of text for the window and whether it reports a failure (drawn in the error colour).
+struct OutcomeLine {
+    QString text;
+    bool isError = false;
+
+    bool operator==(const OutcomeLine&) const = default;
 };
 
 // Returns the six exchange tabs in display order.

@@ -1,17 +1,34 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need (Debian/Ubuntu), then configures and builds.
-# Usage: scripts/setup.sh [--no-gui]
+#
+#   scripts/setup.sh                   everything: the connector, the window, the tests
+#   scripts/setup.sh --no-gui          without the desktop window (no Qt needed); a build folder
+#                                      made with the window is reconfigured without it
+#   scripts/setup.sh --developer       warnings stop the build (what scripts/test.sh and CI use)
+#   scripts/setup.sh --target NAME     build only NAME (repeatable), e.g. korvane-connector
+#
+# As root it installs missing Debian packages with apt-get; otherwise it prints the apt-get line
+# to run and stops. On macOS, install the tools with Homebrew (see README.md) first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake g++ make pkg-config libgtest-dev libcurl4-openssl-dev nlohmann-json3-dev curl openssl xxd python3
-          qt6-base-dev libgl-dev)
-gui=ON
-if [[ "${1:-}" == "--no-gui" ]]; then
-    gui=OFF
-    packages=(cmake g++ make pkg-config libgtest-dev libcurl4-openssl-dev nlohmann-json3-dev curl openssl xxd
-              python3)
+gui=ON werror=OFF targets=()
+while (($#)); do
+    case "$1" in
+        --no-gui) gui=OFF; shift ;;
+        --developer) werror=ON; shift ;;
+        --target) targets+=(--target "$2"); shift 2 ;;
+        *) echo "usage: scripts/setup.sh [--no-gui] [--developer] [--target NAME]..." >&2; exit 1 ;;
+    esac
+done
+
+packages=(cmake g++ make pkg-config libgtest-dev libcurl4-openssl-dev nlohmann-json3-dev curl openssl xxd python3)
+if [[ $gui == ON ]]; then
+    # xvfb: the window's tests and screenshots, and `xvfb-run scripts/demo.sh --gui`, need a display.
+    packages+=(qt6-base-dev libgl-dev xvfb xauth)
 fi
+# Signature checks of update images.
+packages+=(libsodium-dev)
 
 missing=()
 if command -v dpkg-query >/dev/null 2>&1; then
@@ -23,19 +40,20 @@ if command -v dpkg-query >/dev/null 2>&1; then
 fi
 
 if ((${#missing[@]})); then
-    line="apt-get install -y ${missing[*]}"
     if [[ $(id -u) -eq 0 ]]; then
-        echo "installing: ${missing[*]}"
-        apt-get update -qq
-        DEBIAN_FRONTEND=noninteractive $line >/dev/null
+        echo "== installing: ${missing[*]}"
+        apt-get update
+        DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
     else
         echo "missing packages; install them with:" >&2
-        echo "  sudo apt-get update && sudo $line" >&2
+        echo "  sudo apt-get update && sudo apt-get install -y ${missing[*]}" >&2
         exit 1
     fi
 fi
 
-if [[ ! -f build/CMakeCache.txt ]]; then
-    cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORVANE_BUILD_GUI="$gui" >/dev/null
-fi
-cmake --build build -j "$(nproc 2>/dev/null || echo 2)"
+# Configured every time, so options given now (--no-gui, --developer) win over an older build folder.
+echo "== configuring build/ (window: $gui, warnings as errors: $werror)"
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORVANE_BUILD_GUI="$gui" \
+    -DKORVANE_WARNINGS_AS_ERRORS="$werror" >/dev/null
+echo "== building ${targets[*]:-everything}"
+cmake --build build -j "$(nproc 2>/dev/null || echo 2)" ${targets[@]+"${targets[@]}"}

@@ -22,7 +22,8 @@ std::string to_string(ConnectorHealth health) {
     return "unknown";
 }
 
-ConnectorApp::ConnectorApp(const std::string& app_root, const std::string& relay_url, const Outside& outside)
+ConnectorApp::ConnectorApp(const std::string& app_root, const std::string& relay_url, const Outside& outside,
+                           const std::string& update_public_key)
     : config(app_root),
       identity_store(app_root),
       vault(app_root + "/vault", outside.secrets),
@@ -32,7 +33,7 @@ ConnectorApp::ConnectorApp(const std::string& app_root, const std::string& relay
       relay(relay_url, outside.http),
       reader(ExchangeContext{vault, memory_store, outside.http, outside.clock, problems_}),
       executor(ExchangeContext{vault, memory_store, outside.http, outside.clock, problems_}),
-      updater(app_root, update_manifest_url(), app_version(), outside.http) {}
+      updater(app_root, update_manifest_url(), app_version(), outside.http, update_public_key) {}
 
 void ConnectorApp::bootstrap() {
     bool saved = true;

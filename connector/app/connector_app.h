@@ -44,7 +44,10 @@ struct ConnectorSnapshot {
 class ConnectorApp {
   public:
     // Builds every store and client on `outside`, which must outlive the application.
-    ConnectorApp(const std::string& app_root, const std::string& relay_url, const Outside& outside);
+    // `update_public_key` is the publisher's Base64 Ed25519 key updates must be signed with;
+    // empty accepts unsigned updates.
+    ConnectorApp(const std::string& app_root, const std::string& relay_url, const Outside& outside,
+                 const std::string& update_public_key = "");
 
     // Loads or creates the identity, loads the pairing state and derives the health.
     void bootstrap();

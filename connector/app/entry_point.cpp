@@ -22,7 +22,7 @@ std::string application_root() {
     return (temporary / "korvane-connector").string();
 }
 
-int connector_main(int argc, const char* const* argv) {
+int connector_main(int argc, const char* const* argv, const std::string& update_public_key) {
     const std::string root = application_root();
     // Without its root the program can keep no state; stop before touching anything else.
     if (const std::string problem = make_private_directory(root); !problem.empty()) {
@@ -33,7 +33,7 @@ int connector_main(int argc, const char* const* argv) {
     KeychainToolStore secrets(keychain_tool(), "macos_keychain_with_file_fallback");
     const SystemClock clock;
     const Outside outside{http, secrets, clock};
-    ConnectorApp app(root, relay_url(), outside);
+    ConnectorApp app(root, relay_url(), outside, update_public_key);
     app.bootstrap();
     CommandDispatcher dispatcher(app, std::cin);
     return dispatcher.run_cli(argc, argv);

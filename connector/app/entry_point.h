@@ -9,8 +9,9 @@ namespace korvane::connector {
 // HOME is unset.
 std::string application_root();
 
-// Settles the application root and relay URL, bootstraps the application and runs one command.
+// Settles the application root and relay URL, bootstraps the application and runs one command;
+// updates must be signed with `update_public_key` (Base64) unless it is empty.
 // Returns the process exit code.
-int connector_main(int argc, const char* const* argv);
+int connector_main(int argc, const char* const* argv, const std::string& update_public_key);
 
 }  // namespace korvane::connector

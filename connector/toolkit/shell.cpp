@@ -14,10 +14,10 @@ extern char** environ;
 namespace korvane::connector {
 namespace {
 
-// Programs that are never shell builtins, so running them without a shell changes nothing.
+// Programs that are never shell builtins, so running them without a shell changes nothing: the
+// keychain tool (named by path) and the desktop's openers.
 bool runs_without_shell(const std::string& program) {
-    return program.find('/') != std::string::npos || program == "curl" || program == "python3" ||
-           program == "open" || program == "xdg-open";
+    return program.find('/') != std::string::npos || program == "open" || program == "xdg-open";
 }
 
 bool is_plain_word_char(char c) {

@@ -5,8 +5,10 @@
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <vector>
 
+#include "connector/state/files.h"
 #include "connector/state/random_hex.h"
 #include "connector/toolkit/digest.h"
 #include "connector/toolkit/json.h"
@@ -14,6 +16,7 @@
 #include "connector/toolkit/sha2.h"
 #include "connector/toolkit/shell.h"
 #include "connector/updater/update_rules.h"
+#include "connector/updater/update_signature.h"
 #include "connector/updater/version.h"
 
 namespace korvane::connector {
@@ -43,6 +46,7 @@ struct Manifest {
     std::string dmg_url;
     std::string channel;
     std::string sha256;
+    std::string ed25519;  // Base64 signature of the image's bytes
 };
 
 Manifest read_manifest(const std::string& text) {
@@ -53,6 +57,7 @@ Manifest read_manifest(const std::string& text) {
         manifest.dmg_url = find_string_member(*value, "dmgUrl");
         manifest.channel = find_string_member(*value, "channel");
         manifest.sha256 = find_string_member(*value, "sha256");
+        manifest.ed25519 = find_string_member(*value, "ed25519");
     }
     return manifest;
 }
@@ -149,6 +154,24 @@ void copy_atomically(const std::string& from, const std::string& to) {
     if (error) fs::remove(temporary, error);
 }
 
+// The image's signature is kept beside it, so "update-apply" can check the image again
+// without the network (and after the manifest has moved on to another version).
+std::string signature_path(const std::string& image) {
+    return image + ".sig";
+}
+
+// Returns the signature text kept beside `image`; empty when there is none or the file is far
+// longer than a signature could be.
+std::string read_kept_signature(const std::string& image) {
+    std::ifstream in(signature_path(image), std::ios::binary);
+    char buffer[256];
+    in.read(buffer, sizeof buffer);
+    std::string text(buffer, static_cast<size_t>(in.gcount()));
+    if (text.size() == sizeof buffer) return "";
+    if (!text.empty() && text.back() == '\n') text.pop_back();
+    return text;
+}
+
 // Returns true when the file's SHA-256 is `expected` (hex, either case).
 bool matches_checksum(const std::string& path, const std::string& expected) {
     const MappedFile image(path);
@@ -157,11 +180,14 @@ bool matches_checksum(const std::string& path, const std::string& expected) {
 
 }  // namespace
 
-Updater::Updater(std::string app_root, std::string manifest_url, std::string current_version, HttpClient& http)
+Updater::Updater(std::string app_root, std::string manifest_url, std::string current_version,
+                 HttpClient& http, const std::string& update_public_key)
     : app_root_(std::move(app_root)),
       manifest_url_(std::move(manifest_url)),
       current_version_(std::move(current_version)),
-      http_(http) {
+      http_(http),
+      signed_only_(!update_public_key.empty()),
+      public_key_(decode_update_public_key(update_public_key).value_or("")) {
     std::error_code error;
     fs::create_directories(updates_dir(), error);
 }
@@ -223,6 +249,10 @@ std::string Updater::download() const {
             .add("note", "already_on_latest_version")
             .str();
     }
+    // An unsigned image could never be installed; do not fetch it.
+    if (signed_only_ && manifest.ed25519.empty()) {
+        return download_failure("update_signature_invalid", manifest);
+    }
     const std::string target = latest_download_target(updates_dir(), manifest.version);
     // The image lands under a temporary name and takes its real name only once it is whole
     // (and matches the published checksum), so "update-apply" never opens a partial file.
@@ -243,13 +273,27 @@ std::string Updater::download() const {
         fs::remove(temporary, error);
         return download_failure("update_checksum_mismatch", manifest);
     }
+    // Checked under the temporary name: an image the publisher did not sign never gets a name
+    // "update-apply" would open.
+    if (signed_only_ && !verify_file_signature(temporary, manifest.ed25519, public_key_)) {
+        fs::remove(temporary, error);
+        return download_failure("update_signature_invalid", manifest);
+    }
+    // The signature lands first, so the image never has its real name without it.
+    if (signed_only_ && !write_file_atomic(signature_path(target), manifest.ed25519 + "\n", 0644)) {
+        fs::remove(temporary, error);
+        return download_failure("update_download_failed", manifest);
+    }
     fs::rename(temporary, target, error);
     if (error) {
         fs::remove(temporary, error);
+        if (signed_only_) fs::remove(signature_path(target), error);
         return download_failure("update_download_failed", manifest);
     }
     const std::string latest = latest_symlink_target(updates_dir());
     copy_atomically(target, latest);
+    // A failed copy leaves the latest image and its signature apart; "update-apply" then refuses it.
+    if (signed_only_) copy_atomically(signature_path(target), signature_path(latest));
     return JsonObject()
         .add("status", "ok")
         .add("current_version", current_version_)
@@ -281,6 +325,14 @@ std::string Updater::apply() const {
             .add("status", "error")
             .add("reason", "update_file_missing")
             .add("updates_dir", updates_dir())
+            .str();
+    }
+    // The image may have been replaced on disk since it was downloaded.
+    if (signed_only_ && !verify_file_signature(candidate, read_kept_signature(candidate), public_key_)) {
+        return JsonObject()
+            .add("status", "error")
+            .add("reason", "update_signature_invalid")
+            .add("file", candidate)
             .str();
     }
     const std::string absolute = fs::absolute(candidate, error).string();

@@ -19,15 +19,20 @@ void writeFile(const QString& path, const QByteArray& content) {
 FakeConnector::FakeConnector() {
     QDir(dir_.path()).mkpath("out");
     QDir(dir_.path()).mkpath("delay");
+    QDir(dir_.path()).mkpath("exit");
+    QDir(dir_.path()).mkpath("stdin");
     // Arguments are recorded one per line between markers, so empty ones stay visible.
     const QByteArray script =
         "#!/bin/sh\n"
         "d='" +
         dir_.path().toUtf8() +
         "'\n"
+        "n=$(( $(cat \"$d/count\" 2>/dev/null || echo 0) + 1 )); echo $n > \"$d/count\"\n"
         "{ echo '--call'; for a in \"$@\"; do printf '[%s]\\n' \"$a\"; done; } >> \"$d/calls\"\n"
+        "cat > \"$d/stdin/$n\"\n"
         "[ -f \"$d/delay/$1\" ] && sleep \"$(cat \"$d/delay/$1\")\"\n"
         "[ -f \"$d/out/$1\" ] && cat \"$d/out/$1\"\n"
+        "[ -f \"$d/exit/$1\" ] && exit \"$(cat \"$d/exit/$1\")\"\n"
         "exit 0\n";
     writeFile(path(), script);
     QFile::setPermissions(path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
@@ -48,6 +53,19 @@ void FakeConnector::setOutput(const QString& command, const QByteArray& output) 
 
 void FakeConnector::setDelay(const QString& command, double seconds) {
     writeFile(dir_.filePath("delay/" + command), QByteArray::number(seconds));
+}
+
+void FakeConnector::setExitCode(const QString& command, int code) {
+    writeFile(dir_.filePath("exit/" + command), QByteArray::number(code));
+}
+
+QList<QByteArray> FakeConnector::inputs() const {
+    QList<QByteArray> inputs;
+    for (qsizetype call = 1; call <= calls().size(); ++call) {
+        QFile file(dir_.filePath("stdin/" + QString::number(call)));
+        inputs.append(file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray());
+    }
+    return inputs;
 }
 
 QList<QStringList> FakeConnector::calls() const {

@@ -8,7 +8,9 @@
 namespace korvane::connector {
 
 // A stand-in for korvane-connector written by the test: it prints the canned output set for
-// its command word, optionally sleeps first, and records every argument vector it was given.
+// its command word, optionally sleeps first, exits with the code set for it (0 otherwise), and
+// records every argument vector it was given and everything it read on standard input (to end
+// of file, so a run whose input is never closed hangs and fails the test by its time limit).
 // While it lives, KORVANE_CONNECTOR_PATH points the window at it.
 class FakeConnector {
   public:
@@ -19,8 +21,12 @@ class FakeConnector {
     void setOutput(const QString& command, const QByteArray& output);
     // The next runs of `command` sleep `seconds` before printing.
     void setDelay(const QString& command, double seconds);
+    // The next runs of `command` exit with `code`.
+    void setExitCode(const QString& command, int code);
     // Returns the argument vectors of every run so far, oldest first.
     QList<QStringList> calls() const;
+    // Returns what each run so far read on its standard input, in the order of calls().
+    QList<QByteArray> inputs() const;
     QString path() const;
 
   private:

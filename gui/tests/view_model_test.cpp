@@ -29,6 +29,17 @@ class ViewModelTest : public QObject {
     void interfaceStaysResponsiveWhileAChildRuns();
     void followUpsRunBeforeLaterRequests();
     void extractValueTakesTheFirstLine();
+    void secretsTravelOnStandardInput_data();
+    void secretsTravelOnStandardInput();
+    void aLineBreakInAFieldRunsNothing();
+    void logIsBoundedMaskedAndTimed();
+    void slowLookupNeverOverwritesTyping_data();
+    void slowLookupNeverOverwritesTyping();
+    void eachTabKeepsItsUnsavedDraft();
+    void validationShowsCheckingThenTheReason();
+    void failedClaimKeepsItsMessageUntilTheNextAction();
+    void emptyTokenSaysSo();
+    void aBusyButtonIsNotQueuedAgain();
 
   private:
     static void waitIdle(ConnectorViewModel& model, int timeout = 20000) {
@@ -76,9 +87,9 @@ void ViewModelTest::argumentVectorsOfEveryOperation() {
     }
     const QList<QStringList> expected = {{"claim-token", "tok en"},
                                          {"disconnect-binding"},
-                                         {"validate", "okx", "k", "s"},
-                                         {"validate", "okx", "k", "s", "p"},
-                                         {"validate", "bybit", "bk", "bs"},
+                                         {"validate", "okx", "-", "-"},
+                                         {"validate", "okx", "-", "-", "-"},
+                                         {"validate", "bybit", "-", "-"},
                                          {"load-credentials", "bybit"},
                                          {"balance", "bybit"},
                                          {"balance", "gate"},
@@ -156,14 +167,24 @@ void ViewModelTest::claimWords() {
     QVERIFY(model.logs.isEmpty());
     QStringList words;
     connect(&model, &ConnectorViewModel::changed, [&] {
-        if (words.value(words.size() - 1, "not bound") != model.bindingStatus) words << model.bindingStatus;
+        if (words.value(words.size() - 1, ConnectorViewModel::kChecking) != model.bindingStatus) {
+            words << model.bindingStatus;
+        }
     });
     model.setBindToken("t");
     model.claimToken();
     QTRY_VERIFY(!words.isEmpty());
     QCOMPARE(words.first(), word);
-    // Whatever the result, polling starts: its first iteration asks for the binding state.
-    QTRY_VERIFY(fake.calls().contains(QStringList{"bind-status"}));
+    if (word == "claim failed") {
+        // Nothing is pending after a failed claim, so no poll comes to paint over its message.
+        waitIdle(model);
+        QTest::qWait(200);
+        QVERIFY(!fake.calls().contains(QStringList{"bind-status"}));
+        QVERIFY(model.statusPollTask == nullptr);
+    } else {
+        // Polling starts: its first iteration asks for the binding state.
+        QTRY_VERIFY(fake.calls().contains(QStringList{"bind-status"}));
+    }
     model.windowClosed();
     waitIdle(model);
 }
@@ -208,9 +229,10 @@ void ViewModelTest::loadCredentials() {
     FakeConnector fake;
     ConnectorViewModel model;
     model.setSelectedApiKey("typed");
-    model.loadSelectedExchangeCredentials();  // nothing stored: what was typed goes
+    model.loadSelectedExchangeCredentials();  // nothing stored: what was typed stays
     waitIdle(model);
-    QCOMPARE(model.selectedApiKey(), QString());
+    QCOMPARE(model.selectedApiKey(), QString("typed"));
+    QVERIFY(!model.selectedDraft().loadedFromVault);
 
     fake.setOutput("load-credentials", "status=ok\nexchange=okx\napi_key=K\napi_secret=S=1\npassphrase=\n");
     model.setSelectedExchangeId("okx");
@@ -299,16 +321,39 @@ void ViewModelTest::lookupFindsTheConnectorNextToTheExecutable() {
 
 void ViewModelTest::deleteResetsTheDraft() {
     FakeConnector fake;
+    fake.setOutput("delete-credentials", "status=ok\nexchange=bybit\nremoved=true\n");
     ConnectorViewModel model;
     model.setSelectedApiKey("k");
     model.deleteSelectedExchangeCredentials();
     waitIdle(model);
-    const ExchangeCredentialDraft draft = model.selectedDraft();
+    ExchangeCredentialDraft draft = model.selectedDraft();
     QCOMPARE(draft.apiKey, QString());
     QCOMPARE(draft.status, QString("not configured"));
     QCOMPARE(draft.balance, QString("not loaded"));
     QCOMPARE(draft.validationOutput, QString("credentials deleted"));
     QVERIFY(!draft.loadedFromVault);
+    QVERIFY(!draft.unsavedEdits);
+
+    // Typed after pressing Delete: a new draft, which the deletion's result leaves alone.
+    fake.setDelay("delete-credentials", 0.4);
+    model.deleteSelectedExchangeCredentials();
+    QTRY_COMPARE(model.runningTitle(), QString("delete-credentials Bybit"));
+    model.setSelectedApiKey("new key");
+    waitIdle(model);
+    draft = model.selectedDraft();
+    QCOMPARE(draft.apiKey, QString("new key"));
+    QCOMPARE(draft.status, QString("not configured"));
+
+    // A store that still holds the keys is an error, and the draft stays as it was.
+    fake.setDelay("delete-credentials", 0);
+    fake.setOutput("delete-credentials", "status=ok\nexchange=bybit\nremoved=false\n");
+    model.deleteSelectedExchangeCredentials();
+    waitIdle(model);
+    draft = model.selectedDraft();
+    QCOMPARE(draft.apiKey, QString("new key"));
+    QCOMPARE(draft.status, QString("error"));
+    QCOMPARE(draft.statusReason, QString("Could not delete the stored keys: a store still holds them"));
+    QVERIFY(draft.statusReasonIsError);
 }
 
 void ViewModelTest::launchFailureIsLogged() {
@@ -370,6 +415,241 @@ void ViewModelTest::extractValueTakesTheFirstLine() {
              std::optional<QString>("x=y"));
     QCOMPARE(ConnectorViewModel::extractValue("passphrase=\n", "passphrase"), std::optional<QString>(""));
     QVERIFY(!ConnectorViewModel::extractValue("xapi_key=1", "api_key").has_value());
+}
+
+void ViewModelTest::secretsTravelOnStandardInput_data() {
+    QTest::addColumn<QString>("exchange");
+    QTest::addColumn<QString>("passphrase");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("input");
+    QTest::newRow("okx with passphrase") << "okx"
+                                         << "pass phrase" << QStringList{"validate", "okx", "-", "-", "-"}
+                                         << QByteArray("key-1\nsecret \xc3\xa9 2\npass phrase\n");
+    QTest::newRow("okx without passphrase")
+        << "okx"
+        << "" << QStringList{"validate", "okx", "-", "-"} << QByteArray("key-1\nsecret \xc3\xa9 2\n");
+    QTest::newRow("bybit never sends one") << "bybit"
+                                           << "typed anyway" << QStringList{"validate", "bybit", "-", "-"}
+                                           << QByteArray("key-1\nsecret \xc3\xa9 2\n");
+}
+
+void ViewModelTest::secretsTravelOnStandardInput() {
+    QFETCH(QString, exchange);
+    QFETCH(QString, passphrase);
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, input);
+    FakeConnector fake;
+    fake.setOutput("validate", "status=valid_trade_ready\ncredentials_saved=true\n");
+    ConnectorViewModel model;
+    model.selectedExchangeId = exchange;
+    model.setSelectedApiKey("key-1");
+    model.setSelectedApiSecret(QString::fromUtf8("secret \xc3\xa9 2"));
+    model.setSelectedPassphrase(passphrase);
+    model.validateSelectedExchange();
+    waitIdle(model);
+    const QList<QStringList> calls = fake.calls();
+    const QList<QByteArray> inputs = fake.inputs();
+    QCOMPARE(calls.size(), 2);  // the validation, then its balance run
+    QCOMPARE(calls[0], arguments);
+    QCOMPARE(inputs[0], input);
+    for (const QString& argument : calls[0]) {
+        QVERIFY(!argument.contains("secret") && !argument.contains("key-1") && !argument.contains("phrase"));
+    }
+    // Every other run reads end of file at once.
+    QCOMPARE(calls[1], (QStringList{"balance", exchange}));
+    QCOMPARE(inputs[1], QByteArray());
+}
+
+void ViewModelTest::aLineBreakInAFieldRunsNothing() {
+    FakeConnector fake;
+    ConnectorViewModel model;
+    model.setSelectedApiKey("key");
+    model.setSelectedApiSecret("first\nsecond");
+    model.validateSelectedExchange();
+    waitIdle(model);
+    QVERIFY(fake.calls().isEmpty());
+    QCOMPARE(model.selectedDraft().status, QString("invalid"));
+    QVERIFY(model.selectedDraft().statusReason.contains("line break"));
+}
+
+void ViewModelTest::logIsBoundedMaskedAndTimed() {
+    FakeConnector fake;
+    fake.setOutput("load-credentials",
+                   "status=ok\nexchange=okx\napi_key=K\napi_secret=S3CRET\npassphrase=PH\n");
+    fake.setOutput("validate", "status=invalid\nreason=x\n");
+    fake.setExitCode("validate", 2);
+    ConnectorViewModel model;
+    const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
+    model.setSelectedExchangeId("okx");
+    waitIdle(model);
+    // The log masks; the draft still gets the real values.
+    QCOMPARE(model.selectedApiSecret(), QString("S3CRET"));
+    QCOMPARE(model.logs[0].output,
+             "status=ok\nexchange=okx\napi_key=K\napi_secret=" + QString(8, QChar(0x2022)) +
+                 "\npassphrase=" + QString(8, QChar(0x2022)) + "\n");
+    QCOMPARE(model.logs[0].exitCode, std::optional<int>(0));
+    QVERIFY(model.logs[0].finishedAt >= before && model.logs[0].finishedAt <= QDateTime::currentDateTime());
+    model.validateSelectedExchange();
+    waitIdle(model);
+    QCOMPARE(model.logs[0].exitCode, std::optional<int>(2));
+
+    const QUuid oldest = model.logs.last().id;
+    for (int i = 0; i < ConnectorViewModel::kLogLimit; ++i) {
+        model.recordRun(RunResult{"run " + QString::number(i), "out", 0, true});
+    }
+    QCOMPARE(model.logs.size(), ConnectorViewModel::kLogLimit);
+    QCOMPARE(model.logs.first().title, QString("run 199"));
+    QCOMPARE(model.logs.last().title, QString("run 0"));
+    QVERIFY(model.logs.last().id != oldest);
+
+    qputenv("KORVANE_CONNECTOR_PATH", "/nonexistent/korvane-connector");
+    model.checkUpdate();
+    waitIdle(model);
+    QVERIFY(!model.logs[0].started);
+    QVERIFY(!model.logs[0].exitCode);
+}
+
+void ViewModelTest::slowLookupNeverOverwritesTyping_data() {
+    QTest::addColumn<QByteArray>("lookup");
+    QTest::newRow("nothing stored") << QByteArray("status=missing\n");
+    QTest::newRow("other keys stored")
+        << QByteArray("status=ok\nexchange=gate\napi_key=STORED\napi_secret=STORED-S\npassphrase=\n");
+}
+
+void ViewModelTest::slowLookupNeverOverwritesTyping() {
+    QFETCH(QByteArray, lookup);
+    FakeConnector fake;
+    fake.setOutput("load-credentials", lookup);
+    fake.setDelay("load-credentials", 0.8);
+    ConnectorViewModel model;
+    model.setSelectedExchangeId("gate");
+    // The user types while the lookup is still on its way.
+    QTRY_COMPARE(model.runningTitle(), QString("load-credentials Gate"));
+    model.setSelectedApiKey("typed key");
+    model.setSelectedApiSecret("typed secret");
+    waitIdle(model);
+    QCOMPARE(model.selectedApiKey(), QString("typed key"));
+    QCOMPARE(model.selectedApiSecret(), QString("typed secret"));
+    // Stored keys still count: the main button offers to update them.
+    QCOMPARE(model.selectedDraft().loadedFromVault, lookup.startsWith("status=ok"));
+}
+
+void ViewModelTest::eachTabKeepsItsUnsavedDraft() {
+    FakeConnector fake;
+    ConnectorViewModel model;
+    model.setSelectedExchangeId("okx");
+    model.setSelectedApiKey("okx typed");
+    model.setSelectedPassphrase("okx pass");
+    model.setSelectedExchangeId("gate");
+    model.setSelectedApiKey("gate typed");
+    waitIdle(model);
+    // Stored keys arrive for okx now, but the unsaved typing there is the user's.
+    fake.setOutput("load-credentials",
+                   "status=ok\nexchange=okx\napi_key=STORED\napi_secret=S\npassphrase=P\n");
+    model.setSelectedExchangeId("okx");
+    waitIdle(model);
+    QCOMPARE(model.selectedApiKey(), QString("okx typed"));
+    QCOMPARE(model.selectedPassphrase(), QString("okx pass"));
+    QCOMPARE(model.exchangeDrafts["gate"].apiKey, QString("gate typed"));
+
+    // Once saved, the store's values are the draft again.
+    fake.setOutput("validate", "status=valid_trade_ready\ncredentials_saved=true\n");
+    model.validateSelectedExchange();
+    waitIdle(model);
+    QVERIFY(!model.selectedDraft().unsavedEdits);
+    model.setSelectedExchangeId("gate");
+    model.setSelectedExchangeId("okx");
+    waitIdle(model);
+    QCOMPARE(model.selectedApiKey(), QString("STORED"));
+}
+
+void ViewModelTest::validationShowsCheckingThenTheReason() {
+    FakeConnector fake;
+    fake.setOutput("validate",
+                   "exchange=okx\nstatus=invalid\ncredentials_saved=false\nreason=okx rejected credentials: "
+                   "[{\"host\": \"h\", \"body\": \"{\\\"msg\\\":\\\"Invalid "
+                   "OK-ACCESS-KEY\\\",\\\"code\\\":\\\"50111\\\"}\"}]\n");
+    fake.setDelay("validate", 0.4);
+    ConnectorViewModel model;
+    model.selectedExchangeId = "okx";
+    ExchangeCredentialDraft old = model.selectedDraft();
+    old.status = "valid";
+    old.statusReason = "stale";
+    model.exchangeDrafts["okx"] = old;
+    model.validateSelectedExchange();
+    // The old word goes at once.
+    QCOMPARE(model.selectedDraft().status, ConnectorViewModel::kChecking);
+    QCOMPARE(model.selectedDraft().statusReason, QString());
+    waitIdle(model);
+    QCOMPARE(model.selectedDraft().status, QString("invalid"));
+    QCOMPARE(model.selectedDraft().statusReason, QString("Invalid OK-ACCESS-KEY"));
+    QVERIFY(model.selectedDraft().statusReasonIsError);
+}
+
+void ViewModelTest::failedClaimKeepsItsMessageUntilTheNextAction() {
+    FakeConnector fake;
+    fake.setOutput("claim-token", R"({"status":"error","reason":"token_not_found"})");
+    fake.setOutput("bind-status", R"({"status":"ok","bindState":"token_waiting"})");
+    ConnectorViewModel model;
+    model.setBindToken("wrong");
+    model.pressButton("claim-token", [&model] { model.claimToken(); });
+    waitIdle(model);
+    const OutcomeLine failed{"Claim failed: token not found", true};
+    QCOMPARE(model.claimMessage, failed);
+    QCOMPARE(model.bindingStatus, QString("claim failed"));
+    // A refresh that polling or the window starts is not the user's doing.
+    model.refreshAll();
+    waitIdle(model);
+    QCOMPARE(model.bindingStatus, QString("token waiting"));
+    QCOMPARE(model.claimMessage, failed);
+    // Typing a new token is.
+    model.setBindToken("right");
+    QCOMPARE(model.claimMessage, OutcomeLine{});
+}
+
+void ViewModelTest::emptyTokenSaysSo() {
+    FakeConnector fake;
+    ConnectorViewModel model;
+    model.setBindToken("  \t ");
+    model.pressButton("claim-token", [&model] { model.claimToken(); });
+    waitIdle(model);
+    QVERIFY(fake.calls().isEmpty());
+    QCOMPARE(model.claimMessage, (OutcomeLine{"Paste the bind token from the web app first", true}));
+    // Surrounding white space from a paste is not part of the token.
+    model.setBindToken(" tok\n");
+    model.claimToken();
+    waitIdle(model);
+    QCOMPARE(fake.calls().first(), (QStringList{"claim-token", "tok"}));
+    model.windowClosed();
+}
+
+void ViewModelTest::aBusyButtonIsNotQueuedAgain() {
+    FakeConnector fake;
+    fake.setOutput("validate", "status=valid_trade_ready\ncredentials_saved=true\n");
+    fake.setDelay("validate", 0.4);
+    fake.setDelay("update-check", 0.3);
+    fake.setDelay("balance", 0.3);
+    ConnectorViewModel model;
+    const auto validate = [&model] { model.validateSelectedExchange(); };
+    model.pressButton("check-update", [&model] { model.checkUpdate(); });
+    model.pressButton("validate-save", validate);
+    // Waiting behind the update check: queued, not running.
+    QVERIFY(model.isBusy("validate-save"));
+    QCOMPARE(model.runningOwner(), QString());
+    model.pressButton("validate-save", validate);
+    QTRY_COMPARE(model.runningOwner(), QString("validate-save"));
+    model.pressButton("validate-save", validate);
+    // Its balance run still belongs to it.
+    QTRY_COMPARE(model.runningTitle(), QString("balance Bybit"));
+    QVERIFY(model.isBusy("validate-save"));
+    model.pressButton("validate-save", validate);
+    waitIdle(model);
+    QVERIFY(!model.isBusy("validate-save"));
+    QCOMPARE(titles(model), (QStringList{"balance Bybit", "validate Bybit", "update-check"}));
+    // Done: the next press runs again.
+    model.pressButton("validate-save", validate);
+    waitIdle(model);
+    QCOMPARE(titles(model).count("validate Bybit"), 2);
 }
 
 }  // namespace korvane::connector

@@ -215,7 +215,7 @@ def make_handler(sandbox, site):
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument('--accounts', default=SAMPLE_ACCOUNTS, help='accounts JSON file')
-    parser.add_argument('--log', help='request log file (default: a new temporary file)')
+    parser.add_argument('--log', help='request log file (default: a temporary file, removed when the sandbox stops)')
     parser.add_argument('--port', type=int, default=0,
                         help='first port; the sites take consecutive ports (default: free ports)')
     parser.add_argument('--clock-offset-ms', type=int, default=0,
@@ -223,7 +223,12 @@ def main(argv=None):
                              'server-time reply (default: 0)')
     args = parser.parse_args(argv)
 
-    log_path = args.log or tempfile.mkstemp(prefix='korvane-sandbox-', suffix='.jsonl')[1]
+    own_log = args.log is None
+    if own_log:
+        descriptor, log_path = tempfile.mkstemp(prefix='korvane-sandbox-', suffix='.jsonl')
+        os.close(descriptor)
+    else:
+        log_path = args.log
     sandbox = Sandbox(load_accounts(args.accounts), log_path, args.clock_offset_ms)
     sandbox.start('127.0.0.1', args.port)
     for variable, value in sandbox.environment():
@@ -235,6 +240,9 @@ def main(argv=None):
         signal.signal(signum, lambda *_: stopped.set())
     stopped.wait()
     sandbox.stop()
+    # A log nobody asked for is nobody's to clean up: it goes with the sandbox.
+    if own_log:
+        os.unlink(log_path)
     return 0
 
 

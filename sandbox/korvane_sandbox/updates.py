@@ -1,4 +1,6 @@
-"""The update host: a settable manifest at /current/manifest.json and one disk image."""
+"""The update host: a settable manifest at /current/manifest.json and one disk image, served
+signed (the default manifest carries the image's Ed25519 signature) or unsigned."""
+import base64
 import hashlib
 import threading
 
@@ -15,29 +17,40 @@ class UpdateHost:
         self.manifest_status = 200
         self.image = DEFAULT_IMAGE
         self.image_status = 200
+        self.signature = None  # None: an unsigned image
 
     def default_manifest(self):
-        return compact({'version': '0.2.0', 'channel': 'stable',
-                        'dmgUrl': self.base_url + '/downloads/Korvane-Connector-0.2.0.dmg',
-                        'sha256': hashlib.sha256(self.image).hexdigest()})
+        members = {'version': '0.2.0', 'channel': 'stable',
+                   'dmgUrl': self.base_url + '/downloads/Korvane-Connector-0.2.0.dmg',
+                   'sha256': hashlib.sha256(self.image).hexdigest()}
+        if self.signature is not None:
+            members['ed25519'] = self.signature
+        return compact(members)
 
     def configure(self, settings):
-        """Control request: any of manifest (text), manifest_status, image (text), image_status."""
+        """Control request: any of manifest (text), manifest_status, image (text), image_base64
+        (the image's bytes in Base64), image_status, ed25519 (the signature the default manifest
+        publishes, made by the publisher's tools; null or absent: unsigned), reset."""
         with self.lock:
+            if settings.get('reset'):
+                self._reset()
             if 'manifest' in settings:
                 self.manifest_text = settings['manifest']
             if 'manifest_status' in settings:
                 self.manifest_status = int(settings['manifest_status'])
             if 'image' in settings:
                 self.image = settings['image'].encode()
+            if 'image_base64' in settings:
+                self.image = base64.b64decode(settings['image_base64'], validate=True)
             if 'image_status' in settings:
                 self.image_status = int(settings['image_status'])
-            if settings.get('reset'):
-                self._reset()
+            if 'ed25519' in settings:
+                self.signature = settings['ed25519']
 
     def _reset(self):
         self.manifest_text, self.manifest_status = None, 200
         self.image, self.image_status = DEFAULT_IMAGE, 200
+        self.signature = None
 
     def handle(self, request):
         with self.lock:

@@ -1,13 +1,14 @@
 """The command line itself: words, operand counts, usage texts, exit codes, the application root
 and the state files."""
 import os
+import re
 import stat
 import subprocess
 import tempfile
 import unittest
 from concurrent.futures import ThreadPoolExecutor
 
-from harness import CONNECTOR, ConnectorHome
+from harness import SOURCE_DIR, CONNECTOR, ConnectorHome
 
 GENERAL_USAGE = ('usage: korvane-connector <status|validate|load-credentials|delete-credentials|set-wallet|'
                  'bind-wallet|bind-status|claim-token|disconnect-binding|capabilities|balance|get-position|'
@@ -48,6 +49,29 @@ class CommandLineTest(unittest.TestCase):
     def test_unknown_command_is_echoed(self):
         result = self.home.run('Status', 'x')
         self.assertEqual((result.code, result.out, result.err), (1, '', 'unknown command: Status\n'))
+
+    def test_help_lists_every_command_with_its_operands(self):
+        for word in ('help', '--help'):
+            with self.subTest(word=word):
+                result = self.home.run(word)
+                self.assertEqual((result.code, result.err), (0, ''))
+                self.assertTrue(result.out.startswith('korvane-connector 0.1.0: '), result.out[:80])
+                for command in GENERAL_USAGE[len('usage: korvane-connector <'):-len('> [args]\n')].split('|'):
+                    self.assertRegex(result.out, r'\n  %s( [^\n]*)?\n      \S' % re.escape(command))
+                for command, usage in USAGES.items():
+                    self.assertIn('\n  ' + usage[len('usage: korvane-connector '):] + '\n', result.out)
+
+    def test_version_comes_from_the_build(self):
+        with open(os.path.join(SOURCE_DIR, 'CMakeLists.txt')) as handle:
+            version = re.search(r'project\(\w+ VERSION (\S+)', handle.read()).group(1)
+        result = self.home.run('--version')
+        self.assertEqual((result.code, result.out, result.err), (0, 'korvane-connector %s\n' % version, ''))
+
+    def test_other_words_keep_their_answers(self):
+        for word in ('-h', 'HELP', '--Help', 'version', '-v', 'help-me'):
+            with self.subTest(word=word):
+                result = self.home.run(word)
+                self.assertEqual((result.code, result.out, result.err), (1, '', 'unknown command: %s\n' % word))
 
     def test_every_command_with_too_few_operands_prints_its_usage(self):
         for command, usage in USAGES.items():

@@ -2,10 +2,17 @@
 import hashlib
 import json
 import os
+import subprocess
 import tempfile
 import unittest
 
-from harness import CLOSED_URL, SandboxTestCase
+from harness import CLOSED_URL, SOURCE_DIR, Result, SandboxTestCase
+
+# The test-only program whose update key comes from KORVANE_TEST_UPDATE_PUBLIC_KEY.
+KEYED = os.environ.get('KORVANE_CONNECTOR_KEYED_BIN') or os.path.join(SOURCE_DIR, 'build', 'tests',
+                                                                      'korvane-connector-keyed')
+# The key the shipped program was configured with; empty in a developer build.
+SHIPPED_KEY = os.environ.get('KORVANE_SHIPPED_UPDATE_KEY', '')
 
 
 def fake_tool(folder, name, exit_code=0):
@@ -15,6 +22,13 @@ def fake_tool(folder, name, exit_code=0):
         handle.write('#!/bin/sh\necho "$@" >> "%s.log"\nexit %d\n' % (path, exit_code))
     os.chmod(path, 0o755)
     return path
+
+
+def run_program(home, program, *args, env=None):
+    """Runs `program` on `home` as `home.run` runs the shipped one."""
+    completed = subprocess.run([program, *args], env=dict(home.env, **(env or {})), capture_output=True, text=True,
+                               errors='surrogateescape', timeout=180, stdin=subprocess.DEVNULL)
+    return Result(completed)
 
 
 class UpdatesTest(SandboxTestCase):
@@ -34,9 +48,16 @@ class UpdatesTest(SandboxTestCase):
         self.set_manifest(**members)
         return members
 
+    def run_unkeyed(self, *args, env=None):
+        """Runs a program built without an update key: the shipped one, or when that was configured
+        with a key, the test program with an empty key."""
+        if not SHIPPED_KEY:
+            return self.home.run(*args, env=env)
+        return run_program(self.home, KEYED, *args, env=dict(env or {}, KORVANE_TEST_UPDATE_PUBLIC_KEY=''))
+
     def run_logged(self, *args, env=None):
         mark = self.sandbox.mark()
-        result = self.home.run(*args, env=env)
+        result = self.run_unkeyed(*args, env=env)
         return result.json(), self.sandbox.requests(since=mark, site='updates')
 
     def files(self):
@@ -67,7 +88,7 @@ class UpdatesTest(SandboxTestCase):
 
         with tempfile.TemporaryDirectory() as bin_dir:
             opener = fake_tool(bin_dir, 'open')
-            answer = self.home.run('update-apply', env={'PATH': bin_dir}).json()
+            answer = self.run_unkeyed('update-apply', env={'PATH': bin_dir}).json()
             self.assertEqual(answer, {'status': 'ok', 'applied': False, 'install_flow_started': True, 'file': latest,
                                       'note': 'dmg_opened_drag_updated_app_into_Applications'})
             with open(opener + '.log') as log:
@@ -88,7 +109,7 @@ class UpdatesTest(SandboxTestCase):
             for command in ('update-check', 'update-download'):
                 with self.subTest(manifest=manifest, command=command):
                     self.sandbox.control('updates', {'manifest': manifest})
-                    result = self.home.run(command)
+                    result = self.run_unkeyed(command)
                     # A manifest that is not JSON is echoed as a string, so the answer stays JSON.
                     echoed = manifest if manifest.startswith('{') else json.dumps(manifest)
                     self.assertEqual(result.out, '{"status":"error","reason":"manifest_invalid","manifest_url":"%s",'
@@ -103,9 +124,9 @@ class UpdatesTest(SandboxTestCase):
             if setting:
                 self.sandbox.control('updates', setting)
             url = env.get('KORVANE_UPDATE_MANIFEST_URL', self.sandbox.env['KORVANE_UPDATE_MANIFEST_URL'])
-            self.assertEqual(self.home.run('update-check', env=env).json(),
+            self.assertEqual(self.run_unkeyed('update-check', env=env).json(),
                              {'status': 'error', 'reason': 'update_check_failed', 'manifest_url': url})
-            self.assertEqual(self.home.run('update-download', env=env).json(),
+            self.assertEqual(self.run_unkeyed('update-download', env=env).json(),
                              {'status': 'error', 'reason': 'manifest_fetch_failed', 'manifest_url': url})
 
     def test_failed_download_leaves_no_image(self):
@@ -114,7 +135,7 @@ class UpdatesTest(SandboxTestCase):
         self.assertEqual(answer, {'status': 'error', 'reason': 'update_download_failed', 'latest_version': '0.2.0',
                                   'dmg_url': self.base + '/downloads/Korvane-Connector-0.2.0.dmg'})
         self.assertEqual(self.files(), [])
-        self.assertEqual(self.home.run('update-apply').json()['reason'], 'update_file_missing')
+        self.assertEqual(self.run_unkeyed('update-apply').json()['reason'], 'update_file_missing')
 
     def test_checksum_mismatch_leaves_no_image(self):
         self.manifest_for('0.3.0', sha256='0' * 64)
@@ -129,36 +150,36 @@ class UpdatesTest(SandboxTestCase):
 
     def test_values_are_escaped(self):
         url = CLOSED_URL + '/a"b\\c\td'
-        result = self.home.run('update-check', env={'KORVANE_UPDATE_MANIFEST_URL': url})
+        result = self.run_unkeyed('update-check', env={'KORVANE_UPDATE_MANIFEST_URL': url})
         self.assertEqual(result.out, '{"status":"error","reason":"update_check_failed",'
                                      '"manifest_url":"http://127.0.0.1:9/a\\"b\\\\c\\td"}\n')
         self.assertEqual(result.json()['manifest_url'], url)
         self.sandbox.control('updates', {'manifest': '{"version":"0.9","dmgUrl":"https://h/a","channel":"be\\"ta\\\\\\t"}'})
-        result = self.home.run('update-check')
+        result = self.run_unkeyed('update-check')
         self.assertIn('"channel":"be\\"ta\\\\\\t"', result.out)
         self.assertEqual(result.json()['channel'], 'be"ta\\\t')
 
     def test_apply_choices(self):
         os.makedirs(self.updates, exist_ok=True)
-        self.assertEqual(self.home.run('update-apply').json(),
+        self.assertEqual(self.run_unkeyed('update-apply').json(),
                          {'status': 'error', 'reason': 'update_file_missing', 'updates_dir': self.updates})
         older = os.path.join(self.updates, 'Korvane-Connector-0.1.5.dmg')
         open(older, 'w').close()
         open(os.path.join(self.updates, 'notes.txt'), 'w').close()
         with tempfile.TemporaryDirectory() as bin_dir:
             fake_tool(bin_dir, 'open')
-            self.assertEqual(self.home.run('update-apply', env={'PATH': bin_dir}).json()['file'], older)
+            self.assertEqual(self.run_unkeyed('update-apply', env={'PATH': bin_dir}).json()['file'], older)
         with tempfile.TemporaryDirectory() as bin_dir:
             fake_tool(bin_dir, 'open', exit_code=1)
-            self.assertEqual(self.home.run('update-apply', env={'PATH': bin_dir}).json(),
+            self.assertEqual(self.run_unkeyed('update-apply', env={'PATH': bin_dir}).json(),
                              {'status': 'error', 'reason': 'open_dmg_failed', 'file': older})
         with tempfile.TemporaryDirectory() as bin_dir:
             xdg = fake_tool(bin_dir, 'xdg-open')
-            self.assertEqual(self.home.run('update-apply', env={'PATH': bin_dir}).json()['status'], 'ok')
+            self.assertEqual(self.run_unkeyed('update-apply', env={'PATH': bin_dir}).json()['status'], 'ok')
             with open(xdg + '.log') as log:
                 self.assertEqual(log.read(), older + '\n')
         with tempfile.TemporaryDirectory() as bin_dir:
-            self.assertEqual(self.home.run('update-apply', env={'PATH': bin_dir}).json()['reason'], 'open_dmg_failed')
+            self.assertEqual(self.run_unkeyed('update-apply', env={'PATH': bin_dir}).json()['reason'], 'open_dmg_failed')
 
 
 if __name__ == '__main__':

@@ -51,7 +51,8 @@ TEST(RunCommand, DirectStartMatchesTheShell) {
         shell_escape("import sys; sys.stdout.write(repr(sys.argv[1:])); sys.stderr.write('!')");
     const std::string arguments = shell_escape("it's") + " plain-word:1 " + shell_escape("") + " " +
                                   shell_escape("a b\n\"$x\"") + " x=" + shell_escape("y'z");
-    const CommandOutput direct = run_command("python3 -c " + script + " " + arguments);
+    // A program named by path starts without a shell.
+    const CommandOutput direct = run_command("/usr/bin/env python3 -c " + script + " " + arguments);
     const CommandOutput shell = run_command("command python3 -c " + script + " " + arguments);
     EXPECT_EQ(direct.exit_code, 0);
     EXPECT_EQ(direct.output, shell.output);

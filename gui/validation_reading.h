@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+
+namespace korvane::connector {
+
+// What the window learns from one "validate" output.
+struct ValidationReading {
+    QString status;      // the draft's word: "valid", "invalid", "error", "unknown", ...
+    bool saved = false;  // credentials_saved=true
+    QString reason;      // short, one line; empty when there is nothing to add
+    bool reasonIsError = false;
+};
+
+// Returns the status word, the saved flag and a short human reason for the "validate" output
+// `output` (key=value lines, possibly a launch-failure text).
+ValidationReading readValidation(const QString& output);
+
+// Returns the exchange's own message(s) from a validation `reason` such as "okx rejected
+// credentials: [{"host": ..., "body": "{\"msg\":...}"}, ...]", distinct ones joined with "; ";
+// the reason itself cut to one short line when it holds no message.
+QString shortFailureReason(const QString& reason);
+
+}  // namespace korvane::connector
