@@ -163,6 +163,37 @@ TEST(ClockDrift, AClockReplyWithoutTheTimeKeepsTheFirstRefusal) {
     }
 }
 
+TEST(KucoinKeyVersion, AnOldCredentialFindsItsVersionOnceAndKeepsIt) {
+    const HttpResult refused{0, R"({"code":"400004","msg":"Invalid KC-API-PASSPHRASE"})", 401},
+        accepted{0, R"({"code":"200000","data":{}})", 200}, other{0, R"({"code":"400100","msg":"x"})", 400};
+    const struct {
+        std::vector<HttpResult> replies;
+        std::string versions;  // of the requests sent, in order
+        std::string answer;
+        std::string remembered;
+    } cases[] = {
+        {{accepted}, "2", accepted.body, "2"},
+        {{refused, accepted}, "2 3", accepted.body, "3"},
+        {{refused, refused}, "2 3", refused.body, ""},
+        {{refused, http_failure(7, "refused")}, "2 3", "http_failed", ""},
+        {{other}, "2", other.body, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.versions + " " + c.answer);
+        AdapterBench bench;
+        for (const HttpResult& reply : c.replies) bench.http.queue(reply);
+        ExchangeSession session = bench.session("kucoin");
+        const OperationResult result = adapter_of("kucoin").balance(session);
+        EXPECT_EQ(result.reason.empty() ? result.body : result.reason, c.answer);
+        std::string versions;
+        for (size_t i = 0; i < bench.http.sent.size(); ++i) {
+            versions += (i == 0 ? "" : " ") + bench.http.header(i, "KC-API-KEY-VERSION");
+        }
+        EXPECT_EQ(versions, c.versions);
+        EXPECT_EQ(session.memory.kucoin_key_version, c.remembered);
+    }
+}
+
 // How each exchange tells and refuses a position mode; the order is a close of a long.
 struct ModeCase {
     const char* exchange;
