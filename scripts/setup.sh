@@ -29,6 +29,8 @@ if [[ $gui == ON ]]; then
 fi
 # Signature checks of update images.
 packages+=(libsodium-dev)
+# The Secret Service: libsecret to build against, and a keyring and bus for its tests.
+packages+=(libsecret-1-dev gnome-keyring dbus libsecret-tools)
 
 missing=()
 if command -v dpkg-query >/dev/null 2>&1; then

@@ -1,5 +1,6 @@
 // The ConnectorApp operations that bind this device to an account through the relay.
 #include "connector/app/connector_app.h"
+#include "connector/state/platform_texts.h"
 #include "connector/toolkit/json.h"
 #include "connector/toolkit/text.h"
 
@@ -186,7 +187,7 @@ std::string ConnectorApp::claim_label() const {
 }
 
 std::string ConnectorApp::relay_label() const {
-    return "macOS connector";
+    return host_platform_texts().relay_label;
 }
 
 }  // namespace korvane::connector

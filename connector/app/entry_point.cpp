@@ -3,11 +3,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <memory>
 
 #include "connector/app/command_dispatcher.h"
 #include "connector/app/connector_app.h"
 #include "connector/state/files.h"
-#include "connector/state/keychain_tool_store.h"
+#include "connector/state/secret_store_choice.h"
 #include "connector/toolkit/curl_http_client.h"
 #include "connector/toolkit/endpoints.h"
 
@@ -30,9 +31,10 @@ int connector_main(int argc, const char* const* argv, const std::string& update_
         return 1;
     }
     CurlHttpClient http;
-    KeychainToolStore secrets(keychain_tool(), "macos_keychain_with_file_fallback");
+    // Opening the store costs nothing yet: it is reached (and its library loaded) on first use.
+    const std::unique_ptr<SecretStore> secrets = open_secret_store();
     const SystemClock clock;
-    const Outside outside{http, secrets, clock};
+    const Outside outside{http, *secrets, clock};
     ConnectorApp app(root, relay_url(), outside, update_public_key);
     app.bootstrap();
     CommandDispatcher dispatcher(app, std::cin);

@@ -7,18 +7,30 @@
 namespace korvane::connector {
 namespace {
 
-DeviceIdentity fresh_identity() {
+DeviceIdentity fresh_identity(const PlatformTexts& texts) {
     DeviceIdentity identity;
-    identity.device_id = "device:macos:" + random_hex(12);
+    identity.device_id = texts.device_id_prefix + random_hex(12);
     identity.connector_instance_id = "connector:" + random_hex(16);
-    identity.device_label = "Korvane Connector (macOS)";
-    identity.platform = "macos";
+    identity.device_label = texts.device_label;
+    identity.platform = texts.platform;
     return identity;
+}
+
+// An identity carried over from the other platform (an older build that called every machine a
+// Mac, a copied home folder) says what this machine is not. Only the generated texts are
+// replaced: an empty or hand-written value stays, and so do the ids the relay knows.
+void correct_platform_texts(DeviceIdentity& identity, const PlatformTexts& texts) {
+    for (const PlatformTexts& other : {macos_platform_texts(), linux_platform_texts()}) {
+        if (other.platform == texts.platform) continue;
+        if (identity.platform == other.platform) identity.platform = texts.platform;
+        if (identity.device_label == other.device_label) identity.device_label = texts.device_label;
+    }
 }
 
 }  // namespace
 
-DeviceIdentityStore::DeviceIdentityStore(std::string app_root) : root_(std::move(app_root)) {}
+DeviceIdentityStore::DeviceIdentityStore(std::string app_root, PlatformTexts texts)
+    : root_(std::move(app_root)), texts_(std::move(texts)) {}
 
 std::string DeviceIdentityStore::identity_path() const {
     return root_ + "/device_identity.env";
@@ -42,7 +54,8 @@ DeviceIdentity DeviceIdentityStore::load_or_create(bool* saved) const {
             identity.paired = value == "1";
     }
     // Without a device id nothing else read is trusted; with one, nothing is filled in.
-    if (identity.device_id.empty()) identity = fresh_identity();
+    if (identity.device_id.empty()) identity = fresh_identity(texts_);
+    correct_platform_texts(identity, texts_);
     const bool written = save(identity);
     if (saved != nullptr) *saved = written;
     return identity;

@@ -2,11 +2,13 @@
 
 #include <string>
 
+#include "connector/state/platform_texts.h"
+
 namespace korvane::connector {
 
 // Who this installation is.
 struct DeviceIdentity {
-    std::string device_id;              // "device:macos:" + 12 hex digits; the relay's connector id
+    std::string device_id;              // "device:<platform>:" + 12 hex digits; the relay's connector id
     std::string connector_instance_id;  // "connector:" + 16 hex digits
     std::string device_label;
     std::string platform;
@@ -17,10 +19,13 @@ struct DeviceIdentity {
 // Reads and writes "device_identity.env" in the application root.
 class DeviceIdentityStore {
   public:
-    explicit DeviceIdentityStore(std::string app_root);
+    // `texts` name the platform in new identities and replace another platform's texts.
+    explicit DeviceIdentityStore(std::string app_root, PlatformTexts texts = host_platform_texts());
 
     // Returns the stored identity, or a freshly generated one when the file holds no device id.
-    // Always rewrites the file in normal form; `saved`, when given, tells whether that worked.
+    // A platform word or label that is exactly another platform's is replaced by this one's; the
+    // ids are kept. Always rewrites the file in normal form; `saved`, when given, tells whether
+    // that worked.
     DeviceIdentity load_or_create(bool* saved = nullptr) const;
 
     // Replaces the file with `identity`; returns false when it could not be written.
@@ -31,6 +36,7 @@ class DeviceIdentityStore {
 
   private:
     std::string root_;
+    PlatformTexts texts_;
 };
 
 }  // namespace korvane::connector

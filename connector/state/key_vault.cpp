@@ -96,40 +96,64 @@ bool KeyVault::save(const StoredCredential& credential) const {
         if (std::find(listed.begin(), listed.end(), credential.exchange) == listed.end()) {
             append_file(index_path(), credential.exchange + "\n", kSecretFileMode);
         }
+        // An older plain-text copy would be read whenever the store is down; it is stale now.
+        std::error_code error;
+        std::filesystem::remove(fallback_path(credential.exchange), error);
         return true;
     }
-    return write_file_atomic(fallback_path(credential.exchange), credential_record_text(credential, true),
-                             kSecretFileMode);
+    if (!write_file_atomic(fallback_path(credential.exchange), credential_record_text(credential, true),
+                           kSecretFileMode)) {
+        return false;
+    }
+    // The store may still hold an older copy; unlisting the name makes the file the one loaded.
+    drop_from_index(credential.exchange);
+    return true;
 }
 
 std::optional<StoredCredential> KeyVault::load(const std::string& exchange) const {
-    if (const auto secret = secrets_.fetch(service_for(exchange), sanitized_exchange_name(exchange))) {
-        StoredCredential credential = parse_credential(*secret);
-        if (credential.exchange.empty()) credential.exchange = exchange;
-        return credential;
-    }
     std::error_code error;
-    if (!std::filesystem::is_regular_file(fallback_path(exchange), error)) return std::nullopt;
+    const bool in_file = std::filesystem::is_regular_file(fallback_path(exchange), error);
+    // The index lists the names whose last save went to the store. A file of a name not listed
+    // is the newer copy, and reading it first spares a run the store's cost; a name in neither
+    // is still asked for, as an item may have been put there without the index.
+    const std::vector<std::string> listed = non_empty_lines(read_file(index_path()));
+    if (!in_file || std::find(listed.begin(), listed.end(), exchange) != listed.end()) {
+        if (const auto secret = secrets_.fetch(service_for(exchange), sanitized_exchange_name(exchange))) {
+            StoredCredential credential = parse_credential(*secret);
+            if (credential.exchange.empty()) credential.exchange = exchange;
+            return credential;
+        }
+    }
+    if (!in_file) return std::nullopt;
     return parse_credential(read_file(fallback_path(exchange)));
 }
 
 bool KeyVault::remove(const std::string& exchange) const {
     const FileLock lock(lock_path());
-    const bool out_of_store = secrets_.remove(service_for(exchange), sanitized_exchange_name(exchange));
+    const std::vector<std::string> listed = non_empty_lines(read_file(index_path()));
+    const bool store_has_latest = std::find(listed.begin(), listed.end(), exchange) != listed.end();
+    // A store that cannot confirm the removal (not running, locked) may still hold the copy it
+    // was last given, which would come back once it runs again. A name the index does not list
+    // was last saved to its file, so removing the file is what a store that is out of reach
+    // leaves to do.
+    const bool out_of_store =
+        secrets_.remove(service_for(exchange), sanitized_exchange_name(exchange)) || !store_has_latest;
     std::error_code error;
     std::filesystem::remove(fallback_path(exchange), error);
     AccountMemoryStore(root_dir_).forget(exchange);
 
     // An item the store still holds stays listed, so "status" keeps showing what is stored.
-    if (out_of_store) {
-        std::vector<std::string> kept = non_empty_lines(read_file(index_path()));
-        const size_t before = kept.size();
-        kept.erase(std::remove(kept.begin(), kept.end(), exchange), kept.end());
-        if (kept.size() != before) write_file_atomic(index_path(), lines_text(kept), kSecretFileMode);
-    }
+    if (out_of_store) drop_from_index(exchange);
 
     const bool in_file = std::filesystem::exists(fallback_path(exchange), error);
     return out_of_store && !in_file;
+}
+
+void KeyVault::drop_from_index(const std::string& exchange) const {
+    std::vector<std::string> kept = non_empty_lines(read_file(index_path()));
+    const size_t before = kept.size();
+    kept.erase(std::remove(kept.begin(), kept.end(), exchange), kept.end());
+    if (kept.size() != before) write_file_atomic(index_path(), lines_text(kept), kSecretFileMode);
 }
 
 std::vector<std::string> KeyVault::list_exchanges() const {

@@ -25,16 +25,18 @@ class KeyVault {
     // outlive the vault.
     KeyVault(std::string root_dir, SecretStore& secrets);
 
-    // Stores `credential` in the keychain, else in its fallback file; returns false when
-    // neither took it.
+    // Stores `credential` in the secret store and removes an older fallback file, else writes the
+    // fallback file; returns false when neither took it.
     bool save(const StoredCredential& credential) const;
 
-    // Returns the keychain's credential for `exchange`, else the fallback file's;
-    // empty when neither store holds it.
+    // Returns the copy of `exchange` saved last: the store's when the index lists the name, else
+    // the fallback file's; without a file the store is asked in any case. Empty when neither
+    // store holds it.
     std::optional<StoredCredential> load(const std::string& exchange) const;
 
     // Removes `exchange` from the store, its fallback file and the index (and what was learned
-    // about its account); returns true only when no store holds it afterwards.
+    // about its account); returns true only when no store holds it afterwards. For a name the
+    // index lists, the store must confirm the removal.
     bool remove(const std::string& exchange) const;
 
     // Returns the index's names (in order, repeats kept) followed by the fallback files' names
@@ -51,6 +53,8 @@ class KeyVault {
     std::string fallback_path(const std::string& exchange) const;
     std::string index_path() const;
     std::string lock_path() const;
+    // Removes every index line of `exchange`; the caller holds the lock.
+    void drop_from_index(const std::string& exchange) const;
 
     std::string root_dir_;
     SecretStore& secrets_;

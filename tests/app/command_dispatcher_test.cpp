@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "tests/support/fakes.h"
-#include "tests/support/temp_dir.h"
+#include "tests/support/temporary_folder.h"
 #include "tests/support/test_sites.h"
 
 namespace korvane::connector {
@@ -43,11 +43,11 @@ class Commands : public ::testing::Test {
         return {code, out.str(), err.str()};
     }
 
-    TempDir root;
+    TemporaryFolder root;
     FakeHttpClient http;
     MemorySecretStore secrets;
     FixedClock clock{1700000000123};
-    ConnectorApp app{root.path, "https://relay.test", Outside{http, secrets, clock}};
+    ConnectorApp app{root.path(), "https://relay.test", Outside{http, secrets, clock}};
 };
 
 TEST_F(Commands, HelpAndVersionNeedNoState) {
@@ -129,12 +129,12 @@ TEST_F(Commands, ValidateReadsDashOperandsFromStandardInput) {
 
 TEST_F(Commands, StateThatCannotBeSavedIsReportedAndFailsTheRun) {
     // A folder where the account memory belongs: the atomic rename over it fails, even for root.
-    std::filesystem::create_directories(root / "vault/okx.memory/occupied");
+    std::filesystem::create_directories(root.path("vault/okx.memory/occupied"));
     http.answer("", R"({"code":"0","data":[{"posMode":"long_short_mode"}]})");
     const Printed validated = run({"validate", "okx", "key-1", "secret-1", "pass-1"});
     EXPECT_EQ(validated.code, 1);
     EXPECT_NE(validated.out.find("credentials_saved=true\n"), std::string::npos);
-    EXPECT_EQ(validated.err, "korvane-connector: cannot write " + root / "vault/okx.memory" + "\n");
+    EXPECT_EQ(validated.err, "korvane-connector: cannot write " + root.path("vault/okx.memory") + "\n");
 }
 
 }  // namespace

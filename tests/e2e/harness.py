@@ -23,6 +23,14 @@ POINTERS = ['KORVANE_BYBIT_BASE_URL', 'KORVANE_OKX_BASE_URL', 'KORVANE_OKX_EEA_B
             'KORVANE_UPDATE_MANIFEST_URL']
 CLOSED_URL = 'http://127.0.0.1:9'  # the discard port: nothing listens there
 
+# How the connector names the platform it runs on: device id prefix, label, relay label.
+if sys.platform == 'darwin':
+    PLATFORM, DEVICE_PREFIX, DEVICE_LABEL, RELAY_LABEL = ('macos', 'device:macos:', 'Korvane Connector (macOS)',
+                                                         'macOS connector')
+else:
+    PLATFORM, DEVICE_PREFIX, DEVICE_LABEL, RELAY_LABEL = ('linux', 'device:linux:', 'Korvane Connector (Linux)',
+                                                         'Linux connector')
+
 
 class Result:
     def __init__(self, completed):

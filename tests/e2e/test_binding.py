@@ -5,7 +5,7 @@ import os
 import re
 import unittest
 
-from harness import CLOSED_URL, SandboxTestCase
+from harness import CLOSED_URL, DEVICE_LABEL, RELAY_LABEL, SandboxTestCase
 
 WALLET = '0x1111222233334444555566667777888899990000'
 PAIRING_KEYS = ['owner_wallet_address', 'pairing_status', 'server_account_ref', 'latest_bind_token',
@@ -68,8 +68,8 @@ class BindingTest(SandboxTestCase):
         self.assertEqual(result.out, requests[0]['reply'] + '\n')
         self.assertEqual((requests[0]['method'], requests[0]['path'], requests[0]['query']),
                          ('POST', '/api/connector/claim-token', ''))
-        self.assertEqual(requests[0]['body'], '{"token":"%s","connectorId":"%s","connectorLabel":'
-                                              '"Korvane Connector (macOS)"}' % (token, self.device))
+        self.assertEqual(requests[0]['body'], '{"token":"%s","connectorId":"%s","connectorLabel":"%s"}'
+                         % (token, self.device, DEVICE_LABEL))
         self.assertIn('Content-Type: application/json', self.header_lines(requests[0], ['Content-Type']))
         pairing = self.pairing()
         self.assertEqual((pairing['latest_bind_token'], pairing['latest_claimed_connector_id'],
@@ -186,8 +186,8 @@ class BindingTest(SandboxTestCase):
         self.tearDown()
 
         result, requests = self.run_logged('bind-wallet')
-        self.assertEqual(requests[0]['body'], '{"wallet":"%s","connectorId":"%s","connectorLabel":"macOS connector"}'
-                         % (WALLET, self.device))
+        self.assertEqual(requests[0]['body'], '{"wallet":"%s","connectorId":"%s","connectorLabel":"%s"}'
+                         % (WALLET, self.device, RELAY_LABEL))
         self.assertEqual(result.out, requests[0]['reply'] + '\n')
         self.assertEqual((self.identity()['paired'], self.pairing()['pairing_status'],
                           self.pairing()['wallet_approval_confirmed']), ('1', 'bound', '1'))

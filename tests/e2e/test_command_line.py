@@ -8,7 +8,7 @@ import tempfile
 import unittest
 from concurrent.futures import ThreadPoolExecutor
 
-from harness import SOURCE_DIR, CONNECTOR, ConnectorHome
+from harness import CONNECTOR, DEVICE_LABEL, DEVICE_PREFIX, PLATFORM, SOURCE_DIR, ConnectorHome
 
 GENERAL_USAGE = ('usage: korvane-connector <status|validate|load-credentials|delete-credentials|set-wallet|'
                  'bind-wallet|bind-status|claim-token|disconnect-binding|capabilities|balance|get-position|'
@@ -189,7 +189,9 @@ class StateFilesTest(unittest.TestCase):
     def test_identity_is_created_once(self):
         first = self.home.run('status').fields()
         identity = self.home.record('device_identity.env')
-        self.assertRegex(identity['device_id'], r'^device:macos:[0-9a-f]{12}$')
+        self.assertRegex(identity['device_id'], '^%s[0-9a-f]{12}$' % DEVICE_PREFIX)
+        self.assertEqual((identity['platform'], identity['device_label']), (PLATFORM, DEVICE_LABEL))
+        self.assertEqual((first['platform'], first['device_label']), (PLATFORM, DEVICE_LABEL))
         self.assertRegex(identity['connector_instance_id'], r'^connector:[0-9a-f]{16}$')
         self.assertEqual(self.home.read('device_identity.env').count('\n'), 6)
         self.assertEqual(identity['paired'], '0')
@@ -202,8 +204,8 @@ class StateFilesTest(unittest.TestCase):
         cases = [
             ('device_id=device:macos:abc\n', 'device_id=device:macos:abc\nconnector_instance_id=\ndevice_label=\n'
                                              'platform=\nowner_wallet=\npaired=0\n'),
-            ('junk line\nextra=1\ndevice_id=d=1=2\npaired=true\nplatform=linux\n',
-             'device_id=d=1=2\nconnector_instance_id=\ndevice_label=\nplatform=linux\nowner_wallet=\npaired=0\n'),
+            ('junk line\nextra=1\ndevice_id=d=1=2\npaired=true\nplatform=bsd\n',
+             'device_id=d=1=2\nconnector_instance_id=\ndevice_label=\nplatform=bsd\nowner_wallet=\npaired=0\n'),
             ('device_id=old\ndevice_id=new\r\npaired=1\r\n',
              'device_id=new\r\nconnector_instance_id=\ndevice_label=\nplatform=\nowner_wallet=\npaired=0\n'),
         ]
@@ -217,8 +219,19 @@ class StateFilesTest(unittest.TestCase):
         self.home.write('device_identity.env', 'device_label=mine\npaired=1\n')
         self.home.run('status')
         identity = self.home.record('device_identity.env')
-        self.assertRegex(identity['device_id'], r'^device:macos:')
-        self.assertEqual((identity['device_label'], identity['paired']), ('Korvane Connector (macOS)', '0'))
+        self.assertRegex(identity['device_id'], '^' + DEVICE_PREFIX)
+        self.assertEqual((identity['device_label'], identity['paired']), (DEVICE_LABEL, '0'))
+
+    def test_identity_of_the_other_platform_keeps_its_ids(self):
+        other = ('macos', 'Korvane Connector (macOS)') if PLATFORM == 'linux' else ('linux', 'Korvane Connector (Linux)')
+        self.home.write('device_identity.env', 'device_id=device:%s:0123456789ab\nconnector_instance_id=connector:c1\n'
+                        'device_label=%s\nplatform=%s\nowner_wallet=0xw\npaired=1\n' % (other[0], other[1], other[0]))
+        fields = self.home.run('status').fields()
+        self.assertEqual((fields['device_id'], fields['platform'], fields['device_label']),
+                         ('device:%s:0123456789ab' % other[0], PLATFORM, DEVICE_LABEL))
+        self.assertEqual(self.home.read('device_identity.env'),
+                         'device_id=device:%s:0123456789ab\nconnector_instance_id=connector:c1\ndevice_label=%s\n'
+                         'platform=%s\nowner_wallet=0xw\npaired=1\n' % (other[0], DEVICE_LABEL, PLATFORM))
 
     def test_health_and_owner_wallet_reconciliation(self):
         cases = [

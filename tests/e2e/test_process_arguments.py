@@ -19,13 +19,21 @@ BIND_TOKEN = 'demo-bind-token'
 
 
 class ArgumentSampler:
-    """Collects the argument vectors of this test's descendants until stopped (other programs on
-    the machine may use the same sandbox keys)."""
+    """Collects the argument vectors of every process on the machine until stopped; with `home`,
+    only of the processes whose environment has that HOME (the test's runs and their children),
+    so other users of the machine cannot disturb the sample."""
 
-    def __init__(self):
-        self.processes = set()  # (pid, parent pid, arguments)
+    def __init__(self, home=None):
+        self.marker = None if home is None else b'HOME=' + home.encode() + b'\0'
+        self.seen = set()
         self.done = threading.Event()
         self.thread = threading.Thread(target=self.sample)
+
+    def belongs(self, pid):
+        if self.marker is None:
+            return True
+        with open('/proc/%s/environ' % pid, 'rb') as handle:
+            return (b'\0' + handle.read()).find(b'\0' + self.marker) >= 0
 
     def sample(self):
         while not self.done.is_set():
@@ -35,20 +43,10 @@ class ArgumentSampler:
                 try:
                     with open('/proc/%s/cmdline' % pid, 'rb') as handle:
                         arguments = handle.read()
-                    with open('/proc/%s/stat' % pid, 'rb') as handle:
-                        parent = int(handle.read().rsplit(b')', 1)[1].split()[1])
-                except (OSError, IndexError, ValueError):
+                    if self.belongs(pid):
+                        self.seen.add(arguments)
+                except OSError:
                     continue
-                self.processes.add((int(pid), parent, arguments))
-
-    @property
-    def seen(self):
-        ours, grew = {os.getpid()}, True
-        while grew:
-            before = len(ours)
-            ours |= {pid for pid, parent, _ in self.processes if parent in ours}
-            grew = len(ours) != before
-        return {arguments for pid, _, arguments in self.processes if pid in ours and pid != os.getpid()}
 
     def __enter__(self):
         self.thread.start()
@@ -59,39 +57,55 @@ class ArgumentSampler:
         self.thread.join()
 
 
+def slow_down_every_exchange(test):
+    """Slow replies keep every request in flight long enough to be sampled."""
+    for site in ('bybit', 'okx', 'okx_eea', 'okx_us', 'gate', 'bingx', 'kucoin', 'bitget'):
+        test.sandbox.control('delay', {'site': site, 'seconds': 0.05})
+        test.addCleanup(test.sandbox.control, 'delay', {'site': site, 'seconds': 0})
+
+
+def run_every_credentialed_command(home):
+    """Validates each exchange's credential from standard input, as the window does, then runs
+    every command that loads it; returns the runs."""
+    runs = []
+    for exchange, (key, secret, passphrase) in CREDENTIALS.items():
+        operands = ['-', '-'] + (['-'] if passphrase else [])
+        runs.append(home.run('validate', exchange, *operands, stdin='%s\n%s\n%s\n' % (key, secret, passphrase)))
+        runs.append(home.run('balance', exchange))
+        runs.append(home.run('get-position', exchange, 'BTC_USDT'))
+        runs.append(home.run('order-status', exchange, 'BTC_USDT', '1001'))
+        runs.append(home.run('cancel-order', exchange, 'BTC_USDT', '1001'))
+        runs.append(home.run('place-open', exchange, 'BTC_USDT', 'buy', '1', '65000', '5'))
+        runs.append(home.run('place-close', exchange, 'BTC_USDT', 'buy', '1', '66000'))
+        runs.append(home.run('funding', exchange, 'BTC_USDT', '60'))
+        runs.append(home.run('close-report', exchange, 'BTC_USDT', '1001'))
+        runs.append(home.run('load-credentials', exchange))
+    runs.append(home.run('claim-token', BIND_TOKEN))
+    runs.append(home.run('bind-status'))
+    return runs
+
+
+def secrets_sent_since(sandbox, mark):
+    """Every key, secret, passphrase and bind token, and each signature the sandbox received."""
+    secrets = {BIND_TOKEN.encode()}
+    for key, secret, passphrase in CREDENTIALS.values():
+        secrets |= {value.encode() for value in (key, secret, passphrase) if value}
+    for entry in sandbox.requests(since=mark):
+        secrets |= {value.encode() for name, value in entry['headers'] if name.lower() in SIGNATURE_HEADERS}
+        if entry['site'] == 'bingx' and 'signature=' in entry['query']:
+            secrets.add(entry['query'].split('signature=')[1].split('&')[0].encode())
+    return secrets
+
+
 class ProcessArgumentsTest(SandboxTestCase):
     def test_no_secret_reaches_any_process_arguments(self):
-        # Slow replies keep every request in flight long enough to be sampled.
-        for site in ('bybit', 'okx', 'okx_eea', 'okx_us', 'gate', 'bingx', 'kucoin', 'bitget'):
-            self.sandbox.control('delay', {'site': site, 'seconds': 0.05})
-            self.addCleanup(self.sandbox.control, 'delay', {'site': site, 'seconds': 0})
+        slow_down_every_exchange(self)
         mark = self.sandbox.mark()
-        runs = []
-        with ArgumentSampler() as sampler:
-            for exchange, (key, secret, passphrase) in CREDENTIALS.items():
-                operands = ['-', '-'] + (['-'] if passphrase else [])
-                runs.append(self.home.run('validate', exchange, *operands,
-                                          stdin='%s\n%s\n%s\n' % (key, secret, passphrase)))
-                runs.append(self.home.run('balance', exchange))
-                runs.append(self.home.run('get-position', exchange, 'BTC_USDT'))
-                runs.append(self.home.run('order-status', exchange, 'BTC_USDT', '1001'))
-                runs.append(self.home.run('cancel-order', exchange, 'BTC_USDT', '1001'))
-                runs.append(self.home.run('place-open', exchange, 'BTC_USDT', 'buy', '1', '65000', '5'))
-                runs.append(self.home.run('place-close', exchange, 'BTC_USDT', 'buy', '1', '66000'))
-                runs.append(self.home.run('funding', exchange, 'BTC_USDT', '60'))
-                runs.append(self.home.run('close-report', exchange, 'BTC_USDT', '1001'))
-                runs.append(self.home.run('load-credentials', exchange))
-            runs.append(self.home.run('claim-token', BIND_TOKEN))
-            runs.append(self.home.run('bind-status'))
+        with ArgumentSampler(self.home.dir) as sampler:
+            runs = run_every_credentialed_command(self.home)
         self.assertTrue(all(r.code == 0 for r in runs), [r.err for r in runs if r.code != 0])
 
-        secrets = {BIND_TOKEN.encode()}
-        for key, secret, passphrase in CREDENTIALS.values():
-            secrets |= {value.encode() for value in (key, secret, passphrase) if value}
-        for entry in self.sandbox.requests(since=mark):
-            secrets |= {value.encode() for name, value in entry['headers'] if name.lower() in SIGNATURE_HEADERS}
-            if entry['site'] == 'bingx' and 'signature=' in entry['query']:
-                secrets.add(entry['query'].split('signature=')[1].split('&')[0].encode())
+        secrets = secrets_sent_since(self.sandbox, mark)
         self.assertGreater(len(secrets), 40)
         leaks = [arguments for arguments in sampler.seen
                  # The keychain tool's contract takes the record on its command line (-w), and
@@ -100,7 +114,6 @@ class ProcessArgumentsTest(SandboxTestCase):
                  and any(s in arguments for s in secrets)]
         self.assertEqual(leaks, [])
         self.assertTrue(any(b'korvane-connector' in a for a in sampler.seen), 'the sampler saw no run')
-
 
 if __name__ == '__main__':
     unittest.main()

@@ -3,6 +3,7 @@ listing in "status", loading and deleting."""
 import json
 import os
 import stat
+import sys
 import unittest
 
 from harness import SandboxTestCase
@@ -21,6 +22,9 @@ class VaultTest(SandboxTestCase):
         return stat.S_IMODE(os.stat(self.home.path(*parts)).st_mode)
 
     def test_keychain_save_load_list_and_delete(self):
+        self.assertEqual(self.home.run('status').fields()['vault_backend'],
+                         'macos_keychain_with_file_fallback' if sys.platform == 'darwin'
+                         else 'keychain_tool_with_file_fallback')
         result = self.home.run('validate', *BYBIT)
         self.assertEqual(result.code, 0, result.out)
         self.assertEqual(result.fields()['credentials_saved'], 'true')
@@ -81,6 +85,16 @@ class VaultTest(SandboxTestCase):
         # Deleting removes both copies.
         self.assertEqual(self.home.run('delete-credentials', 'gate').fields()['removed'], 'true')
         self.assertEqual(self.home.run('load-credentials', 'gate').code, 2)
+
+    def test_file_saved_while_the_keychain_refuses_is_the_copy_loaded(self):
+        self.home.run('validate', *BYBIT)
+        saved = self.home.run('validate', 'bybit', 'bybit-read-key', 'bybit-read-secret', env=FAIL)
+        self.assertEqual(saved.fields()['credentials_saved'], 'true')
+        self.assertEqual(self.home.read('vault', 'vault_index.txt'), '')
+        # The keychain works again and still holds the older key: the newer file is what loads.
+        self.assertIn('api_key=bybit-read-key', self.home.run('load-credentials', 'bybit').out)
+        self.assertEqual(self.home.run('delete-credentials', 'bybit').fields()['removed'], 'true')
+        self.assertEqual(self.home.keychain(), {})
 
     def test_sanitized_names(self):
         self.home.run('status')

@@ -10,7 +10,7 @@
 #include "connector/exchanges/cex_reader.h"
 #include "connector/toolkit/json.h"
 #include "tests/exchanges/adapter_support.h"
-#include "tests/support/temp_dir.h"
+#include "tests/support/temporary_folder.h"
 
 namespace korvane::connector {
 namespace {
@@ -30,10 +30,10 @@ class Envelopes : public ::testing::Test {
         ASSERT_TRUE(memory.save(exchange, "key-1", known(mode)).ok());
     }
 
-    TempDir dir;
+    TemporaryFolder dir;
     MemorySecretStore secrets;
-    KeyVault vault{dir / "vault", secrets};
-    AccountMemoryStore memory{dir / "vault"};
+    KeyVault vault{dir.path("vault"), secrets};
+    AccountMemoryStore memory{dir.path("vault")};
     FakeHttpClient http;
     FixedClock clock{kNowMs};
     std::vector<std::string> problems;

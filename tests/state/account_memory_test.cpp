@@ -7,7 +7,7 @@
 #include <filesystem>
 
 #include "connector/state/files.h"
-#include "tests/support/temp_dir.h"
+#include "tests/support/temporary_folder.h"
 
 namespace korvane::connector {
 namespace {
@@ -23,8 +23,8 @@ AccountMemory learned() {
 }
 
 TEST(AccountMemoryStore, BelongsToTheKeyItWasLearnedWith) {
-    TempDir dir;
-    const AccountMemoryStore store(dir.path);
+    TemporaryFolder dir;
+    const AccountMemoryStore store(dir.path());
     EXPECT_EQ(store.load("okx", "key-1"), AccountMemory{});
     ASSERT_TRUE(store.save("okx", "key-1", learned()).ok());
     EXPECT_EQ(store.load("okx", "key-1"), learned());
@@ -34,12 +34,12 @@ TEST(AccountMemoryStore, BelongsToTheKeyItWasLearnedWith) {
 
     // Private, named after the exchange, without the key itself and without temporary files.
     const std::string text = read_file(store.path("okx"));
-    EXPECT_EQ(store.path("okx"), dir / "okx.memory");
+    EXPECT_EQ(store.path("okx"), dir.path("okx.memory"));
     EXPECT_EQ(text.find("key-1"), std::string::npos);
     struct stat info {};
     ASSERT_EQ(::stat(store.path("okx").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path), {}), 1);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 
     EXPECT_TRUE(store.forget("okx"));
     EXPECT_TRUE(store.forget("okx"));
@@ -47,8 +47,8 @@ TEST(AccountMemoryStore, BelongsToTheKeyItWasLearnedWith) {
 }
 
 TEST(AccountMemoryStore, IgnoresWhatItDoesNotUnderstand) {
-    TempDir dir;
-    const AccountMemoryStore store(dir.path);
+    TemporaryFolder dir;
+    const AccountMemoryStore store(dir.path());
     ASSERT_TRUE(store.save("bybit", "key-1", AccountMemory{}).ok());
     const std::string saved = read_file(store.path("bybit"));
     const std::string digest_line = saved.substr(0, saved.find('\n') + 1);

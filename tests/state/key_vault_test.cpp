@@ -1,84 +1,118 @@
 #include "connector/state/key_vault.h"
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <gtest/gtest.h>
-
-#include "connector/state/account_memory.h"
-#include "connector/state/files.h"
 #include "tests/support/fakes.h"
-#include "tests/support/temp_dir.h"
+#include "tests/support/temporary_folder.h"
 
 namespace korvane::connector {
 namespace {
 
-mode_t mode_of(const std::string& path) {
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 ? info.st_mode & 0777 : 0;
-}
+const StoredCredential kOld{"gate", "old-key", "old-secret", ""};
+const StoredCredential kNew{"gate", "new-key", "new-secret", ""};
+const std::pair<std::string, std::string> kGateItem{"korvane.connector.gate", "gate"};
 
 class KeyVaultTest : public ::testing::Test {
   protected:
-    TempDir dir;
-    MemorySecretStore secrets;
-    KeyVault vault{dir / "vault", secrets};
-    const StoredCredential okx{"okx", "key-1", "secret=1", "pass-1"};
+    TemporaryFolder root;
+    MemorySecretStore store;
+    KeyVault vault{root.path("vault"), store};
+
+    std::string loaded_key(const std::string& exchange = "gate") {
+        const auto credential = vault.load(exchange);
+        return credential ? credential->api_key : "(none)";
+    }
 };
 
-TEST_F(KeyVaultTest, KeepsCredentialsInTheStoreAndListsEachOnce) {
-    EXPECT_EQ(mode_of(dir / "vault"), 0700u);
-    ASSERT_TRUE(vault.save(okx));
-    ASSERT_TRUE(vault.save(okx));
-    EXPECT_EQ(secrets.items.at({"korvane.connector.okx", "okx"}),
-              "exchange=okx\napi_key=key-1\napi_secret=secret=1\npassphrase=pass-1");
-    EXPECT_EQ(read_file(dir / "vault/vault_index.txt"), "okx\n");
-    EXPECT_EQ(mode_of(dir / "vault/vault_index.txt"), 0600u);
-    EXPECT_FALSE(std::filesystem::exists(dir / "vault/okx.vault"));
-    const auto loaded = vault.load("okx");
-    ASSERT_TRUE(loaded);
-    EXPECT_EQ(loaded->api_secret, "secret=1");
-    EXPECT_EQ(loaded->passphrase, "pass-1");
-    EXPECT_EQ(vault.list_exchanges(), std::vector<std::string>{"okx"});
-    EXPECT_FALSE(vault.load("gate"));
+TEST_F(KeyVaultTest, StoreSaveReplacesAnOlderFileCopy) {
+    store.reachable = false;
+    ASSERT_TRUE(vault.save(kOld));
+    ASSERT_TRUE(root.exists("vault/gate.vault"));
+    store.reachable = true;
+    ASSERT_TRUE(vault.save(kNew));
+    // A plain-text copy left behind would be read the next time the store is down.
+    EXPECT_FALSE(root.exists("vault/gate.vault"));
+    EXPECT_EQ(root.read("vault/vault_index.txt"), "gate\n");
+    store.reachable = false;
+    EXPECT_EQ(loaded_key(), "(none)");
 }
 
-TEST_F(KeyVaultTest, FallsBackToAPrivateFileWhenTheStoreIsUnreachable) {
-    secrets.reachable = false;
-    ASSERT_TRUE(vault.save(okx));
-    EXPECT_EQ(read_file(dir / "vault/okx.vault"),
-              "exchange=okx\napi_key=key-1\napi_secret=secret=1\npassphrase=pass-1\n");
-    EXPECT_EQ(mode_of(dir / "vault/okx.vault"), 0600u);
-    EXPECT_FALSE(std::filesystem::exists(dir / "vault/vault_index.txt"));
-    ASSERT_TRUE(vault.load("okx"));
-    EXPECT_EQ(vault.load("okx")->api_key, "key-1");
+TEST_F(KeyVaultTest, FileSavedWhileTheStoreIsDownWinsOverTheStoresOlderCopy) {
+    ASSERT_TRUE(vault.save(kOld));
+    store.reachable = false;
+    ASSERT_TRUE(vault.save(kNew));
+    EXPECT_EQ(root.read("vault/gate.vault"),
+              "exchange=gate\napi_key=new-key\napi_secret=new-secret\npassphrase=\n");
+    struct stat info {};
+    ASSERT_EQ(stat(root.path("vault/gate.vault").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    EXPECT_EQ(root.read("vault/vault_index.txt"), "");
+    EXPECT_EQ(vault.list_exchanges(), std::vector<std::string>{"gate"});
 
-    // Both stores are listed; the store's copy wins a load.
-    secrets.reachable = true;
-    ASSERT_TRUE(vault.save({"gate", "gate-key", "s", ""}));
-    ASSERT_TRUE(vault.save({"okx", "newer-key", "s", ""}));
-    EXPECT_EQ(vault.list_exchanges(), (std::vector<std::string>{"gate", "okx"}));
-    EXPECT_EQ(vault.load("okx")->api_key, "newer-key");
+    // The store comes back still holding the old copy: the newer file is what loads.
+    store.reachable = true;
+    EXPECT_EQ(loaded_key(), "new-key");
+    EXPECT_TRUE(vault.remove("gate"));
+    EXPECT_TRUE(store.items.empty());
+    EXPECT_EQ(loaded_key(), "(none)");
 }
 
-TEST_F(KeyVaultTest, RemoveLeavesNothingBehindUnlessTheStoreKeepsIt) {
-    ASSERT_TRUE(vault.save(okx));
-    write_file_atomic(dir / "vault/okx.vault", credential_record_text(okx, true), 0600);
-    ASSERT_TRUE(
-        AccountMemoryStore(dir / "vault").save("okx", "key-1", AccountMemory{"eea", "", "", 0, 0}).ok());
+TEST_F(KeyVaultTest, WhereEachCopyIsLoadedFrom) {
+    const struct {
+        const char* name;
+        bool in_store;
+        bool in_file;
+        bool listed;
+        std::string key;  // the key loaded
+        int fetches;      // how often the store was asked
+    } cases[] = {
+        {"file only: the store is not asked", false, true, false, "file-key", 0},
+        {"store only, listed", true, false, true, "store-key", 1},
+        {"store only, not listed (put there without the index)", true, false, false, "store-key", 1},
+        {"both, listed (an older build kept the file)", true, true, true, "store-key", 1},
+        {"both, not listed (the file was saved last)", true, true, false, "file-key", 0},
+        {"listed but the store lost it", false, true, true, "file-key", 1},
+        {"nowhere", false, false, false, "(none)", 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const TemporaryFolder folder;
+        MemorySecretStore secrets;
+        const KeyVault cases_vault(folder.path("vault"), secrets);
+        if (c.in_store) secrets.items[kGateItem] = "exchange=gate\napi_key=store-key";
+        if (c.in_file) folder.write("vault/gate.vault", "exchange=gate\napi_key=file-key\n");
+        if (c.listed) folder.write("vault/vault_index.txt", "okx\ngate\n");
+        const auto credential = cases_vault.load("gate");
+        EXPECT_EQ(credential ? credential->api_key : "(none)", c.key);
+        EXPECT_EQ(secrets.fetches, c.fetches);
+    }
+}
 
-    // A store that cannot delete (a locked keychain): the name stays listed and the answer says so.
-    secrets.removable = false;
-    EXPECT_FALSE(vault.remove("okx"));
-    EXPECT_EQ(vault.list_exchanges(), std::vector<std::string>{"okx"});
-    EXPECT_TRUE(vault.load("okx"));
+TEST_F(KeyVaultTest, RemovalTheStoreRefusesKeepsTheNameListed) {
+    ASSERT_TRUE(vault.save(kOld));
+    root.write("vault/gate.vault", "exchange=gate\napi_key=file\n");
+    store.reachable = false;
+    EXPECT_FALSE(vault.remove("gate"));
+    EXPECT_FALSE(root.exists("vault/gate.vault"));
+    EXPECT_EQ(root.read("vault/vault_index.txt"), "gate\n");
+    store.reachable = true;
+    EXPECT_EQ(loaded_key(), "old-key");
+}
 
-    secrets.removable = true;
-    EXPECT_TRUE(vault.remove("okx"));
-    EXPECT_FALSE(vault.load("okx"));
+TEST_F(KeyVaultTest, FileKeptCredentialIsRemovedWhileTheStoreIsDown) {
+    store.reachable = false;
+    ASSERT_TRUE(vault.save(kNew));
+    EXPECT_TRUE(vault.remove("gate"));
+    EXPECT_FALSE(root.exists("vault/gate.vault"));
     EXPECT_TRUE(vault.list_exchanges().empty());
-    EXPECT_EQ(read_file(dir / "vault/vault_index.txt"), "");
-    EXPECT_FALSE(std::filesystem::exists(dir / "vault/okx.vault"));
-    EXPECT_FALSE(std::filesystem::exists(dir / "vault/okx.memory"));
+}
+
+TEST_F(KeyVaultTest, SaveThatNeitherStoreTakesFails) {
+    store.reachable = false;
+    root.write("vault/gate.vault/blocker", "");  // a folder where the file should go
+    EXPECT_FALSE(vault.save(kNew));
+    EXPECT_EQ(root.read("vault/vault_index.txt"), "");
 }
 
 }  // namespace

@@ -81,8 +81,7 @@ class FixedClock : public Clock {
     int64_t ms;
 };
 
-// A secret store in memory; `reachable` false plays a store that is not running, `removable`
-// false one that keeps its items (a locked keychain).
+// A secret store in memory; `reachable` false plays a store that is not running.
 class MemorySecretStore : public SecretStore {
   public:
     bool store(const std::string& service, const std::string& account, const std::string& secret) override {
@@ -91,20 +90,21 @@ class MemorySecretStore : public SecretStore {
         return true;
     }
     std::optional<std::string> fetch(const std::string& service, const std::string& account) override {
+        ++fetches;
         if (!reachable) return std::nullopt;
         const auto found = items.find({service, account});
         if (found == items.end()) return std::nullopt;
         return found->second;
     }
     bool remove(const std::string& service, const std::string& account) override {
-        if (!reachable || !removable) return false;
+        if (!reachable) return false;
         items.erase({service, account});
         return true;
     }
     std::string backend_name() const override { return "memory_with_file_fallback"; }
 
     bool reachable = true;
-    bool removable = true;
+    int fetches = 0;
     std::map<std::pair<std::string, std::string>, std::string> items;
 };
 

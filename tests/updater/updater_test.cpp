@@ -10,7 +10,7 @@
 #include "connector/toolkit/digest.h"
 #include "connector/toolkit/sha2.h"
 #include "tests/support/fakes.h"
-#include "tests/support/temp_dir.h"
+#include "tests/support/temporary_folder.h"
 
 namespace korvane::connector {
 namespace {
@@ -22,16 +22,16 @@ class UpdaterTest : public ::testing::Test {
     // Returns the files left in the updates folder, sorted.
     std::vector<std::string> updates() const {
         std::vector<std::string> names;
-        for (const auto& entry : std::filesystem::directory_iterator(root / "updates")) {
+        for (const auto& entry : std::filesystem::directory_iterator(root.path("updates"))) {
             names.push_back(entry.path().filename().string());
         }
         std::sort(names.begin(), names.end());
         return names;
     }
 
-    TempDir root;
+    TemporaryFolder root;
     FakeHttpClient http;
-    Updater updater{root.path, kManifestUrl, "1.0.0", http};
+    Updater updater{root.path(), kManifestUrl, "1.0.0", http};
 };
 
 TEST_F(UpdaterTest, CheckFollowsTheManifestRules) {
@@ -81,8 +81,8 @@ TEST_F(UpdaterTest, DownloadKeepsOnlyAWholeImageThatMatchesItsChecksum) {
     const std::string image = "disk image bytes";
     const std::string digest = hex_encode(sha256_raw(image));
     const std::string manifest = R"({"version":"1.1.0","dmgUrl":"https://downloads.test/K.dmg")";
-    const std::string target = root / "updates/Korvane-Connector-1.1.0.dmg";
-    const std::string latest = root / "updates/Korvane-Connector-latest.dmg";
+    const std::string target = root.path("updates/Korvane-Connector-1.1.0.dmg");
+    const std::string latest = root.path("updates/Korvane-Connector-latest.dmg");
     const std::string failed = R"(,"latest_version":"1.1.0","dmg_url":"https://downloads.test/K.dmg"})";
     const struct {
         std::string manifest;
@@ -142,9 +142,9 @@ TEST_F(UpdaterTest, DownloadFetchesNothingWithoutANewerVersion) {
 
 TEST_F(UpdaterTest, ApplyWithoutAnImageSaysWhereItLooked) {
     EXPECT_EQ(updater.apply(), R"({"status":"error","reason":"update_file_missing","updates_dir":")" +
-                                   root / "updates" + "\"}");
+                                   root.path("updates") + "\"}");
     // A half-downloaded file is never taken for an image.
-    write_file_atomic(root / "updates/Korvane-Connector-2.0.dmg.partial-0a1b2c3d", "half", 0600);
+    write_file_atomic(root.path("updates/Korvane-Connector-2.0.dmg.partial-0a1b2c3d"), "half", 0600);
     EXPECT_NE(updater.apply().find("update_file_missing"), std::string::npos);
 }
 

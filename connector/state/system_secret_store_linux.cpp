@@ -1,0 +1,10 @@
+#include "connector/state/secret_service_store.h"
+#include "connector/state/secret_store_choice.h"
+
+namespace korvane::connector {
+
+std::unique_ptr<SecretStore> open_system_secret_store() {
+    return std::make_unique<SecretServiceStore>(libsecret_calls());
+}
+
+}  // namespace korvane::connector
