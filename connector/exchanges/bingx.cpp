@@ -123,7 +123,7 @@ ModeRules Bingx::mode_rules(ExchangeSession& session) const {
         const HttpResult reply = send(session, "GET", "/openApi/swap/v1/positionSide/dual", "");
         const auto body = parse_json(reply.body);
         if (reply.exit_code != 0 || !body || bingx_code(reply) != "0") return "";
-        const Json& dual = (*body)["data"]["dualSidePosition"];
+        const Json& dual = json_member(json_member(*body, "data"), "dualSidePosition");
         if (dual == true || dual == "true") return "hedge";
         if (dual == false || dual == "false") return "one_way";
         return "";

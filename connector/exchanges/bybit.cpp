@@ -140,11 +140,10 @@ ModeRules Bybit::mode_rules(ExchangeSession& session, const std::string& symbol)
             send(session, "GET", "/v5/position/list", "category=linear&symbol=" + bybit_native(symbol), "");
         const auto body = parse_json(reply.body);
         if (reply.exit_code != 0 || !body || ret_code(reply) != "0") return "";
-        const Json& list = (*body)["result"]["list"];
+        const Json& list = json_member(json_member(*body, "result"), "list");
         if (!list.is_array() || list.empty()) return "";
         for (const Json& entry : list) {
-            const auto index = entry.is_object() && entry.contains("positionIdx") ? json_integer(entry["positionIdx"])
-                                                                                  : std::nullopt;
+            const auto index = json_integer(json_member(entry, "positionIdx"));
             if (index == 1 || index == 2) return "hedge";
         }
         return "one_way";

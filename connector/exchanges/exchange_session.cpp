@@ -50,6 +50,14 @@ HttpRequest public_get(const ExchangeSession& session, const std::string& url) {
     return request;
 }
 
+const Json& json_member(const Json& value, const std::string& key) {
+    static const Json kAbsent;
+    if (!value.is_object()) return kAbsent;
+    // find, not operator[]: on a const value a missing key is undefined behaviour there.
+    const auto found = value.find(key);
+    return found == value.end() ? kAbsent : *found;
+}
+
 std::optional<int64_t> json_integer(const Json& value) {
     if (value.is_number_integer()) return value.get<int64_t>();
     if (value.is_number_unsigned()) return static_cast<int64_t>(value.get<uint64_t>());

@@ -90,4 +90,8 @@ std::string reply_code(const HttpResult& reply, const char* name);
 std::optional<int64_t> read_server_clock(ExchangeSession& session, const std::string& url, const char* pointer,
                                          int64_t divisor = 1);
 
+// Returns member `key` of `value`; null when `value` is not an object or has no such member. A
+// reply that lacks what the exchange documents then reads as "not said" instead of failing.
+const Json& json_member(const Json& value, const std::string& key);
+
 }  // namespace korvane::connector

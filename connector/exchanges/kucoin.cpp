@@ -158,7 +158,7 @@ ModeRules Kucoin::mode_rules(ExchangeSession& session) const {
         const HttpResult reply = send(session, "GET", "/api/v2/position/getPositionMode");
         const auto body = parse_json(reply.body);
         if (reply.exit_code != 0 || !body || kucoin_code(reply) != kSuccess) return "";
-        const auto mode = json_integer((*body)["data"]["positionMode"]);
+        const auto mode = json_integer(json_member(json_member(*body, "data"), "positionMode"));
         return mode == 1 ? "hedge" : mode == 0 ? "one_way" : "";
     };
     return ModeRules{learn, refused_for_mode, "one_way"};

@@ -44,9 +44,11 @@ bool refused_for_mode(const HttpResult& reply) {
     const auto body = parse_json(reply.body);
     if (!body || !body->is_object()) return false;
     if (okx_code(reply) == "51000" && contains(find_string_member(*body, "msg"), "posSide")) return true;
-    const Json& data = (*body)["data"];
-    return data.is_array() && !data.empty() && data[0].is_object() && data[0].value("sCode", "") == "51000" &&
-           contains(data[0].value("sMsg", ""), "posSide");
+    const Json& data = json_member(*body, "data");
+    if (!data.is_array() || data.empty()) return false;
+    const Json& message = json_member(data[0], "sMsg");
+    return json_member(data[0], "sCode") == "51000" && message.is_string() &&
+           contains(message.get_ref<const std::string&>(), "posSide");
 }
 
 class Okx final : public ExchangeAdapter {

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <deque>
+#include <fstream>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -13,22 +15,26 @@
 
 namespace korvane::connector {
 
-// An HttpClient that records every request and answers from a script: queued replies first, in
-// order, then the first rule whose URL part occurs in the request's URL. Unmatched requests
-// fail as a refused connection would.
+// An HttpClient that records every request and answers from a script: `respond` when set, else
+// queued replies first, in order, then the first rule whose URL part occurs in the request's URL.
+// Unmatched requests fail as a refused connection would. Like the real client it refuses a request
+// whose time is up, keeps each reply's size limit, and streams a reply into `output_path`.
 class FakeHttpClient : public HttpClient {
   public:
     HttpResult send(const HttpRequest& request) override {
         sent.push_back(request);
-        if (!queued.empty()) {
-            HttpResult reply = queued.front();
-            queued.pop_front();
-            return reply;
+        if (request.timeout_ms <= 0) return http_failure(28, "Operation timed out before it started");
+        HttpResult reply = scripted(request);
+        if (reply.exit_code != 0) return reply;
+        if (reply.body.size() > request.max_reply_bytes) {
+            return http_failure(
+                63, "reply too large: over " + std::to_string(request.max_reply_bytes) + " bytes");
         }
-        for (const auto& [part, reply] : rules) {
-            if (request.url.find(part) != std::string::npos) return reply;
+        if (!request.output_path.empty()) {
+            std::ofstream(request.output_path, std::ios::binary) << reply.body;
+            reply.body.clear();
         }
-        return http_failure(7, "Failed to connect: no reply scripted for " + request.url);
+        return reply;
     }
 
     // Answers every later request whose URL contains `url_part` with `body` (status 200).
@@ -48,8 +54,23 @@ class FakeHttpClient : public HttpClient {
     }
 
     std::vector<HttpRequest> sent;
+    std::function<HttpResult(const HttpRequest&)> respond;  // when set, answers every request
     std::deque<HttpResult> queued;
     std::vector<std::pair<std::string, HttpResult>> rules;
+
+  private:
+    HttpResult scripted(const HttpRequest& request) {
+        if (respond) return respond(request);
+        if (!queued.empty()) {
+            HttpResult reply = queued.front();
+            queued.pop_front();
+            return reply;
+        }
+        for (const auto& [part, reply] : rules) {
+            if (request.url.find(part) != std::string::npos) return reply;
+        }
+        return http_failure(7, "Failed to connect: no reply scripted for " + request.url);
+    }
 };
 
 // A clock that stands where the test puts it.
