@@ -92,14 +92,16 @@ bool KeyVault::save(const StoredCredential& credential) const {
     const std::string name = sanitized_exchange_name(credential.exchange);
     if (secrets_.store(service_for(credential.exchange), name, credential_record_text(credential, false))) {
         // The store cannot be enumerated, so the index is how "status" learns of the item.
-        std::vector<std::string> listed = non_empty_lines(read_file(index_path()));
-        if (std::find(listed.begin(), listed.end(), credential.exchange) == listed.end()) {
-            append_file(index_path(), credential.exchange + "\n", kSecretFileMode);
+        const std::vector<std::string> names = non_empty_lines(read_file(index_path()));
+        const bool listed = std::find(names.begin(), names.end(), credential.exchange) != names.end() ||
+                            append_file(index_path(), credential.exchange + "\n", kSecretFileMode);
+        if (listed) {
+            // An older plain-text copy would be read whenever the store is down; it is stale now.
+            std::error_code error;
+            std::filesystem::remove(fallback_path(credential.exchange), error);
+            return true;
         }
-        // An older plain-text copy would be read whenever the store is down; it is stale now.
-        std::error_code error;
-        std::filesystem::remove(fallback_path(credential.exchange), error);
-        return true;
+        // Unlisted, the stored item would stay unseen by "status": the file copy below is seen.
     }
     if (!write_file_atomic(fallback_path(credential.exchange), credential_record_text(credential, true),
                            kSecretFileMode)) {

@@ -38,6 +38,15 @@ TEST_F(KeyVaultTest, StoreSaveReplacesAnOlderFileCopy) {
     EXPECT_EQ(loaded_key(), "(none)");
 }
 
+TEST_F(KeyVaultTest, AStoreSaveThatCannotBeListedKeepsAFileCopyThatIs) {
+    // An index that cannot be written (here a folder in its place) would hide the stored item.
+    ASSERT_EQ(mkdir(root.path("vault/vault_index.txt").c_str(), 0700), 0);
+    ASSERT_TRUE(vault.save(kNew));
+    EXPECT_TRUE(root.exists("vault/gate.vault"));
+    EXPECT_EQ(vault.list_exchanges(), std::vector<std::string>{"gate"});
+    EXPECT_EQ(loaded_key(), "new-key");
+}
+
 TEST_F(KeyVaultTest, FileSavedWhileTheStoreIsDownWinsOverTheStoresOlderCopy) {
     ASSERT_TRUE(vault.save(kOld));
     store.reachable = false;
