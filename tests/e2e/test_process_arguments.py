@@ -1,10 +1,11 @@
 """No secret in any process's arguments: while every credentialed command runs, a sampler reads
 /proc/*/cmdline and looks for keys, secrets, passphrases, signatures and bind tokens."""
 import os
+import subprocess
 import threading
 import unittest
 
-from harness import SandboxTestCase
+from harness import CONNECTOR, SandboxTestCase
 
 CREDENTIALS = {
     'bybit': ('bybit-trade-key', 'bybit-trade-secret', ''),
@@ -114,6 +115,31 @@ class ProcessArgumentsTest(SandboxTestCase):
                  and any(s in arguments for s in secrets)]
         self.assertEqual(leaks, [])
         self.assertTrue(any(b'korvane-connector' in a for a in sampler.seen), 'the sampler saw no run')
+
+    def test_the_windows_validation_puts_no_secret_in_any_arguments(self):
+        driver = os.environ.get('KORVANE_WINDOW_DRIVER_BIN')
+        if not driver:
+            self.skipTest('the window is not part of this build (KORVANE_WINDOW_DRIVER_BIN unset)')
+        slow_down_every_exchange(self)
+        mark = self.sandbox.mark()
+        for exchange in ('okx', 'bybit'):
+            key, secret, passphrase = CREDENTIALS[exchange]
+            env = dict(self.home.env, KORVANE_CONNECTOR_PATH=CONNECTOR, QT_QPA_PLATFORM='offscreen',
+                       KORVANE_DRIVE_EXCHANGE=exchange, KORVANE_DRIVE_KEY=key, KORVANE_DRIVE_SECRET=secret,
+                       KORVANE_DRIVE_PASSPHRASE=passphrase)
+            with self.subTest(exchange=exchange), ArgumentSampler(self.home.dir) as sampler:
+                driven = subprocess.run([driver], env=env, capture_output=True, text=True, timeout=300,
+                                        stdin=subprocess.DEVNULL)
+                self.assertEqual(driven.returncode, 0, driven.stdout + driven.stderr)
+                self.assertIn('status=valid', driven.stdout)
+            secrets = secrets_sent_since(self.sandbox, mark)
+            # The keychain tool's own store command is that tool's contract, as above.
+            leaks = [a for a in sampler.seen if b'add-generic-password' not in a and any(s in a for s in secrets)]
+            self.assertEqual(leaks, [])
+            # The window ran the validation, with every secret operand read from standard input.
+            operands = b'\0validate\0%s\0-\0-\0' % exchange.encode() + (b'-\0' if passphrase else b'')
+            self.assertTrue(any(a.endswith(operands) for a in sampler.seen), sorted(sampler.seen))
+
 
 if __name__ == '__main__':
     unittest.main()
