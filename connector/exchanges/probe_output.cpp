@@ -7,7 +7,8 @@ namespace korvane::connector {
 namespace {
 
 // Decodes one UTF-8 sequence at `at`; returns its code point and advances `at`. A malformed
-// byte reads as U+FFFD and advances by one, as Python's "replace" decoding does.
+// byte reads as U+FFFD and advances by one (Python's "replace" decoding gives one U+FFFD for a
+// whole cut-off sequence; a stray byte reads the same either way).
 uint32_t next_code_point(std::string_view text, size_t& at) {
     const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
     const unsigned char lead = byte(at);
