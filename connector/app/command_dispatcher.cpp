@@ -7,6 +7,8 @@
 #include <iostream>
 #include <string>
 
+#include "connector/exchanges/exchange_table.h"
+#include "connector/toolkit/json.h"
 #include "connector/toolkit/text.h"
 
 namespace korvane::connector {
@@ -61,15 +63,35 @@ int print_validation(const ValidateCredentialsResult& result) {
     return result.credentials_saved ? 0 : 2;
 }
 
-int print_capabilities(const std::vector<ExchangeCapabilityMatrix>& rows) {
-    for (const ExchangeCapabilityMatrix& row : rows) {
-        std::cout << "exchange=" << row.exchange << " validate=" << flag(row.validate)
+int print_capabilities() {
+    for (const ExchangeEntry& entry : exchange_table()) {
+        const ExchangeCapabilities& row = entry.capabilities;
+        std::cout << "exchange=" << entry.name << " validate=" << flag(row.validate)
                   << " balance=" << flag(row.balance) << " position=" << flag(row.position)
                   << " funding=" << flag(row.funding) << " close_report=" << flag(row.close_report)
                   << " open=" << flag(row.open) << " close=" << flag(row.close) << " cancel=" << flag(row.cancel)
                   << " status=" << flag(row.status) << " leverage_sync=" << flag(row.leverage_sync)
                   << " margin_mode_sync=" << flag(row.margin_mode_sync) << "\n";
     }
+    return 0;
+}
+
+// Prints the exchanges the connector knows, in table order, as one JSON array: what the window
+// builds its exchange list from.
+int print_exchanges() {
+    std::string text = "[";
+    for (const ExchangeEntry& entry : exchange_table()) {
+        if (!entry.listed) continue;
+        if (text.size() > 1) text += ",";
+        text += JsonObject()
+                    .add("name", entry.name)
+                    .add("display_name", entry.display_name)
+                    .add("passphrase", entry.passphrase)
+                    .add("live", entry.adapter != nullptr)
+                    .add("quantity_unit", to_string(entry.quantity_unit))
+                    .str();
+    }
+    std::cout << text << "]\n";
     return 0;
 }
 
@@ -129,11 +151,6 @@ int run_delete(ConnectorApp& app, const Operands& operands) {
     return removed ? 0 : 2;
 }
 
-// Returns the number operand at `index` in `value`; false (a usage error) when it is no number.
-bool number_operand(const Operands& operands, int index, int& value) {
-    return index >= operands.argc || parse_int_operand(operands.argv[index], value);
-}
-
 using Handler = int (*)(ConnectorApp& app, const Operands& operands);
 
 struct Command {
@@ -142,14 +159,51 @@ struct Command {
     const char* operands;  // as the usage text names them; empty for none
     const char* summary;   // one line for `help`
     Handler run;           // returns the exit code; -1 for a usage error
+    // For an exchange command: the operation its operands go to (named as in `operands`), and
+    // `run` is left empty.
+    const ExchangeOperation* operation = nullptr;
 };
 
-// Matching order, operand counts, usage and help texts of the command words: the one list.
+// Fills the request field named `name` ("exchange", "leverage", ...) from `value`; false when a
+// number operand is no number.
+bool fill_operand(OperationRequest& request, std::string_view name, const char* value) {
+    if (name == "exchange") request.exchange = value;
+    if (name == "symbol") request.symbol = value;
+    if (name == "order_id") request.order_id = value;
+    if (name == "side") request.side = value;
+    if (name == "quantity") request.quantity = value;
+    if (name == "price") request.price = value;
+    if (name == "leverage") return parse_int_operand(value, request.leverage);
+    if (name == "lookback_minutes") return parse_int_operand(value, request.lookback_minutes);
+    return true;
+}
+
+// Runs an exchange command: its operands, read in the order its usage names them, go to its
+// operation; the result is printed as its envelope.
+int run_exchange_command(ConnectorApp& app, const Command& command, const Operands& operands) {
+    OperationRequest request;
+    int index = 2;
+    for (std::string_view rest = command.operands; !rest.empty(); ++index) {
+        const size_t end = rest.find(' ');
+        std::string_view name = rest.substr(0, end);
+        rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+        name = name.substr(1, name.size() - 2);  // without <> or []
+        if (index < operands.argc && !fill_operand(request, name, operands.argv[index])) return -1;
+    }
+    const OperationResult result = run_exchange_operation(app.exchange_context(), *command.operation, request);
+    return print_json(envelope(request.exchange, command.operation->kind, result));
+}
+
+// Operand counts, usage and help texts of the command words, in the order the general usage
+// names them: the one list.
 constexpr Command kCommands[] = {
     {"status", 2, "", "Print health, device identity, vault backend and each exchange's state.", run_status},
     {"validate", 5, "<exchange> <api_key|-> <api_secret|-> [passphrase|-]",
      "Check a key live and store it when valid; each \"-\" reads that operand from a line of standard input.",
      run_validate},
+    {"load-credentials", 3, "<exchange>", "Print the stored key, secret and passphrase of an exchange.",
+     [](ConnectorApp& app, const Operands& o) { return print_credentials(app.load_exchange_credentials(o.at(2))); }},
+    {"delete-credentials", 3, "<exchange>", "Remove an exchange's stored credentials.", run_delete},
     {"set-wallet", 3, "<public_evm_address>", "Store the owner wallet; the device becomes unpaired.",
      run_set_wallet},
     {"bind-wallet", 2, "", "Ask the relay to bind the stored wallet to this device.",
@@ -161,43 +215,20 @@ constexpr Command kCommands[] = {
     {"disconnect-binding", 2, "", "Forget the binding on this device.",
      [](ConnectorApp& app, const Operands&) { return print_json(app.disconnect_binding()); }},
     {"capabilities", 2, "", "List which operations each exchange offers.",
-     [](ConnectorApp& app, const Operands&) { return print_capabilities(app.capability_matrix()); }},
-    {"load-credentials", 3, "<exchange>", "Print the stored key, secret and passphrase of an exchange.",
-     [](ConnectorApp& app, const Operands& o) { return print_credentials(app.load_exchange_credentials(o.at(2))); }},
-    {"delete-credentials", 3, "<exchange>", "Remove an exchange's stored credentials.", run_delete},
-    {"balance", 3, "<exchange>", "Read the USDT futures balance.",
-     [](ConnectorApp& app, const Operands& o) { return print_json(app.get_balance(o.at(2))); }},
-    {"get-position", 4, "<exchange> <symbol>", "Read the position in a contract such as BTC_USDT.",
-     [](ConnectorApp& app, const Operands& o) { return print_json(app.get_position(o.at(2), o.at(3))); }},
-    {"order-status", 5, "<exchange> <symbol> <order_id>", "Look up one order.",
-     [](ConnectorApp& app, const Operands& o) {
-         return print_json(app.get_order_status(o.at(2), o.at(3), o.at(4)));
-     }},
-    {"cancel-order", 5, "<exchange> <symbol> <order_id>", "Cancel one open order.",
-     [](ConnectorApp& app, const Operands& o) { return print_json(app.cancel_order(o.at(2), o.at(3), o.at(4))); }},
+     [](ConnectorApp&, const Operands&) { return print_capabilities(); }},
+    {"balance", 3, "<exchange>", "Read the USDT futures balance.", nullptr, &kBalance},
+    {"get-position", 4, "<exchange> <symbol>", "Read the position in a contract such as BTC_USDT.", nullptr,
+     &kPosition},
+    {"order-status", 5, "<exchange> <symbol> <order_id>", "Look up one order.", nullptr, &kOrderStatus},
+    {"cancel-order", 5, "<exchange> <symbol> <order_id>", "Cancel one open order.", nullptr, &kCancelOrder},
     {"funding", 4, "<exchange> <symbol> [lookback_minutes]",
-     "List funding payments of the last minutes (default 180).",
-     [](ConnectorApp& app, const Operands& o) {
-         int lookback = 180;
-         if (!number_operand(o, 4, lookback)) return -1;
-         return print_json(app.get_funding(o.at(2), o.at(3), lookback));
-     }},
+     "List funding payments of the last minutes (default 180).", nullptr, &kFunding},
     {"close-report", 4, "<exchange> <symbol> [order_id]", "Show an order next to the closed positions or fills.",
-     [](ConnectorApp& app, const Operands& o) {
-         return print_json(app.get_close_report(o.at(2), o.at(3), o.at(4)));
-     }},
+     nullptr, &kCloseReport},
     {"place-open", 8, "<exchange> <symbol> <side> <quantity> <price> <leverage>",
-     "Set the leverage, then place a limit order that opens or adds (side buy or sell).",
-     [](ConnectorApp& app, const Operands& o) {
-         int leverage = 0;
-         if (!number_operand(o, 7, leverage)) return -1;
-         return print_json(app.place_open(o.at(2), o.at(3), o.at(4), o.at(5), o.at(6), leverage));
-     }},
+     "Set the leverage, then place a limit order that opens or adds (side buy or sell).", nullptr, &kPlaceOpen},
     {"place-close", 7, "<exchange> <symbol> <side> <quantity> <price>",
-     "Place a reduce-only limit order against the position opened on <side>.",
-     [](ConnectorApp& app, const Operands& o) {
-         return print_json(app.place_close(o.at(2), o.at(3), o.at(4), o.at(5), o.at(6)));
-     }},
+     "Place a reduce-only limit order against the position opened on <side>.", nullptr, &kPlaceClose},
     {"update-check", 2, "", "Ask the update manifest whether a newer version exists.",
      [](ConnectorApp& app, const Operands&) { return print_json(app.update_check()); }},
     {"update-download", 2, "", "Download the newer version's disk image.",
@@ -206,14 +237,16 @@ constexpr Command kCommands[] = {
      [](ConnectorApp& app, const Operands&) { return print_json(app.update_apply()); }},
     {"server-health", 2, "", "Check that the relay server answers.",
      [](ConnectorApp& app, const Operands&) { return print_json(app.server_health()); }},
+    {"exchanges", 2, "", "List the exchanges as JSON: name, display name, passphrase, live, quantity unit.",
+     [](ConnectorApp&, const Operands&) { return print_exchanges(); }},
 };
 
-// The general usage names the words in its own order, not the matching order.
-constexpr const char* kGeneralUsage =
-    "usage: korvane-connector <status|validate|load-credentials|delete-credentials|set-wallet|bind-wallet|"
-    "bind-status|claim-token|disconnect-binding|capabilities|balance|get-position|order-status|cancel-order|"
-    "funding|close-report|place-open|place-close|update-check|update-download|update-apply|server-health> "
-    "[args]";
+// Returns the general usage: every command word, in table order.
+std::string general_usage() {
+    std::string words;
+    for (const Command& command : kCommands) words += (words.empty() ? "" : "|") + std::string(command.word);
+    return "usage: korvane-connector <" + words + "> [args]";
+}
 
 std::string usage_of(const Command& command) {
     return std::string("usage: korvane-connector ") + command.word +
@@ -255,14 +288,14 @@ std::string help_text() {
                 "\n      " + command.summary + "\n";
     }
     text +=
-        "\nExchanges: bybit, okx, gate, bingx, kucoin, bitget. Symbols are contract names such as BTC_USDT.\n"
+        "\nExchanges: " + live_exchange_names(", ") + ". Symbols are contract names such as BTC_USDT.\n"
         "Commands that print JSON exit 0 whatever the JSON says; read its \"status\".\n"
         "korvane-connector --version prints the version.\n";
     return text;
 }
 
 int CommandDispatcher::run_cli(int argc, const char* const* argv) {
-    if (argc < 2) return usage_error(kGeneralUsage);
+    if (argc < 2) return usage_error(general_usage());
     const std::string word = argv[1];
     if (word == "help" || word == "--help") {
         std::cout << help_text();
@@ -275,7 +308,9 @@ int CommandDispatcher::run_cli(int argc, const char* const* argv) {
     for (const Command& command : kCommands) {
         if (word != command.word) continue;
         if (argc < command.min_argc) return usage_error(usage_of(command));
-        const int code = command.run(app_, Operands{argc, argv, input_});
+        const Operands operands{argc, argv, input_};
+        const int code = command.operation != nullptr ? run_exchange_command(app_, command, operands)
+                                                       : command.run(app_, operands);
         if (code < 0) return usage_error(usage_of(command));
         return with_problems(app_, code);
     }

@@ -24,15 +24,13 @@ std::string to_string(ConnectorHealth health) {
 
 ConnectorApp::ConnectorApp(const std::string& app_root, const std::string& relay_url, const Outside& outside,
                            const std::string& update_public_key)
-    : config(app_root),
+    : http_(outside.http),
+      clock_(outside.clock),
       identity_store(app_root),
       vault(app_root + "/vault", outside.secrets),
       memory_store(app_root + "/vault"),
-      registry(outside.http, outside.clock),
       pairing_store(app_root),
       relay(relay_url, outside.http),
-      reader(ExchangeContext{vault, memory_store, outside.http, outside.clock, problems_}),
-      executor(ExchangeContext{vault, memory_store, outside.http, outside.clock, problems_}),
       updater(app_root, update_manifest_url(), app_version(), outside.http, update_public_key) {}
 
 void ConnectorApp::bootstrap() {
@@ -52,7 +50,7 @@ void ConnectorApp::bootstrap() {
 }
 
 ConnectorSnapshot ConnectorApp::snapshot() const {
-    std::vector<ExchangeConnection> exchanges = registry.bootstrap();
+    std::vector<ExchangeConnection> exchanges = exchange_connections();
     for (const std::string& stored : vault.list_exchanges()) {
         for (ExchangeConnection& connection : exchanges) {
             if (connection.exchange != stored) continue;
@@ -67,7 +65,7 @@ ConnectorSnapshot ConnectorApp::snapshot() const {
 
 ValidateCredentialsResult ConnectorApp::validate_and_save(const ValidateCredentialsRequest& request) {
     const AccountMemory known = memory_store.load(request.exchange, request.credential.api_key);
-    ValidateCredentialsResult result = registry.validate(request, known);
+    ValidateCredentialsResult result = validate_credentials(http_, clock_, request, known);
     if (result.status != ExchangeConnectionStatus::valid_read_only &&
         result.status != ExchangeConnectionStatus::valid_trade_ready) {
         return result;
@@ -94,50 +92,6 @@ std::optional<StoredCredential> ConnectorApp::load_exchange_credentials(const st
 
 bool ConnectorApp::delete_exchange_credentials(const std::string& exchange) {
     return vault.remove(exchange);
-}
-
-std::vector<ExchangeCapabilityMatrix> ConnectorApp::capability_matrix() const {
-    return talvio_capability_baseline();
-}
-
-std::string ConnectorApp::get_balance(const std::string& exchange) const {
-    return reader.get_balance(exchange);
-}
-
-std::string ConnectorApp::get_position(const std::string& exchange, const std::string& symbol) const {
-    return reader.get_position(exchange, symbol);
-}
-
-std::string ConnectorApp::get_order_status(const std::string& exchange, const std::string& symbol,
-                                           const std::string& order_id) const {
-    return reader.get_order_status(exchange, symbol, order_id);
-}
-
-std::string ConnectorApp::cancel_order(const std::string& exchange, const std::string& symbol,
-                                       const std::string& order_id) const {
-    return reader.cancel_order(exchange, symbol, order_id);
-}
-
-std::string ConnectorApp::get_funding(const std::string& exchange, const std::string& symbol,
-                                      int lookback_minutes) const {
-    return executor.get_funding(exchange, symbol, lookback_minutes);
-}
-
-std::string ConnectorApp::get_close_report(const std::string& exchange, const std::string& symbol,
-                                           const std::string& order_id) const {
-    return executor.get_close_report(exchange, symbol, order_id);
-}
-
-std::string ConnectorApp::place_open(const std::string& exchange, const std::string& symbol,
-                                     const std::string& side, const std::string& quantity,
-                                     const std::string& price, int leverage) const {
-    return executor.place_open(exchange, symbol, side, quantity, price, leverage);
-}
-
-std::string ConnectorApp::place_close(const std::string& exchange, const std::string& symbol,
-                                      const std::string& side, const std::string& quantity,
-                                      const std::string& price) const {
-    return executor.place_close(exchange, symbol, side, quantity, price);
 }
 
 }  // namespace korvane::connector

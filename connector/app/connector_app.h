@@ -5,14 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "connector/exchanges/capability_matrix.h"
-#include "connector/exchanges/cex_executor.h"
-#include "connector/exchanges/cex_reader.h"
+#include "connector/app/outside.h"
+#include "connector/exchanges/exchange_operations.h"
 #include "connector/exchanges/exchange_registry.h"
 #include "connector/relay/relay_client.h"
-#include "connector/app/outside.h"
 #include "connector/state/account_memory.h"
-#include "connector/state/config_store.h"
 #include "connector/state/device_identity_store.h"
 #include "connector/state/key_vault.h"
 #include "connector/state/pairing_store.h"
@@ -40,7 +37,8 @@ struct ConnectorSnapshot {
     std::vector<ExchangeConnection> exchanges;
 };
 
-// The one object of a run: owns every store and client and offers one operation per command.
+// The one object of a run: owns every store and client, and the operations that change what
+// they hold. Exchange commands borrow its stores through `exchange_context`.
 class ConnectorApp {
   public:
     // Builds every store and client on `outside`, which must outlive the application.
@@ -58,23 +56,10 @@ class ConnectorApp {
     std::optional<StoredCredential> load_exchange_credentials(const std::string& exchange) const;
     bool delete_exchange_credentials(const std::string& exchange);
     PairingState pairing_state() const { return pairing; }
-    std::vector<ExchangeCapabilityMatrix> capability_matrix() const;
 
-    // Exchange operations, forwarded unchanged; each returns the result envelope.
-    std::string get_balance(const std::string& exchange) const;
-    std::string get_position(const std::string& exchange, const std::string& symbol) const;
-    std::string get_order_status(const std::string& exchange, const std::string& symbol,
-                                 const std::string& order_id) const;
-    std::string cancel_order(const std::string& exchange, const std::string& symbol,
-                             const std::string& order_id) const;
-    std::string get_funding(const std::string& exchange, const std::string& symbol,
-                            int lookback_minutes) const;
-    std::string get_close_report(const std::string& exchange, const std::string& symbol,
-                                 const std::string& order_id) const;
-    std::string place_open(const std::string& exchange, const std::string& symbol, const std::string& side,
-                           const std::string& quantity, const std::string& price, int leverage) const;
-    std::string place_close(const std::string& exchange, const std::string& symbol, const std::string& side,
-                            const std::string& quantity, const std::string& price) const;
+    // Returns what an exchange command works with: the stored credentials, what was learned
+    // about the accounts, the outside world, and this run's problems.
+    ExchangeContext exchange_context() { return ExchangeContext{vault, memory_store, http_, clock_, problems_}; }
 
     std::string update_check() const { return updater.check(); }
     std::string update_download() const { return updater.download(); }
@@ -107,18 +92,14 @@ class ConnectorApp {
     // Returns the label this platform's connector gives itself towards the relay.
     std::string relay_label() const;
 
-    // Declaration order is construction order: the reader and executor borrow `vault`,
-    // `memory_store` and `problems_`.
+    HttpClient& http_;
+    const Clock& clock_;
     std::vector<std::string> problems_;
-    ConfigStore config;
     DeviceIdentityStore identity_store;
     KeyVault vault;
     AccountMemoryStore memory_store;
-    ExchangeRegistry registry;
     PairingStore pairing_store;
     RelayClient relay;
-    CexReader reader;
-    CexExecutor executor;
     Updater updater;
     DeviceIdentity identity;
     PairingState pairing;

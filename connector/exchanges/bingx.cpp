@@ -1,12 +1,10 @@
 // BingX perpetual swap: HMAC-SHA256 hex over the query string, which carries the timestamp and
 // ends with the signature; the key travels in a header.
 #include "connector/exchanges/exchange_adapter.h"
-#include "connector/exchanges/exchange_adapters.h"
 #include "connector/exchanges/probe_output.h"
 #include "connector/exchanges/symbols.h"
-#include "connector/exchanges/validation_results.h"
+#include "connector/exchanges/credential_check.h"
 #include "connector/toolkit/digest.h"
-#include "connector/toolkit/endpoints.h"
 #include "connector/toolkit/text.h"
 
 namespace korvane::connector {
@@ -69,7 +67,7 @@ HttpResult Bingx::send(ExchangeSession& session, const std::string& method, cons
         const std::string query = params + "timestamp=" + std::to_string(now);
         HttpRequest request;
         request.method = method;
-        request.url = base_url(Site::bingx) + path + "?" + query + "&signature=" + hmac_sha256_hex(c.api_secret, query);
+        request.url = session.base_url() + path + "?" + query + "&signature=" + hmac_sha256_hex(c.api_secret, query);
         request.headers = {"X-BX-APIKEY: " + c.api_key};
         request.timeout_ms = session.timeout_ms();
         return request;
@@ -77,7 +75,7 @@ HttpResult Bingx::send(ExchangeSession& session, const std::string& method, cons
     const ClockRecovery recovery{
         [](const HttpResult& reply) { return bingx_code(reply) == kStaleTimestamp; },
         [&session] {
-            return read_server_clock(session, base_url(Site::bingx) + "/openApi/swap/v2/server/time",
+            return read_server_clock(session, session.base_url() + "/openApi/swap/v2/server/time",
                                      "/data/serverTime");
         }};
     return send_timed(session, build, recovery);
@@ -103,19 +101,19 @@ OperationResult Bingx::balance(ExchangeSession& session) const {
 }
 
 OperationResult Bingx::position(ExchangeSession& session, const std::string& symbol) const {
-    return from_reply(send(session, "GET", "/openApi/swap/v2/user/positions", "symbol=" + bingx_symbol(symbol) + "&"));
+    return from_reply(send(session, "GET", "/openApi/swap/v2/user/positions", "symbol=" + dashed_symbol(symbol) + "&"));
 }
 
 OperationResult Bingx::order_status(ExchangeSession& session, const std::string& symbol,
                                     const std::string& order_id) const {
     return from_reply(send(session, "GET", "/openApi/swap/v2/trade/order",
-                           "symbol=" + bingx_symbol(symbol) + "&orderId=" + order_id + "&"));
+                           "symbol=" + dashed_symbol(symbol) + "&orderId=" + order_id + "&"));
 }
 
 OperationResult Bingx::cancel_order(ExchangeSession& session, const std::string& symbol,
                                     const std::string& order_id) const {
     return from_reply(send(session, "DELETE", "/openApi/swap/v2/trade/order",
-                           "symbol=" + bingx_symbol(symbol) + "&orderId=" + order_id + "&"));
+                           "symbol=" + dashed_symbol(symbol) + "&orderId=" + order_id + "&"));
 }
 
 ModeRules Bingx::mode_rules(ExchangeSession& session) const {
@@ -137,7 +135,7 @@ HttpResult Bingx::send_order(ExchangeSession& session, const OrderRequest& order
     // one-way mode a close is marked reduce-only instead.
     const bool long_position = reduce ? !buy : buy;
     return send(session, "POST", "/openApi/swap/v2/trade/order",
-                "symbol=" + bingx_symbol(order.symbol) + "&side=" + (buy ? "BUY" : "SELL") +
+                "symbol=" + dashed_symbol(order.symbol) + "&side=" + (buy ? "BUY" : "SELL") +
                     "&positionSide=" + position_side(hedge, long_position) + "&type=LIMIT&quantity=" + order.quantity +
                     "&price=" + order.price + "&timeInForce=GTC&" + (reduce && !hedge ? "reduceOnly=true&" : ""));
 }
@@ -147,7 +145,7 @@ OperationResult Bingx::place_open(ExchangeSession& session, const OrderRequest& 
         // Hedge mode keeps a leverage per side: the side this order opens is the one set.
         const HttpResult leverage_reply =
             send(session, "POST", "/openApi/swap/v2/trade/leverage",
-                 "symbol=" + bingx_symbol(order.symbol) + "&side=" + position_side(hedge, order.buy) +
+                 "symbol=" + dashed_symbol(order.symbol) + "&side=" + position_side(hedge, order.buy) +
                      "&leverage=" + std::to_string(leverage) + "&");
         const HttpResult order_reply = send_order(session, order, order.buy, false, hedge);
         return ModeAttempt{from_replies({{"leverage", &leverage_reply}, {"place", &order_reply}}), order_reply};
@@ -164,13 +162,13 @@ OperationResult Bingx::place_close(ExchangeSession& session, const OrderRequest&
 OperationResult Bingx::funding(ExchangeSession& session, const std::string& symbol, int lookback_minutes) const {
     const int64_t start = session.exchange_now_ms() - int64_t{lookback_minutes} * 60 * 1000;
     return from_reply(send(session, "GET", "/openApi/swap/v2/user/income",
-                           "symbol=" + bingx_symbol(symbol) + "&incomeType=FUNDING_FEE&startTime=" +
+                           "symbol=" + dashed_symbol(symbol) + "&incomeType=FUNDING_FEE&startTime=" +
                                std::to_string(start) + "&limit=50&"));
 }
 
 OperationResult Bingx::close_report(ExchangeSession& session, const std::string& symbol,
                                     const std::string& order_id) const {
-    const std::string mapped = bingx_symbol(symbol);
+    const std::string mapped = dashed_symbol(symbol);
     HttpResult order{0, "{}", 200};
     if (!order_id.empty()) {
         order = send(session, "GET", "/openApi/swap/v2/trade/order",

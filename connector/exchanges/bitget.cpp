@@ -1,12 +1,10 @@
 // Bitget v2 mix: Base64 HMAC-SHA256 over timestamp + method + path (+ "?" query) + body, with
 // the plain passphrase in a header.
 #include "connector/exchanges/exchange_adapter.h"
-#include "connector/exchanges/exchange_adapters.h"
 #include "connector/exchanges/probe_output.h"
 #include "connector/exchanges/symbols.h"
-#include "connector/exchanges/validation_results.h"
+#include "connector/exchanges/credential_check.h"
 #include "connector/toolkit/digest.h"
-#include "connector/toolkit/endpoints.h"
 #include "connector/toolkit/text.h"
 
 namespace korvane::connector {
@@ -55,7 +53,7 @@ HttpResult Bitget::send(ExchangeSession& session, const std::string& method, con
         const std::string timestamp = std::to_string(now);
         HttpRequest request;
         request.method = method;
-        request.url = base_url(Site::bitget) + target;
+        request.url = session.base_url() + target;
         request.headers = {"ACCESS-KEY: " + c.api_key,
                            "ACCESS-SIGN: " + hmac_sha256_base64(c.api_secret, timestamp + method + target + body),
                            "ACCESS-TIMESTAMP: " + timestamp, "ACCESS-PASSPHRASE: " + c.passphrase,
@@ -68,7 +66,7 @@ HttpResult Bitget::send(ExchangeSession& session, const std::string& method, con
     const ClockRecovery recovery{
         [](const HttpResult& reply) { return bitget_code(reply) == "40008"; },
         [&session] {
-            return read_server_clock(session, base_url(Site::bitget) + "/api/v2/public/time", "/data/serverTime");
+            return read_server_clock(session, session.base_url() + "/api/v2/public/time", "/data/serverTime");
         }};
     return send_timed(session, build, recovery);
 }
@@ -95,20 +93,20 @@ OperationResult Bitget::balance(ExchangeSession& session) const {
 
 OperationResult Bitget::position(ExchangeSession& session, const std::string& symbol) const {
     return from_reply(send(session, "GET", "/api/v2/mix/position/single-position",
-                           "symbol=" + reader_linear_symbol(symbol) + "&productType=USDT-FUTURES&marginCoin=USDT", ""));
+                           "symbol=" + linear_usdt_symbol(symbol) + "&productType=USDT-FUTURES&marginCoin=USDT", ""));
 }
 
 OperationResult Bitget::order_status(ExchangeSession& session, const std::string& symbol,
                                      const std::string& order_id) const {
     return from_reply(send(session, "GET", "/api/v2/mix/order/detail",
-                           "symbol=" + reader_linear_symbol(symbol) + "&productType=USDT-FUTURES&orderId=" + order_id,
+                           "symbol=" + linear_usdt_symbol(symbol) + "&productType=USDT-FUTURES&orderId=" + order_id,
                            ""));
 }
 
 OperationResult Bitget::cancel_order(ExchangeSession& session, const std::string& symbol,
                                      const std::string& order_id) const {
     return from_reply(send(session, "POST", "/api/v2/mix/order/cancel-order", "",
-                           "{\"symbol\":\"" + reader_linear_symbol(symbol) +
+                           "{\"symbol\":\"" + linear_usdt_symbol(symbol) +
                                "\",\"productType\":\"USDT-FUTURES\",\"orderId\":\"" + order_id + "\"}"));
 }
 
@@ -121,14 +119,14 @@ bool refused_for_mode(const HttpResult& reply) {
 
 // Everything Bitget is asked about here is a USDT-margined perpetual.
 std::string product_fields(const std::string& symbol) {
-    return "\"symbol\":\"" + reader_linear_symbol(symbol) + "\",\"productType\":\"USDT-FUTURES\",\"marginCoin\":\"USDT\"";
+    return "\"symbol\":\"" + linear_usdt_symbol(symbol) + "\",\"productType\":\"USDT-FUTURES\",\"marginCoin\":\"USDT\"";
 }
 
 ModeRules Bitget::mode_rules(ExchangeSession& session, const std::string& symbol) const {
     const auto learn = [this, &session, symbol]() -> std::string {
         const HttpResult reply =
             send(session, "GET", "/api/v2/mix/account/account",
-                 "symbol=" + reader_linear_symbol(symbol) + "&productType=USDT-FUTURES&marginCoin=USDT", "");
+                 "symbol=" + linear_usdt_symbol(symbol) + "&productType=USDT-FUTURES&marginCoin=USDT", "");
         const auto body = parse_json(reply.body);
         if (reply.exit_code != 0 || !body || bitget_code(reply) != "00000") return "";
         const std::string mode = find_string_member(*body, "posMode");
@@ -177,7 +175,7 @@ OperationResult Bitget::funding(ExchangeSession& session, const std::string& sym
     const int64_t now = session.exchange_now_ms();
     const int64_t start = now - int64_t{lookback_minutes} * 60 * 1000;
     return from_reply(send(session, "GET", "/api/v2/mix/account/bill",
-                           "productType=USDT-FUTURES&symbol=" + reader_linear_symbol(symbol) +
+                           "productType=USDT-FUTURES&symbol=" + linear_usdt_symbol(symbol) +
                                "&businessType=contract_settle_fee&startTime=" + std::to_string(start) +
                                "&endTime=" + std::to_string(now) + "&limit=50",
                            ""));
@@ -185,7 +183,7 @@ OperationResult Bitget::funding(ExchangeSession& session, const std::string& sym
 
 OperationResult Bitget::close_report(ExchangeSession& session, const std::string& symbol,
                                      const std::string& order_id) const {
-    const std::string product = "symbol=" + reader_linear_symbol(symbol) + "&productType=USDT-FUTURES";
+    const std::string product = "symbol=" + linear_usdt_symbol(symbol) + "&productType=USDT-FUTURES";
     HttpResult order{0, "{}", 200};
     if (!order_id.empty()) {
         order = send(session, "GET", "/api/v2/mix/order/detail", product + "&orderId=" + order_id, "");

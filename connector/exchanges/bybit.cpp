@@ -1,10 +1,8 @@
 // Bybit v5: HMAC-SHA256 hex over timestamp + key + receive window + (query | body).
 #include "connector/exchanges/exchange_adapter.h"
-#include "connector/exchanges/exchange_adapters.h"
 #include "connector/exchanges/symbols.h"
-#include "connector/exchanges/validation_results.h"
+#include "connector/exchanges/credential_check.h"
 #include "connector/toolkit/digest.h"
-#include "connector/toolkit/endpoints.h"
 #include "connector/toolkit/text.h"
 
 namespace korvane::connector {
@@ -60,7 +58,7 @@ HttpResult Bybit::send(ExchangeSession& session, const std::string& method, cons
         const std::string payload = method == "POST" ? body : query;
         HttpRequest request;
         request.method = method;
-        request.url = base_url(Site::bybit) + path + (query.empty() ? "" : "?" + query);
+        request.url = session.base_url() + path + (query.empty() ? "" : "?" + query);
         request.headers = {"X-BAPI-API-KEY: " + c.api_key, "X-BAPI-TIMESTAMP: " + timestamp,
                            std::string("X-BAPI-RECV-WINDOW: ") + kRecvWindow,
                            "X-BAPI-SIGN: " + hmac_sha256_hex(c.api_secret, timestamp + c.api_key + kRecvWindow +
@@ -73,7 +71,7 @@ HttpResult Bybit::send(ExchangeSession& session, const std::string& method, cons
     const ClockRecovery recovery{
         [](const HttpResult& reply) { return ret_code(reply) == "10002"; },
         [&session] {
-            return read_server_clock(session, base_url(Site::bybit) + "/v5/market/time", "/result/timeNano", 1000000);
+            return read_server_clock(session, session.base_url() + "/v5/market/time", "/result/timeNano", 1000000);
         }};
     return send_timed(session, build, recovery);
 }
@@ -103,19 +101,19 @@ OperationResult Bybit::balance(ExchangeSession& session) const {
 
 OperationResult Bybit::position(ExchangeSession& session, const std::string& symbol) const {
     return from_reply(send(session, "GET", "/v5/position/list",
-                           "category=linear&symbol=" + reader_linear_symbol(symbol) + "&settleCoin=USDT", ""));
+                           "category=linear&symbol=" + linear_usdt_symbol(symbol) + "&settleCoin=USDT", ""));
 }
 
 OperationResult Bybit::order_status(ExchangeSession& session, const std::string& symbol,
                                     const std::string& order_id) const {
     return from_reply(send(session, "GET", "/v5/order/realtime",
-                           "category=linear&symbol=" + reader_linear_symbol(symbol) + "&orderId=" + order_id, ""));
+                           "category=linear&symbol=" + linear_usdt_symbol(symbol) + "&orderId=" + order_id, ""));
 }
 
 OperationResult Bybit::cancel_order(ExchangeSession& session, const std::string& symbol,
                                     const std::string& order_id) const {
     return from_reply(send(session, "POST", "/v5/order/cancel", "",
-                           "{\"category\":\"linear\",\"symbol\":\"" + reader_linear_symbol(symbol) +
+                           "{\"category\":\"linear\",\"symbol\":\"" + linear_usdt_symbol(symbol) +
                                "\",\"orderId\":\"" + order_id + "\"}"));
 }
 
@@ -123,7 +121,7 @@ HttpResult Bybit::send_order(ExchangeSession& session, const OrderRequest& order
                              bool hedge) const {
     // The position is the order's own side when it opens, the other side when it closes.
     const bool long_position = reduce ? !buy : buy;
-    const std::string body = "{\"category\":\"linear\",\"symbol\":\"" + bybit_native(order.symbol) +
+    const std::string body = "{\"category\":\"linear\",\"symbol\":\"" + joined_symbol(order.symbol) +
                              "\",\"side\":\"" + (buy ? "Buy" : "Sell") + "\",\"orderType\":\"Limit\",\"qty\":\"" +
                              order.quantity + "\",\"price\":\"" + order.price +
                              "\",\"timeInForce\":\"GTC\",\"positionIdx\":" +
@@ -137,7 +135,7 @@ ModeRules Bybit::mode_rules(ExchangeSession& session, const std::string& symbol)
     // entry of index 0.
     const auto learn = [this, &session, symbol]() -> std::string {
         const HttpResult reply =
-            send(session, "GET", "/v5/position/list", "category=linear&symbol=" + bybit_native(symbol), "");
+            send(session, "GET", "/v5/position/list", "category=linear&symbol=" + joined_symbol(symbol), "");
         const auto body = parse_json(reply.body);
         if (reply.exit_code != 0 || !body || ret_code(reply) != "0") return "";
         const Json& list = json_member(json_member(*body, "result"), "list");
@@ -157,7 +155,7 @@ OperationResult Bybit::place_open(ExchangeSession& session, const OrderRequest& 
         // The order goes out even when the leverage change is refused; the reply shows both.
         const HttpResult leverage_reply =
             send(session, "POST", "/v5/position/set-leverage", "",
-                 "{\"category\":\"linear\",\"symbol\":\"" + bybit_native(order.symbol) +
+                 "{\"category\":\"linear\",\"symbol\":\"" + joined_symbol(order.symbol) +
                      "\",\"buyLeverage\":\"" + lever + "\",\"sellLeverage\":\"" + lever + "\"}");
         const HttpResult order_reply = send_order(session, order, order.buy, false, hedge);
         return ModeAttempt{from_replies({{"leverage", &leverage_reply}, {"place", &order_reply}}), order_reply};
@@ -175,14 +173,14 @@ OperationResult Bybit::place_close(ExchangeSession& session, const OrderRequest&
 OperationResult Bybit::funding(ExchangeSession& session, const std::string& symbol, int lookback_minutes) const {
     const int64_t start = session.exchange_now_ms() - int64_t{lookback_minutes} * 60 * 1000;
     return from_reply(send(session, "GET", "/v5/account/transaction-log",
-                           "category=linear&symbol=" + bybit_native(symbol) + "&startTime=" + std::to_string(start) +
+                           "category=linear&symbol=" + joined_symbol(symbol) + "&startTime=" + std::to_string(start) +
                                "&limit=50",
                            ""));
 }
 
 OperationResult Bybit::close_report(ExchangeSession& session, const std::string& symbol,
                                     const std::string& order_id) const {
-    const std::string native = bybit_native(symbol);
+    const std::string native = joined_symbol(symbol);
     const HttpResult order =
         send(session, "GET", "/v5/order/realtime",
              "category=linear&symbol=" + native + (order_id.empty() ? "" : "&orderId=" + order_id), "");

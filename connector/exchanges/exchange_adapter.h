@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "connector/exchanges/exchange_registry.h"
+#include "connector/exchanges/credential_check.h"
 #include "connector/exchanges/exchange_session.h"
 #include "connector/exchanges/operation_result.h"
 

@@ -2,44 +2,26 @@
 
 #include "connector/exchanges/exchange_adapter.h"
 #include "connector/exchanges/exchange_table.h"
-#include "connector/exchanges/validation_results.h"
 
 namespace korvane::connector {
 
-std::string to_string(ExchangeConnectionStatus status) {
-    switch (status) {
-        case ExchangeConnectionStatus::not_configured: return "not_configured";
-        case ExchangeConnectionStatus::configured: return "configured";
-        case ExchangeConnectionStatus::validating: return "validating";
-        case ExchangeConnectionStatus::valid_read_only: return "valid_read_only";
-        case ExchangeConnectionStatus::valid_trade_ready: return "valid_trade_ready";
-        case ExchangeConnectionStatus::invalid: return "invalid";
-        case ExchangeConnectionStatus::error: return "error";
-    }
-    return "unknown";
-}
-
-ExchangeRegistry::ExchangeRegistry(HttpClient& http, const Clock& clock) : http_(http), clock_(clock) {}
-
-std::vector<ExchangeConnection> ExchangeRegistry::bootstrap() const {
+std::vector<ExchangeConnection> exchange_connections() {
     std::vector<ExchangeConnection> connections;
     for (const ExchangeEntry& entry : exchange_table()) {
         if (!entry.listed) continue;
         ExchangeConnection connection;
-        connection.exchange = std::string(entry.name);
+        connection.exchange = entry.name;
         connections.push_back(connection);
     }
     return connections;
 }
 
-ValidateCredentialsResult ExchangeRegistry::validate(const ValidateCredentialsRequest& request,
-                                                     const AccountMemory& known) const {
-    const std::string now = format_iso8601(clock_.now_ms());
-    const ExchangeEntry* entry = nullptr;
-    for (const ExchangeEntry& candidate : exchange_table()) {
-        if (candidate.listed && candidate.name == request.exchange) entry = &candidate;
-    }
-    if (entry == nullptr) return invalid_result(request, "unsupported exchange", now);
+ValidateCredentialsResult validate_credentials(HttpClient& http, const Clock& clock,
+                                               const ValidateCredentialsRequest& request,
+                                               const AccountMemory& known) {
+    const std::string now = format_iso8601(clock.now_ms());
+    const ExchangeEntry* entry = find_exchange(request.exchange);
+    if (entry == nullptr || !entry->listed) return invalid_result(request, "unsupported exchange", now);
     if (request.credential.api_key.empty() || request.credential.api_secret.empty()) {
         return invalid_result(request, "missing api key or secret", now);
     }
@@ -50,8 +32,8 @@ ValidateCredentialsResult ExchangeRegistry::validate(const ValidateCredentialsRe
         result.status = ExchangeConnectionStatus::configured;
         return result;
     }
-    ExchangeSession session{request.credential, http_, clock_, known, kValidationRequestMs,
-                            Deadline::after_ms(kValidationBudgetMs)};
+    ExchangeSession session{request.credential, http, clock, known, kValidationRequestMs,
+                            Deadline::after_ms(kValidationBudgetMs), entry->sites};
     ValidateCredentialsResult result = entry->adapter->validate(request, session);
     result.learned = session.memory;
     return result;

@@ -4,6 +4,7 @@
 #include <functional>
 #include <optional>
 
+#include "connector/exchanges/exchange_sites.h"
 #include "connector/exchanges/operation_result.h"
 #include "connector/state/account_memory.h"
 #include "connector/state/key_vault.h"
@@ -28,6 +29,10 @@ struct ExchangeSession {
     AccountMemory memory;
     long request_timeout_ms = kOperationRequestMs;
     std::optional<Deadline> deadline;  // set for credential checks
+    std::span<const ExchangeSite> sites;  // the exchange's hosts, from its table row
+
+    // Returns the base URL of the site called `name`; the first site's when empty.
+    std::string base_url(std::string_view name = {}) const { return site_url(sites, name); }
 
     // Returns the exchange's time as far as we know it: our clock plus a fresh offset.
     int64_t exchange_now_ms() const;

@@ -1,11 +1,9 @@
 // Gate v4 futures: HMAC-SHA512 hex over method, path, query, SHA-512 of the body and a
 // timestamp in seconds, one per line. Sizes are whole contracts; a negative size sells.
 #include "connector/exchanges/exchange_adapter.h"
-#include "connector/exchanges/exchange_adapters.h"
 #include "connector/exchanges/input_checks.h"
-#include "connector/exchanges/validation_results.h"
+#include "connector/exchanges/credential_check.h"
 #include "connector/toolkit/digest.h"
-#include "connector/toolkit/endpoints.h"
 #include "connector/toolkit/text.h"
 
 namespace korvane::connector {
@@ -47,7 +45,7 @@ HttpResult Gate::send(ExchangeSession& session, const std::string& method, const
         const std::string prehash = method + "\n" + path + "\n" + query + "\n" + sha512_hex(body) + "\n" + timestamp;
         HttpRequest request;
         request.method = method;
-        request.url = base_url(Site::gate) + path + (query.empty() ? "" : "?" + query);
+        request.url = session.base_url() + path + (query.empty() ? "" : "?" + query);
         request.headers = {"KEY: " + c.api_key, "Timestamp: " + timestamp,
                            "SIGN: " + hmac_sha512_hex(c.api_secret, prehash)};
         if (json_body) request.headers.push_back("Content-Type: application/json");
@@ -57,7 +55,7 @@ HttpResult Gate::send(ExchangeSession& session, const std::string& method, const
     };
     const ClockRecovery recovery{
         [](const HttpResult& reply) { return reply_code(reply, "label") == "REQUEST_EXPIRED"; },
-        [&session] { return read_server_clock(session, base_url(Site::gate) + "/api/v4/spot/time", "/server_time"); }};
+        [&session] { return read_server_clock(session, session.base_url() + "/api/v4/spot/time", "/server_time"); }};
     return send_timed(session, build, recovery);
 }
 

@@ -1,14 +1,12 @@
 // KuCoin futures: Base64 HMAC-SHA256 over timestamp + method + path with query + body; the
 // passphrase is signed too, and the key version says how.
 #include "connector/exchanges/exchange_adapter.h"
-#include "connector/exchanges/exchange_adapters.h"
 #include "connector/exchanges/input_checks.h"
 #include "connector/exchanges/probe_output.h"
 #include "connector/exchanges/symbols.h"
-#include "connector/exchanges/validation_results.h"
+#include "connector/exchanges/credential_check.h"
 #include "connector/state/random_hex.h"
 #include "connector/toolkit/digest.h"
-#include "connector/toolkit/endpoints.h"
 #include "connector/toolkit/text.h"
 
 namespace korvane::connector {
@@ -69,7 +67,7 @@ HttpResult Kucoin::send_version(ExchangeSession& session, const std::string& met
         const std::string timestamp = std::to_string(now);
         HttpRequest request;
         request.method = method;
-        request.url = base_url(Site::kucoin_futures) + target;
+        request.url = session.base_url() + target;
         request.headers = {"KC-API-KEY: " + c.api_key,
                            "KC-API-SIGN: " + hmac_sha256_base64(c.api_secret, timestamp + method + target + body),
                            "KC-API-TIMESTAMP: " + timestamp,
@@ -82,7 +80,7 @@ HttpResult Kucoin::send_version(ExchangeSession& session, const std::string& met
     };
     const ClockRecovery recovery{
         [](const HttpResult& reply) { return kucoin_code(reply) == "400002"; },
-        [&session] { return read_server_clock(session, base_url(Site::kucoin_futures) + "/api/v1/timestamp", "/data"); }};
+        [&session] { return read_server_clock(session, session.base_url() + "/api/v1/timestamp", "/data"); }};
     return send_timed(session, build, recovery);
 }
 
@@ -90,7 +88,7 @@ HttpResult Kucoin::send(ExchangeSession& session, const std::string& method, con
                         const std::string& body) const {
     const std::vector<std::string> headers =
         method == "POST" ? std::vector<std::string>{"Content-Type: application/json"} : std::vector<std::string>{};
-    std::string& remembered = session.memory.kucoin_key_version;
+    std::string& remembered = session.memory.key_version;
     if (!remembered.empty()) return send_version(session, method, target, body, remembered, headers);
     const HttpResult reply = send_version(session, method, target, body, "2", headers);
     if (kucoin_code(reply) == kSuccess) remembered = "2";
@@ -124,7 +122,7 @@ ValidateCredentialsResult Kucoin::validate(const ValidateCredentialsRequest& req
     if (!accepted(output) && !contains(output, "\\\"code\\\":\\\"200000\\\"")) {
         return invalid_result(request, "kucoin rejected credentials: " + output, checked_at);
     }
-    if (!accepted_version.empty()) session.memory.kucoin_key_version = accepted_version;
+    if (!accepted_version.empty()) session.memory.key_version = accepted_version;
     return success_result(request, true, false, "live kucoin auth validated", checked_at);
 }
 
@@ -133,7 +131,7 @@ OperationResult Kucoin::balance(ExchangeSession& session) const {
 }
 
 OperationResult Kucoin::position(ExchangeSession& session, const std::string& symbol) const {
-    return from_reply(send(session, "GET", "/api/v1/position?symbol=" + kucoin_symbol(symbol)));
+    return from_reply(send(session, "GET", "/api/v1/position?symbol=" + usdtm_symbol(symbol)));
 }
 
 OperationResult Kucoin::order_status(ExchangeSession& session, const std::string&,
@@ -173,7 +171,7 @@ HttpResult Kucoin::send_order(ExchangeSession& session, const OrderRequest& orde
     const bool long_position = reduce ? !buy : buy;
     const std::string body =
         "{\"clientOid\":\"" + random_hex(32) + "\",\"side\":\"" + (buy ? "buy" : "sell") + "\",\"symbol\":\"" +
-        kucoin_symbol(order.symbol) + "\",\"type\":\"limit\",\"price\":\"" + order.price +
+        usdtm_symbol(order.symbol) + "\",\"type\":\"limit\",\"price\":\"" + order.price +
         "\",\"size\":" + whole_units(order.quantity) + (leverage.empty() ? "" : ",\"leverage\":" + leverage) +
         ",\"timeInForce\":\"GTC\",\"marginMode\":\"ISOLATED\"" +
         (hedge ? std::string(",\"positionSide\":\"") + (long_position ? "LONG" : "SHORT") + "\"" : "") +
@@ -187,7 +185,7 @@ OperationResult Kucoin::place_open(ExchangeSession& session, const OrderRequest&
     // leverage itself. The "leverage" member says what was sent, and with what.
     const HttpResult leverage_echo{0,
                                    JsonObject()
-                                       .add("symbol", kucoin_symbol(order.symbol))
+                                       .add("symbol", usdtm_symbol(order.symbol))
                                        .add_raw("leverage", lever)
                                        .add("sentWith", "order")
                                        .str(),
@@ -210,7 +208,7 @@ OperationResult Kucoin::funding(ExchangeSession& session, const std::string& sym
     int64_t window = int64_t{lookback_minutes} * 60 * 1000;
     if (window > kMaxFundingWindowMs) window = kMaxFundingWindowMs;
     return from_reply(send(session, "GET",
-                           "/api/v1/funding-history?symbol=" + kucoin_symbol(symbol) + "&startAt=" +
+                           "/api/v1/funding-history?symbol=" + usdtm_symbol(symbol) + "&startAt=" +
                                std::to_string(now - window) + "&endAt=" + std::to_string(now) + "&maxCount=50"));
 }
 
@@ -219,7 +217,7 @@ OperationResult Kucoin::close_report(ExchangeSession& session, const std::string
     HttpResult order{0, "{}", 200};
     if (!order_id.empty()) order = send(session, "GET", "/api/v1/orders/" + order_id);
     const HttpResult trades = send(session, "GET",
-                                   order_id.empty() ? "/api/v1/fills?symbol=" + kucoin_symbol(symbol)
+                                   order_id.empty() ? "/api/v1/fills?symbol=" + usdtm_symbol(symbol)
                                                     : "/api/v1/fills?orderId=" + order_id);
     return from_replies({{"order", &order}, {"trades", &trades}});
 }

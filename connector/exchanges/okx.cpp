@@ -1,24 +1,14 @@
 // OKX v5: Base64 HMAC-SHA256 over ISO timestamp + method + path with query + body, with the
 // plain passphrase in a header. A key belongs to one of three regional sites.
-#include <array>
-
 #include "connector/exchanges/exchange_adapter.h"
-#include "connector/exchanges/exchange_adapters.h"
 #include "connector/exchanges/probe_output.h"
 #include "connector/exchanges/symbols.h"
-#include "connector/exchanges/validation_results.h"
+#include "connector/exchanges/credential_check.h"
 #include "connector/toolkit/digest.h"
-#include "connector/toolkit/endpoints.h"
 #include "connector/toolkit/text.h"
 
 namespace korvane::connector {
 namespace {
-
-struct OkxSite {
-    const char* name;  // as remembered: "global", "eea", "us"
-    Site site;
-};
-constexpr std::array<OkxSite, 3> kSites = {{{"global", Site::okx}, {"eea", Site::okx_eea}, {"us", Site::okx_us}}};
 
 // Returns true for an answer from a site that accepted the key.
 bool accepted(std::string_view body) {
@@ -28,14 +18,6 @@ bool accepted(std::string_view body) {
 
 std::string okx_code(const HttpResult& reply) {
     return reply_code(reply, "code");
-}
-
-// Returns the remembered site's base URL; a key checked before sites were remembered is global.
-std::string site_base(const AccountMemory& memory) {
-    for (const OkxSite& entry : kSites) {
-        if (memory.okx_site == entry.name) return base_url(entry.site);
-    }
-    return base_url(Site::okx);
 }
 
 // OKX refuses a posSide that does not fit the account's mode with 51000, for the whole request
@@ -75,7 +57,8 @@ class Okx final : public ExchangeAdapter {
                        const std::vector<std::string>& extra_headers) const;
     HttpResult send(ExchangeSession& session, const std::string& method, const std::string& target,
                     const std::string& body) const {
-        return send_to(session, site_base(session.memory), method, target, body, {});
+        // The remembered site; a key checked before sites were remembered is global (the first).
+        return send_to(session, session.base_url(session.memory.site), method, target, body, {});
     }
     HttpResult send_order(ExchangeSession& session, const OrderRequest& order, bool buy, bool reduce,
                           bool hedge) const;
@@ -113,16 +96,16 @@ ValidateCredentialsResult Okx::validate(const ValidateCredentialsRequest& reques
     // report names each, and the first site that accepted the key is remembered.
     ProbeReport report;
     std::string accepted_site;
-    for (const OkxSite& entry : kSites) {
-        const std::string base = base_url(entry.site);
+    for (const ExchangeSite& site : session.sites) {
+        const std::string base = site_url(site);
         for (const char* path : {"/api/v5/account/config", "/api/v5/account/balance?ccy=USDT",
                                  "/api/v5/account/balance"}) {
             const std::string body = probe_body(send_to(session, base, "GET", path, "",
                                                         {"Content-Type: application/json",
                                                          "User-Agent: okx-api-client/1.0"}));
             report.add({{"host", base}, {"path", path}, {"body", body}});
-            if (accepted_site.empty() && accepted(body)) accepted_site = entry.name;
-            if (accepted_site == entry.name && std::string_view(path) == "/api/v5/account/config") {
+            if (accepted_site.empty() && accepted(body)) accepted_site = site.name;
+            if (accepted_site == site.name && std::string_view(path) == "/api/v5/account/config") {
                 if (const auto config = parse_json(body)) {
                     const std::string mode = find_string_member(*config, "posMode");
                     if (mode == "net_mode") session.memory.position_mode = "one_way";
@@ -136,7 +119,7 @@ ValidateCredentialsResult Okx::validate(const ValidateCredentialsRequest& reques
     if (!accepted(output) && !contains(output, "\\\"code\\\":\\\"0\\\"")) {
         return invalid_result(request, "okx rejected credentials: " + output, checked_at);
     }
-    session.memory.okx_site = accepted_site.empty() ? "global" : accepted_site;
+    session.memory.site = accepted_site.empty() ? session.sites.front().name : accepted_site;
     return success_result(request, true, false, "live okx auth validated", checked_at);
 }
 
@@ -145,19 +128,19 @@ OperationResult Okx::balance(ExchangeSession& session) const {
 }
 
 OperationResult Okx::position(ExchangeSession& session, const std::string& symbol) const {
-    return from_reply(send(session, "GET", "/api/v5/account/positions?instType=SWAP&instId=" + okx_inst_id(symbol), ""));
+    return from_reply(send(session, "GET", "/api/v5/account/positions?instType=SWAP&instId=" + dash_swap_symbol(symbol), ""));
 }
 
 OperationResult Okx::order_status(ExchangeSession& session, const std::string& symbol,
                                   const std::string& order_id) const {
     return from_reply(
-        send(session, "GET", "/api/v5/trade/order?instId=" + okx_inst_id(symbol) + "&ordId=" + order_id, ""));
+        send(session, "GET", "/api/v5/trade/order?instId=" + dash_swap_symbol(symbol) + "&ordId=" + order_id, ""));
 }
 
 OperationResult Okx::cancel_order(ExchangeSession& session, const std::string& symbol,
                                   const std::string& order_id) const {
     return from_reply(send(session, "POST", "/api/v5/trade/cancel-order",
-                           "{\"instId\":\"" + okx_inst_id(symbol) + "\",\"ordId\":\"" + order_id + "\"}"));
+                           "{\"instId\":\"" + dash_swap_symbol(symbol) + "\",\"ordId\":\"" + order_id + "\"}"));
 }
 
 HttpResult Okx::send_order(ExchangeSession& session, const OrderRequest& order, bool buy, bool reduce,
@@ -167,7 +150,7 @@ HttpResult Okx::send_order(ExchangeSession& session, const OrderRequest& order, 
     const bool long_position = reduce ? !buy : buy;
     const std::string position_side =
         hedge ? std::string(",\"posSide\":\"") + (long_position ? "long" : "short") + "\"" : "";
-    const std::string body = "{\"instId\":\"" + okx_inst_id(order.symbol) + "\",\"tdMode\":\"isolated\"" +
+    const std::string body = "{\"instId\":\"" + dash_swap_symbol(order.symbol) + "\",\"tdMode\":\"isolated\"" +
                              position_side + ",\"side\":\"" + (buy ? "buy" : "sell") +
                              "\",\"ordType\":\"limit\",\"px\":\"" + order.price + "\",\"sz\":\"" + order.quantity +
                              "\"" + (reduce ? ",\"reduceOnly\":true" : "") + "}";
@@ -192,7 +175,7 @@ OperationResult Okx::place_open(ExchangeSession& session, const OrderRequest& or
             hedge ? std::string(",\"posSide\":\"") + (order.buy ? "long" : "short") + "\"" : "";
         const HttpResult leverage_reply =
             send(session, "POST", "/api/v5/account/set-leverage",
-                 "{\"instId\":\"" + okx_inst_id(order.symbol) + "\",\"lever\":\"" + std::to_string(leverage) +
+                 "{\"instId\":\"" + dash_swap_symbol(order.symbol) + "\",\"lever\":\"" + std::to_string(leverage) +
                      "\",\"mgnMode\":\"isolated\"" + position_side + "}");
         const HttpResult order_reply = send_order(session, order, order.buy, false, hedge);
         return ModeAttempt{from_replies({{"leverage", &leverage_reply}, {"place", &order_reply}}), order_reply};
@@ -209,12 +192,12 @@ OperationResult Okx::place_close(ExchangeSession& session, const OrderRequest& o
 OperationResult Okx::funding(ExchangeSession& session, const std::string& symbol, int) const {
     // OKX's bills carry no time window: the newest fifty entries of type 8 (funding fee).
     return from_reply(send(session, "GET",
-                           "/api/v5/account/bills?instType=SWAP&instId=" + okx_inst_id(symbol) + "&type=8&limit=50", ""));
+                           "/api/v5/account/bills?instType=SWAP&instId=" + dash_swap_symbol(symbol) + "&type=8&limit=50", ""));
 }
 
 OperationResult Okx::close_report(ExchangeSession& session, const std::string& symbol,
                                   const std::string& order_id) const {
-    const std::string inst = okx_inst_id(symbol);
+    const std::string inst = dash_swap_symbol(symbol);
     const HttpResult order = send(
         session, "GET", "/api/v5/trade/order?instId=" + inst + (order_id.empty() ? "" : "&ordId=" + order_id), "");
     const HttpResult history =

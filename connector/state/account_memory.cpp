@@ -25,6 +25,16 @@ int64_t to_int64(const std::string& text) {
     return errno != 0 || end == text.c_str() ? 0 : static_cast<int64_t>(value);
 }
 
+// The site and key version lines carry the exchange's name ("<name>_site"), as files written by
+// earlier versions do, so those files keep their meaning and older readers keep reading ours.
+std::string site_line(const std::string& exchange) {
+    return exchange + "_site";
+}
+
+std::string key_version_line(const std::string& exchange) {
+    return exchange + "_key_version";
+}
+
 }  // namespace
 
 int64_t usable_clock_offset(const AccountMemory& memory, int64_t now_ms) {
@@ -40,13 +50,15 @@ std::string AccountMemoryStore::path(const std::string& exchange) const {
 AccountMemory AccountMemoryStore::load(const std::string& exchange, const std::string& api_key) const {
     AccountMemory memory;
     std::string owner;
+    const std::string site_key = site_line(exchange);
+    const std::string version_key = key_version_line(exchange);
     for (const auto& [key, value] : parse_record_text(read_file(path(exchange)))) {
         if (key == "key_digest")
             owner = value;
-        else if (key == "okx_site")
-            memory.okx_site = value;
-        else if (key == "kucoin_key_version")
-            memory.kucoin_key_version = value;
+        else if (key == site_key)
+            memory.site = value;
+        else if (key == version_key)
+            memory.key_version = value;
         else if (key == "position_mode")
             memory.position_mode = value;
         else if (key == "clock_offset_ms")
@@ -63,8 +75,8 @@ Status AccountMemoryStore::save(const std::string& exchange, const std::string& 
                                 const AccountMemory& memory) const {
     const std::string text = format_record_text({
         {"key_digest", key_digest(api_key)},
-        {"okx_site", memory.okx_site},
-        {"kucoin_key_version", memory.kucoin_key_version},
+        {site_line(exchange), memory.site},
+        {key_version_line(exchange), memory.key_version},
         {"position_mode", memory.position_mode},
         {"clock_offset_ms", std::to_string(memory.clock_offset_ms)},
         {"clock_measured_at_ms", std::to_string(memory.clock_measured_at_ms)},

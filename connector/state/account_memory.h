@@ -10,8 +10,8 @@ namespace korvane::connector {
 // What the connector learned about one stored credential from the exchange itself, so that
 // later runs start right instead of asking again.
 struct AccountMemory {
-    std::string okx_site;            // "global", "eea" or "us": the OKX site that accepted the key
-    std::string kucoin_key_version;  // "2" or "3": the KuCoin key version the key accepts
+    std::string site;                // the exchange's site that accepted the key ("global", "eea", ...)
+    std::string key_version;         // the key version the exchange accepts the key as ("2", "3")
     std::string position_mode;       // "one_way" or "hedge"; empty when not learned yet
     int64_t clock_offset_ms = 0;     // the exchange's clock minus ours
     int64_t clock_measured_at_ms = 0;  // when the offset was measured (our clock); 0: never

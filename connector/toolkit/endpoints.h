@@ -4,15 +4,11 @@
 
 namespace korvane::connector {
 
-// The outside services the connector reaches. Each base URL is scheme and host without a
-// trailing slash; an environment variable that is set (even empty) replaces the default.
-enum class Site { bybit, okx, okx_eea, okx_us, gate, bingx, kucoin_futures, bitget };
+// The outside services the connector reaches besides the exchanges (whose hosts are in their
+// table rows). An environment variable that is set (even empty) replaces the default.
 
-// Returns the REST base URL of `site`.
-std::string base_url(Site site);
-
-// Returns the name of the environment variable that overrides `site`'s base URL.
-const char* base_url_variable(Site site);
+// Returns the value of `variable` when it is set, else `fallback`.
+std::string env_or(const char* variable, const char* fallback);
 
 // Returns the keychain tool: KORVANE_KEYCHAIN_TOOL, or /usr/bin/security.
 std::string keychain_tool();

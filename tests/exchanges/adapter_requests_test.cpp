@@ -269,7 +269,7 @@ TEST(AdapterRequests, OkxOperationsGoToTheSiteThatAcceptedTheKey) {
     for (const auto& c : cases) {
         AdapterBench bench;
         AccountMemory memory;
-        memory.okx_site = c.site;
+        memory.site = c.site;
         ExchangeSession session = bench.session("okx", memory);
         adapter_of("okx").balance(session);
         EXPECT_EQ(bench.http.sent.at(0).url, std::string(c.base) + "/api/v5/account/balance?ccy=USDT")

@@ -24,7 +24,7 @@ inline StoredCredential test_credential(const std::string& exchange) {
 // Returns what a test remembers of an account: its position mode and KuCoin key version 2.
 inline AccountMemory known(const std::string& position_mode) {
     AccountMemory memory;
-    memory.kucoin_key_version = "2";
+    memory.key_version = "2";
     memory.position_mode = position_mode;
     return memory;
 }
@@ -34,8 +34,8 @@ struct AdapterBench {
     AdapterBench() { use_test_sites(); }
 
     ExchangeSession session(const std::string& exchange, const AccountMemory& memory = {}) {
-        return ExchangeSession{test_credential(exchange), http,        clock, memory,
-                               kOperationRequestMs,       std::nullopt};
+        return ExchangeSession{test_credential(exchange), http,         clock, memory,
+                               kOperationRequestMs,       std::nullopt, find_exchange(exchange)->sites};
     }
 
     FakeHttpClient http;

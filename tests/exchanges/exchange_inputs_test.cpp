@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "connector/exchanges/capability_matrix.h"
 #include "connector/exchanges/exchange_registry.h"
+#include "connector/exchanges/exchange_table.h"
 #include "connector/exchanges/input_checks.h"
 #include "connector/exchanges/operation_result.h"
 #include "connector/exchanges/symbols.h"
@@ -27,11 +27,12 @@ TEST(SymbolMapping, FollowsEachExchangesNaming) {
          "1000PEPEUSDT"},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(okx_inst_id(c.symbol), c.okx) << c.symbol;
-        EXPECT_EQ(bingx_symbol(c.symbol), c.bingx) << c.symbol;
-        EXPECT_EQ(kucoin_symbol(c.symbol), c.kucoin) << c.symbol;
-        EXPECT_EQ(reader_linear_symbol(c.symbol), c.reader) << c.symbol;
-        EXPECT_EQ(bybit_native(c.symbol), c.native) << c.symbol;
+        EXPECT_EQ(find_exchange("okx")->native_symbol(c.symbol), c.okx) << c.symbol;
+        EXPECT_EQ(find_exchange("bingx")->native_symbol(c.symbol), c.bingx) << c.symbol;
+        EXPECT_EQ(find_exchange("kucoin")->native_symbol(c.symbol), c.kucoin) << c.symbol;
+        EXPECT_EQ(find_exchange("bitget")->native_symbol(c.symbol), c.reader) << c.symbol;
+        EXPECT_EQ(find_exchange("bybit")->native_symbol(c.symbol), c.native) << c.symbol;
+        EXPECT_EQ(find_exchange("gate")->native_symbol(c.symbol), c.symbol);
     }
 }
 
@@ -107,8 +108,7 @@ TEST(InputChecks, WholeUnitsForContractCountingExchanges) {
 TEST(Registry, ListsElevenExchangesAndRefusesWithoutRunningAnything) {
     FakeHttpClient http;
     const FixedClock clock(1700000000000);
-    const ExchangeRegistry registry(http, clock);
-    const auto entries = registry.bootstrap();
+    const auto entries = exchange_connections();
     ASSERT_EQ(entries.size(), 11u);
     EXPECT_EQ(entries.front().exchange, "bybit");
     EXPECT_EQ(entries.back().exchange, "reya");
@@ -128,7 +128,7 @@ TEST(Registry, ListsElevenExchangesAndRefusesWithoutRunningAnything) {
          "adapter exists, live validation not implemented yet"},
     };
     for (const auto& c : cases) {
-        const auto result = registry.validate({c.exchange, {c.exchange, c.key, c.secret, ""}});
+        const auto result = validate_credentials(http, clock, {c.exchange, {c.exchange, c.key, c.secret, ""}});
         EXPECT_EQ(result.status, c.status) << c.exchange;
         EXPECT_EQ(result.reason, c.reason) << c.exchange;
         EXPECT_FALSE(result.can_read);
@@ -143,13 +143,32 @@ TEST(Registry, StatusWordsIncludeUnknown) {
     EXPECT_EQ(to_string(static_cast<ExchangeConnectionStatus>(42)), "unknown");
 }
 
-TEST(CapabilityBaseline, SixLiveExchangesThenSixWithout) {
-    const auto rows = talvio_capability_baseline();
+TEST(ExchangeTable, SixLiveExchangesThenSixKnownByName) {
+    const auto& rows = exchange_table();
     ASSERT_EQ(rows.size(), 12u);
-    EXPECT_EQ(rows.front().exchange, "bybit");
-    EXPECT_EQ(rows.back().exchange, "asterdex");
-    EXPECT_TRUE(rows[5].margin_mode_sync && rows[5].validate);
-    EXPECT_FALSE(rows[6].validate || rows[6].margin_mode_sync);
+    EXPECT_EQ(live_exchange_names(","), "bybit,okx,gate,bingx,kucoin,bitget");
+    EXPECT_EQ(std::string(rows.back().name), "asterdex");
+    EXPECT_FALSE(rows.back().listed);
+    for (const ExchangeEntry& row : rows) {
+        const bool live = row.adapter != nullptr;
+        EXPECT_EQ(row.capabilities.validate && row.capabilities.margin_mode_sync, live) << row.name;
+        EXPECT_EQ(!row.sites.empty(), live) << row.name;
+        EXPECT_EQ(row.native_symbol != nullptr, live) << row.name;
+        EXPECT_EQ(find_exchange(row.name), &row);
+    }
+    EXPECT_EQ(find_exchange("OKX"), nullptr);
+    EXPECT_EQ(find_adapter("reya"), nullptr);
+}
+
+TEST(ExchangeTable, SiteVariablesWinEvenWhenEmpty) {
+    const ExchangeEntry& okx = *find_exchange("okx");
+    ::setenv("KORVANE_OKX_EEA_BASE_URL", "", 1);
+    ::setenv("KORVANE_OKX_US_BASE_URL", "http://127.0.0.1:9", 1);
+    ::unsetenv("KORVANE_OKX_BASE_URL");
+    EXPECT_EQ(site_url(okx.sites, "eea"), "");
+    EXPECT_EQ(site_url(okx.sites, "us"), "http://127.0.0.1:9");
+    EXPECT_EQ(site_url(okx.sites, "mars"), "https://www.okx.com");
+    EXPECT_EQ(site_url(okx.sites), "https://www.okx.com");
 }
 
 }  // namespace

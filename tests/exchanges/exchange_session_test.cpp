@@ -190,7 +190,7 @@ TEST(KucoinKeyVersion, AnOldCredentialFindsItsVersionOnceAndKeepsIt) {
             versions += (i == 0 ? "" : " ") + bench.http.header(i, "KC-API-KEY-VERSION");
         }
         EXPECT_EQ(versions, c.versions);
-        EXPECT_EQ(session.memory.kucoin_key_version, c.remembered);
+        EXPECT_EQ(session.memory.key_version, c.remembered);
     }
 }
 

@@ -1,13 +1,12 @@
 // Exchange replies as the commands print them: envelopes, composites, refusals and what a run
-// remembers, through the reader and executor over a vault in a temporary folder.
+// remembers, through the exchange operations over a vault in a temporary folder.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
 #include <vector>
 
-#include "connector/exchanges/cex_executor.h"
-#include "connector/exchanges/cex_reader.h"
+#include "connector/exchanges/exchange_operations.h"
 #include "connector/toolkit/json.h"
 #include "tests/exchanges/adapter_support.h"
 #include "tests/support/temporary_folder.h"
@@ -16,6 +15,45 @@ namespace korvane::connector {
 namespace {
 
 const char* const kLive[] = {"bybit", "okx", "gate", "bingx", "kucoin", "bitget"};
+
+// The exchange commands as the command line runs them: operation, then envelope.
+struct Commands {
+    ExchangeContext context;
+
+    std::string run(const ExchangeOperation& operation, const OperationRequest& request) const {
+        return envelope(request.exchange, operation.kind, run_exchange_operation(context, operation, request));
+    }
+    std::string get_balance(const std::string& exchange) const { return run(kBalance, {.exchange = exchange}); }
+    std::string get_position(const std::string& exchange, const std::string& symbol) const {
+        return run(kPosition, {.exchange = exchange, .symbol = symbol});
+    }
+    std::string get_order_status(const std::string& exchange, const std::string& symbol, const std::string& id) const {
+        return run(kOrderStatus, {.exchange = exchange, .symbol = symbol, .order_id = id});
+    }
+    std::string cancel_order(const std::string& exchange, const std::string& symbol, const std::string& id) const {
+        return run(kCancelOrder, {.exchange = exchange, .symbol = symbol, .order_id = id});
+    }
+    std::string get_funding(const std::string& exchange, const std::string& symbol, int lookback) const {
+        return run(kFunding, {.exchange = exchange, .symbol = symbol, .lookback_minutes = lookback});
+    }
+    std::string get_close_report(const std::string& exchange, const std::string& symbol, const std::string& id) const {
+        return run(kCloseReport, {.exchange = exchange, .symbol = symbol, .order_id = id});
+    }
+    std::string place_open(const std::string& exchange, const std::string& symbol, const std::string& side,
+                           const std::string& quantity, const std::string& price, int leverage) const {
+        return run(kPlaceOpen, {.exchange = exchange,
+                                  .symbol = symbol,
+                                  .side = side,
+                                  .quantity = quantity,
+                                  .price = price,
+                                  .leverage = leverage});
+    }
+    std::string place_close(const std::string& exchange, const std::string& symbol, const std::string& side,
+                            const std::string& quantity, const std::string& price) const {
+        return run(kPlaceClose,
+                   {.exchange = exchange, .symbol = symbol, .side = side, .quantity = quantity, .price = price});
+    }
+};
 
 class Envelopes : public ::testing::Test {
   protected:
@@ -37,8 +75,8 @@ class Envelopes : public ::testing::Test {
     FakeHttpClient http;
     FixedClock clock{kNowMs};
     std::vector<std::string> problems;
-    CexReader reader{ExchangeContext{vault, memory, http, clock, problems}};
-    CexExecutor executor{ExchangeContext{vault, memory, http, clock, problems}};
+    Commands reader{ExchangeContext{vault, memory, http, clock, problems}};
+    const Commands& executor = reader;
 };
 
 std::string ok_envelope(const std::string& exchange, const std::string& kind, const std::string& body) {

@@ -23,12 +23,11 @@ class Validation : public ::testing::Test {
                                        const AccountMemory& known = {}) {
         StoredCredential credential = test_credential(exchange);
         credential.passphrase = passphrase;
-        return registry.validate({exchange, credential}, known);
+        return validate_credentials(bench.http, bench.clock, {exchange, credential}, known);
     }
 
     AdapterBench bench;
     FakeHttpClient& http = bench.http;
-    ExchangeRegistry registry{bench.http, bench.clock};
 };
 
 struct Outcome {
@@ -152,7 +151,7 @@ TEST_F(Validation, OkxRemembersTheSiteThatAcceptedTheKeyAndItsMode) {
     const ValidateCredentialsResult result = validate("okx");
     expect_outcome(result, {Status::valid_trade_ready, true, false, "live okx auth validated"});
     EXPECT_EQ(http.sent.size(), 9u);
-    EXPECT_EQ(result.learned.okx_site, "eea");
+    EXPECT_EQ(result.learned.site, "eea");
     EXPECT_EQ(result.learned.position_mode, "one_way");
 
     // A key every site accepts belongs to the first.
@@ -160,7 +159,7 @@ TEST_F(Validation, OkxRemembersTheSiteThatAcceptedTheKeyAndItsMode) {
     http.answer("/api/v5/account/config", R"({"code":"0","data":[{"posMode":"long_short_mode"}]})");
     http.answer("", R"({"code":"0","data":[]})");
     const ValidateCredentialsResult global = validate("okx");
-    EXPECT_EQ(global.learned.okx_site, "global");
+    EXPECT_EQ(global.learned.site, "global");
     EXPECT_EQ(global.learned.position_mode, "hedge");
 }
 
@@ -227,7 +226,7 @@ TEST_F(Validation, KucoinTriesBothKeyVersionsAndRemembersTheOneThatWorks) {
         http.queue(c.v3);
         const ValidateCredentialsResult result = validate("kucoin");
         EXPECT_EQ(result.status, c.status);
-        EXPECT_EQ(result.learned.kucoin_key_version, c.learned);
+        EXPECT_EQ(result.learned.key_version, c.learned);
         ASSERT_EQ(http.sent.size(), 2u);
         for (size_t i = 0; i < 2; ++i) {
             const std::vector<std::string> headers = {
@@ -288,7 +287,7 @@ TEST_F(Validation, AMissingPassphraseIsRefusedBeforeAnyRequest) {
     StoredCredential keyless = test_credential("okx");
     keyless.api_key.clear();
     keyless.passphrase.clear();
-    EXPECT_EQ(registry.validate({"okx", keyless}).reason, "missing api key or secret");
+    EXPECT_EQ(validate_credentials(bench.http, bench.clock, {"okx", keyless}).reason, "missing api key or secret");
     EXPECT_TRUE(http.sent.empty());
 }
 
@@ -340,7 +339,8 @@ TEST_F(Validation, TheBudgetCapsEveryAttempt) {
         http.sent.clear();
         const StoredCredential credential = test_credential("okx");
         ExchangeSession session{
-            credential, http, bench.clock, {}, kValidationRequestMs, Deadline::after_ms(left)};
+            credential, http, bench.clock, {}, kValidationRequestMs, Deadline::after_ms(left),
+            find_exchange("okx")->sites};
         const ValidateCredentialsResult result = adapter_of("okx").validate({"okx", credential}, session);
         ASSERT_EQ(http.sent.size(), 9u);
         for (const HttpRequest& sent : http.sent) {

@@ -14,8 +14,8 @@ namespace {
 
 AccountMemory learned() {
     AccountMemory memory;
-    memory.okx_site = "eea";
-    memory.kucoin_key_version = "3";
+    memory.site = "eea";
+    memory.key_version = "3";
     memory.position_mode = "hedge";
     memory.clock_offset_ms = -45000;
     memory.clock_measured_at_ms = 1700000000123;

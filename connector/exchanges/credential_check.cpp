@@ -1,4 +1,4 @@
-#include "connector/exchanges/validation_results.h"
+#include "connector/exchanges/credential_check.h"
 
 namespace korvane::connector {
 namespace {
@@ -14,6 +14,19 @@ ValidateCredentialsResult flagless(const ValidateCredentialsRequest& request, Ex
 }
 
 }  // namespace
+
+std::string to_string(ExchangeConnectionStatus status) {
+    switch (status) {
+        case ExchangeConnectionStatus::not_configured: return "not_configured";
+        case ExchangeConnectionStatus::configured: return "configured";
+        case ExchangeConnectionStatus::validating: return "validating";
+        case ExchangeConnectionStatus::valid_read_only: return "valid_read_only";
+        case ExchangeConnectionStatus::valid_trade_ready: return "valid_trade_ready";
+        case ExchangeConnectionStatus::invalid: return "invalid";
+        case ExchangeConnectionStatus::error: return "error";
+    }
+    return "unknown";
+}
 
 ValidateCredentialsResult invalid_result(const ValidateCredentialsRequest& request, const std::string& reason,
                                          const std::string& checked_at) {
