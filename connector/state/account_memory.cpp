@@ -5,7 +5,6 @@
 #include <filesystem>
 
 #include "connector/state/files.h"
-#include "connector/state/key_vault.h"
 #include "connector/state/record_text.h"
 #include "connector/toolkit/digest.h"
 #include "connector/toolkit/sha2.h"

@@ -71,4 +71,12 @@ std::string make_private_directory(const std::string& path) {
     return "";
 }
 
+std::string sanitized_exchange_name(const std::string& exchange) {
+    std::string name = exchange;
+    for (char& c : name) {
+        if (c == '/' || c == '\\' || c == ' ') c = '_';
+    }
+    return name;
+}
+
 }  // namespace korvane::connector

@@ -20,4 +20,8 @@ bool append_file(const std::string& path, const std::string& content, mode_t mod
 // can list or enter it. Returns an empty string on success, else what went wrong.
 std::string make_private_directory(const std::string& path);
 
+// Returns `exchange` with every "/", backslash and space replaced by "_": the name its files in
+// the vault folder carry.
+std::string sanitized_exchange_name(const std::string& exchange);
+
 }  // namespace korvane::connector

@@ -53,14 +53,6 @@ std::string lines_text(const std::vector<std::string>& lines) {
 
 }  // namespace
 
-std::string sanitized_exchange_name(const std::string& exchange) {
-    std::string name = exchange;
-    for (char& c : name) {
-        if (c == '/' || c == '\\' || c == ' ') c = '_';
-    }
-    return name;
-}
-
 std::string credential_record_text(const StoredCredential& credential, bool final_newline) {
     std::string text = format_record_text({{"exchange", credential.exchange},
                                            {"api_key", credential.api_key},

@@ -60,9 +60,6 @@ class KeyVault {
     SecretStore& secrets_;
 };
 
-// Returns `exchange` with every "/", backslash and space replaced by "_".
-std::string sanitized_exchange_name(const std::string& exchange);
-
 // Returns the four-line record text of `credential`; `final_newline` adds a line end after the
 // last line (fallback files have one, keychain secrets do not).
 std::string credential_record_text(const StoredCredential& credential, bool final_newline);

@@ -4,6 +4,7 @@
 
 #include <set>
 
+#include "connector/state/files.h"
 #include "connector/state/key_vault.h"
 #include "connector/state/random_hex.h"
 
