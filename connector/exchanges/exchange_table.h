@@ -40,8 +40,8 @@ constexpr ExchangeCapabilities kAllCapabilities{true, true, true, true, true, tr
 // One exchange, whole: everything the rest of the program needs to know about it. What is
 // particular to talking to it (signing, paths, bodies, codes) is its adapter's.
 struct ExchangeEntry {
-    const char* name = "";          // the command-line name, for example "okx"
-    const char* display_name = "";  // for people, for example "OKX"
+    const char* name = "";          // the command-line name, in lower case
+    const char* display_name = "";  // the exchange's own spelling, for people
     bool passphrase = false;        // its keys come with a passphrase
     std::span<const ExchangeSite> sites;  // its hosts; the first is where a new key is tried first
     // Its instrument name for a contract name such as BTC_USDT.

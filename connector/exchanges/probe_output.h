@@ -9,8 +9,8 @@
 
 namespace korvane::connector {
 
-// The credential checks of OKX, BingX and KuCoin report every attempt as one JSON array of
-// objects, written the way Python's json.dumps writes it (", " and ": " between items, every
+// The credential checks that try several sites or paths report every attempt as one JSON array
+// of objects, written the way Python's json.dumps writes it (", " and ": " between items, every
 // character outside ASCII as \uXXXX); the rejection reasons carry that text.
 
 // Returns `text` as such a JSON string; bytes that are not UTF-8 read as U+FFFD.
