@@ -7,6 +7,7 @@
 #include <iostream>
 #include <string>
 
+#include "connector/app/doctor.h"
 #include "connector/exchanges/exchange_table.h"
 #include "connector/toolkit/json.h"
 #include "connector/toolkit/text.h"
@@ -237,6 +238,8 @@ constexpr Command kCommands[] = {
      [](ConnectorApp& app, const Operands&) { return print_json(app.update_apply()); }},
     {"server-health", 2, "", "Check that the relay server answers.",
      [](ConnectorApp& app, const Operands&) { return print_json(app.server_health()); }},
+    {"doctor", 2, "", "Check this machine: secret store, each stored key, clocks, the relay; hints for each problem.",
+     [](ConnectorApp& app, const Operands&) { return print_diagnosis(diagnose(app)); }},
     {"exchanges", 2, "", "List the exchanges as JSON: name, display name, passphrase, live, quantity unit.",
      [](ConnectorApp&, const Operands&) { return print_exchanges(); }},
 };

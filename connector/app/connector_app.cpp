@@ -26,6 +26,8 @@ ConnectorApp::ConnectorApp(const std::string& app_root, const std::string& relay
                            const std::string& update_public_key)
     : http_(outside.http),
       clock_(outside.clock),
+      secrets_(outside.secrets),
+      update_public_key_(update_public_key),
       identity_store(app_root),
       vault(app_root + "/vault", outside.secrets),
       memory_store(app_root + "/vault"),

@@ -61,6 +61,17 @@ class ConnectorApp {
     // about the accounts, the outside world, and this run's problems.
     ExchangeContext exchange_context() { return ExchangeContext{vault, memory_store, http_, clock_, problems_}; }
 
+    // What `doctor` looks at: the stores and clients as they are, read only.
+    const KeyVault& key_vault() const { return vault; }
+    const AccountMemoryStore& account_memory() const { return memory_store; }
+    const RelayClient& relay_client() const { return relay; }
+    const DeviceIdentity& device_identity() const { return identity; }
+    SecretStore& secret_store() const { return secrets_; }
+    HttpClient& http() const { return http_; }
+    const Clock& clock() const { return clock_; }
+    // True when update images must carry the publisher's signature.
+    bool updates_signed() const { return !update_public_key_.empty(); }
+
     std::string update_check() const { return updater.check(); }
     std::string update_download() const { return updater.download(); }
     std::string update_apply() const { return updater.apply(); }
@@ -94,6 +105,8 @@ class ConnectorApp {
 
     HttpClient& http_;
     const Clock& clock_;
+    SecretStore& secrets_;
+    std::string update_public_key_;
     std::vector<std::string> problems_;
     DeviceIdentityStore identity_store;
     KeyVault vault;

@@ -35,6 +35,7 @@ std::string position_side(bool hedge, bool long_position) {
 
 class Bingx final : public ExchangeAdapter {
   public:
+    std::optional<int64_t> server_time_ms(ExchangeSession& session) const override;
     ValidateCredentialsResult validate(const ValidateCredentialsRequest& request,
                                        ExchangeSession& session) const override;
     OperationResult balance(ExchangeSession& session) const override;
@@ -181,6 +182,10 @@ OperationResult Bingx::close_report(ExchangeSession& session, const std::string&
                  "&tradingUnit=COIN&startTs=" + std::to_string(now - kFillWindowMs) + "&endTs=" + std::to_string(now) +
                  "&");
     return from_replies({{"order", &order}, {"trades", &trades}});
+}
+
+std::optional<int64_t> Bingx::server_time_ms(ExchangeSession& session) const {
+    return read_server_clock(session, session.base_url() + "/openApi/swap/v2/server/time", "/data/serverTime");
 }
 
 }  // namespace

@@ -19,6 +19,7 @@ const std::vector<std::string> kChannelHeaders = {"locale: en-US", "X-CHANNEL-AP
 
 class Bitget final : public ExchangeAdapter {
   public:
+    std::optional<int64_t> server_time_ms(ExchangeSession& session) const override;
     ValidateCredentialsResult validate(const ValidateCredentialsRequest& request,
                                        ExchangeSession& session) const override;
     OperationResult balance(ExchangeSession& session) const override;
@@ -191,6 +192,10 @@ OperationResult Bitget::close_report(ExchangeSession& session, const std::string
     const HttpResult trades = send(session, "GET", "/api/v2/mix/order/fills",
                                    product + (order_id.empty() ? "" : "&orderId=" + order_id), "");
     return from_replies({{"order", &order}, {"trades", &trades}});
+}
+
+std::optional<int64_t> Bitget::server_time_ms(ExchangeSession& session) const {
+    return read_server_clock(session, session.base_url() + "/api/v2/public/time", "/data/serverTime");
 }
 
 }  // namespace

@@ -26,6 +26,7 @@ bool refused_for_mode(const HttpResult& reply) {
 
 class Bybit final : public ExchangeAdapter {
   public:
+    std::optional<int64_t> server_time_ms(ExchangeSession& session) const override;
     ValidateCredentialsResult validate(const ValidateCredentialsRequest& request,
                                        ExchangeSession& session) const override;
     OperationResult balance(ExchangeSession& session) const override;
@@ -187,6 +188,10 @@ OperationResult Bybit::close_report(ExchangeSession& session, const std::string&
     const HttpResult pnl = send(session, "GET", "/v5/position/closed-pnl",
                                 "category=linear&symbol=" + native + "&limit=20", "");
     return from_replies({{"order", &order}, {"closed_pnl", &pnl}});
+}
+
+std::optional<int64_t> Bybit::server_time_ms(ExchangeSession& session) const {
+    return read_server_clock(session, session.base_url() + "/v5/market/time", "/result/timeNano", 1000000);
 }
 
 }  // namespace

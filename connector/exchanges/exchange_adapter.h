@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 #include "connector/exchanges/credential_check.h"
@@ -23,6 +25,9 @@ class ExchangeAdapter {
   public:
     virtual ~ExchangeAdapter() = default;
 
+    // Returns the exchange's clock (milliseconds since the epoch) from its public time request;
+    // empty when it cannot be read.
+    virtual std::optional<int64_t> server_time_ms(ExchangeSession& session) const = 0;
     // Checks the request's credential live; the session learns what the exchange told.
     virtual ValidateCredentialsResult validate(const ValidateCredentialsRequest& request,
                                                ExchangeSession& session) const = 0;

@@ -18,7 +18,7 @@ std::vector<ExchangeConnection> exchange_connections() {
 
 ValidateCredentialsResult validate_credentials(HttpClient& http, const Clock& clock,
                                                const ValidateCredentialsRequest& request,
-                                               const AccountMemory& known) {
+                                               const AccountMemory& known, int64_t budget_ms) {
     const std::string now = format_iso8601(clock.now_ms());
     const ExchangeEntry* entry = find_exchange(request.exchange);
     if (entry == nullptr || !entry->listed) return invalid_result(request, "unsupported exchange", now);
@@ -33,7 +33,7 @@ ValidateCredentialsResult validate_credentials(HttpClient& http, const Clock& cl
         return result;
     }
     ExchangeSession session{request.credential, http, clock, known, kValidationRequestMs,
-                            Deadline::after_ms(kValidationBudgetMs), entry->sites};
+                            Deadline::after_ms(budget_ms), entry->sites};
     ValidateCredentialsResult result = entry->adapter->validate(request, session);
     result.learned = session.memory;
     return result;

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "connector/exchanges/credential_check.h"
+#include "connector/exchanges/exchange_session.h"
 #include "connector/state/account_memory.h"
 #include "connector/toolkit/clock.h"
 #include "connector/toolkit/http_client.h"
@@ -22,11 +23,12 @@ struct ExchangeConnection {
 // table order.
 std::vector<ExchangeConnection> exchange_connections();
 
-// Returns the outcome of checking the request's credentials against its exchange, within 45
-// seconds however many attempts that takes. `known` is what earlier runs learned about the
-// account (a clock offset, for one).
+// Returns the outcome of checking the request's credentials against its exchange, within
+// `budget_ms` (45 seconds unless a caller needs less) however many attempts that takes. `known`
+// is what earlier runs learned about the account (a clock offset, for one).
 ValidateCredentialsResult validate_credentials(HttpClient& http, const Clock& clock,
                                                const ValidateCredentialsRequest& request,
-                                               const AccountMemory& known = {});
+                                               const AccountMemory& known = {},
+                                               int64_t budget_ms = kValidationBudgetMs);
 
 }  // namespace korvane::connector

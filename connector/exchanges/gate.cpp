@@ -13,6 +13,7 @@ constexpr const char* kFutures = "/api/v4/futures/usdt";
 
 class Gate final : public ExchangeAdapter {
   public:
+    std::optional<int64_t> server_time_ms(ExchangeSession& session) const override;
     ValidateCredentialsResult validate(const ValidateCredentialsRequest& request,
                                        ExchangeSession& session) const override;
     OperationResult balance(ExchangeSession& session) const override;
@@ -135,6 +136,10 @@ OperationResult Gate::close_report(ExchangeSession& session, const std::string& 
 std::string Gate::check_quantity(const std::string& quantity) const {
     // Contracts are whole: "2" or "2.0" is two contracts, "0.5" cannot be sent.
     return whole_units(quantity).empty() ? "invalid_quantity" : "";
+}
+
+std::optional<int64_t> Gate::server_time_ms(ExchangeSession& session) const {
+    return read_server_clock(session, session.base_url() + "/api/v4/spot/time", "/server_time");
 }
 
 }  // namespace

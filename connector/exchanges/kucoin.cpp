@@ -29,6 +29,7 @@ bool accepted(std::string_view body) {
 
 class Kucoin final : public ExchangeAdapter {
   public:
+    std::optional<int64_t> server_time_ms(ExchangeSession& session) const override;
     ValidateCredentialsResult validate(const ValidateCredentialsRequest& request,
                                        ExchangeSession& session) const override;
     OperationResult balance(ExchangeSession& session) const override;
@@ -225,6 +226,10 @@ OperationResult Kucoin::close_report(ExchangeSession& session, const std::string
 std::string Kucoin::check_quantity(const std::string& quantity) const {
     // KuCoin sizes are whole lots.
     return whole_units(quantity).empty() ? "invalid_quantity" : "";
+}
+
+std::optional<int64_t> Kucoin::server_time_ms(ExchangeSession& session) const {
+    return read_server_clock(session, session.base_url() + "/api/v1/timestamp", "/data");
 }
 
 }  // namespace

@@ -35,6 +35,7 @@ bool refused_for_mode(const HttpResult& reply) {
 
 class Okx final : public ExchangeAdapter {
   public:
+    std::optional<int64_t> server_time_ms(ExchangeSession& session) const override;
     ValidateCredentialsResult validate(const ValidateCredentialsRequest& request,
                                        ExchangeSession& session) const override;
     OperationResult balance(ExchangeSession& session) const override;
@@ -203,6 +204,10 @@ OperationResult Okx::close_report(ExchangeSession& session, const std::string& s
     const HttpResult history =
         send(session, "GET", "/api/v5/account/positions-history?instType=SWAP&instId=" + inst, "");
     return from_replies({{"order", &order}, {"positions_history", &history}});
+}
+
+std::optional<int64_t> Okx::server_time_ms(ExchangeSession& session) const {
+    return read_server_clock(session, session.base_url(session.memory.site) + "/api/v5/public/time", "/data/0/ts");
 }
 
 }  // namespace

@@ -6,7 +6,10 @@
 #include <strings.h>
 #include <cerrno>
 #include <cstdlib>
+#include <mutex>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace korvane::connector {
 namespace {
@@ -88,22 +91,67 @@ HttpResult http_failure(int exit_code, const std::string& message) {
     return result;
 }
 
-struct CurlHttpClient::Handle {
-    CURL* curl = nullptr;
+// The idle easy handles, each with the connections it keeps open and the origin it spoke to
+// last. A request takes the handle that last spoke to its origin, so one after another the
+// requests to a host share a connection; requests at the same time each take their own.
+struct CurlHttpClient::Pool {
+    std::mutex mutex;
+    std::vector<std::pair<std::string, CURL*>> idle;
+    bool initialised = false;
+
+    CURL* take(const std::string& origin) {
+        const std::lock_guard lock(mutex);
+        if (!initialised) return nullptr;
+        for (auto it = idle.begin(); it != idle.end(); ++it) {
+            if (it->first != origin) continue;
+            CURL* curl = it->second;
+            idle.erase(it);
+            return curl;
+        }
+        if (!idle.empty()) {
+            CURL* curl = idle.back().second;
+            idle.pop_back();
+            return curl;
+        }
+        return curl_easy_init();
+    }
+
+    void give_back(const std::string& origin, CURL* curl) {
+        const std::lock_guard lock(mutex);
+        idle.emplace_back(origin, curl);
+    }
 };
 
-CurlHttpClient::CurlHttpClient() : handle_(std::make_unique<Handle>()) {
+namespace {
+
+// Returns scheme, host and port of `url`: what decides whether a kept connection fits.
+std::string origin_of(const std::string& url) {
+    const size_t scheme = url.find("://");
+    const size_t path = url.find_first_of("/?#", scheme == std::string::npos ? 0 : scheme + 3);
+    return url.substr(0, path);
+}
+
+}  // namespace
+
+CurlHttpClient::CurlHttpClient() : pool_(std::make_unique<Pool>()) {
     static const bool initialised = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
-    if (initialised) handle_->curl = curl_easy_init();
+    pool_->initialised = initialised;
 }
 
 CurlHttpClient::~CurlHttpClient() {
-    if (handle_->curl != nullptr) curl_easy_cleanup(handle_->curl);
+    for (const auto& [origin, curl] : pool_->idle) curl_easy_cleanup(curl);
 }
 
 HttpResult CurlHttpClient::send(const HttpRequest& request) {
-    CURL* curl = handle_->curl;
+    const std::string origin = origin_of(request.url);
+    CURL* curl = pool_->take(origin);
     if (curl == nullptr) return http_failure(2, "Failed to initialize");
+    HttpResult result = perform(curl, request);
+    pool_->give_back(origin, curl);
+    return result;
+}
+
+HttpResult CurlHttpClient::perform(CURL* curl, const HttpRequest& request) {
     for (const std::string& header : request.headers) {
         if (!is_safe_header(header)) return http_failure(kHttpBadArgument, "header contains a line end");
     }

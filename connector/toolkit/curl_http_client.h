@@ -7,7 +7,8 @@
 namespace korvane::connector {
 
 // HttpClient over libcurl. One client keeps its connections open between requests, so the
-// requests of one run to the same host share one connection (and one TLS handshake).
+// requests of one run to the same host share one connection (and one TLS handshake). Requests
+// may be sent from several threads at once: each request in flight has a connection of its own.
 class CurlHttpClient : public HttpClient {
   public:
     CurlHttpClient();
@@ -18,8 +19,11 @@ class CurlHttpClient : public HttpClient {
     HttpResult send(const HttpRequest& request) override;
 
   private:
-    struct Handle;
-    std::unique_ptr<Handle> handle_;
+    struct Pool;
+    // Sends `request` on `curl`, which no other request uses meanwhile.
+    static HttpResult perform(void* curl, const HttpRequest& request);
+
+    std::unique_ptr<Pool> pool_;
 };
 
 }  // namespace korvane::connector
