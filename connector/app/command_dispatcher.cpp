@@ -47,7 +47,7 @@ int print_status(const ConnectorSnapshot& snapshot) {
     for (const ExchangeConnection& exchange : snapshot.exchanges) {
         std::cout << "exchange=" << exchange.exchange << " status=" << to_string(exchange.status)
                   << " credentials_present=" << flag(exchange.credentials_present) << " note=\""
-                  << exchange.note << "\"\n";
+                  << exchange.note << "\"" << (exchange.demo ? " environment=demo" : "") << "\n";
     }
     return 0;
 }
@@ -126,12 +126,16 @@ int run_status(ConnectorApp& app, const Operands&) {
 }
 
 int run_validate(ConnectorApp& app, const Operands& operands) {
+    // "--demo" before the exchange: a demo-trading key, checked and used in the demo environment.
+    const bool demo = operands.at(2) == "--demo";
+    const int first = demo ? 3 : 2;
+    if (operands.argc < first + 3) return -1;
     StoredCredential credential;
-    credential.exchange = operands.at(2);
-    credential.api_key = credential_operand(operands, 3);
-    credential.api_secret = credential_operand(operands, 4);
-    credential.passphrase = credential_operand(operands, 5);
-    return print_validation(app.validate_and_save({credential.exchange, credential}));
+    credential.exchange = operands.at(first);
+    credential.api_key = credential_operand(operands, first + 1);
+    credential.api_secret = credential_operand(operands, first + 2);
+    credential.passphrase = credential_operand(operands, first + 3);
+    return print_validation(app.validate_and_save({credential.exchange, credential, demo}));
 }
 
 int run_set_wallet(ConnectorApp& app, const Operands& operands) {
@@ -199,8 +203,10 @@ int run_exchange_command(ConnectorApp& app, const Command& command, const Operan
 // names them: the one list.
 constexpr Command kCommands[] = {
     {"status", 2, "", "Print health, device identity, vault backend and each exchange's state.", run_status},
-    {"validate", 5, "<exchange> <api_key|-> <api_secret|-> [passphrase|-]",
-     "Check a key live and store it when valid; each \"-\" reads that operand from a line of standard input.",
+    {"validate", 5, "[--demo] <exchange> <api_key|-> <api_secret|-> [passphrase|-]",
+     "Check a key live and store it when valid; each \"-\" reads that operand from a line of standard input.\n"
+     "      With --demo the key is a demo-trading key: it and every later command use the exchange's\n"
+     "      demo environment (no real money).",
      run_validate},
     {"load-credentials", 3, "<exchange>", "Print the stored key, secret and passphrase of an exchange.",
      [](ConnectorApp& app, const Operands& o) { return print_credentials(app.load_exchange_credentials(o.at(2))); }},

@@ -59,6 +59,7 @@ ConnectorSnapshot ConnectorApp::snapshot() const {
             connection.status = ExchangeConnectionStatus::configured;
             connection.credentials_present = true;
             connection.note = "credentials stored locally";
+            connection.demo = memory_store.environment(stored) == kDemoEnvironment;
             break;
         }
     }

@@ -32,8 +32,10 @@ CredentialDiagnosis diagnose_credential(const ConnectorApp& app, const ExchangeE
     found.exchange = entry.name;
     found.display_name = entry.display_name;
     const AccountMemory known = app.account_memory().load(entry.name, credential.api_key);
-    ExchangeSession session{credential,       app.http(), app.clock(), known, kDoctorRequestMs,
-                            Deadline::after_ms(kDoctorKeyBudgetMs), entry.sites};
+    ExchangeSession session{credential, app.http(), app.clock(), known, kDoctorRequestMs,
+                            Deadline::after_ms(kDoctorKeyBudgetMs)};
+    use_environment(session, entry);
+    if (known.environment == kDemoEnvironment) found.environment = kDemoEnvironment;
     found.site = session.base_url(known.site);
     const int64_t before = app.clock().now_ms();
     if (const auto server = entry.adapter->server_time_ms(session)) {
@@ -41,7 +43,8 @@ CredentialDiagnosis diagnose_credential(const ConnectorApp& app, const ExchangeE
         // The exchange read its clock somewhere between our two readings.
         found.clock_offset_ms = *server - (before + app.clock().now_ms()) / 2;
     }
-    found.key = validate_credentials(app.http(), app.clock(), {entry.name, credential}, known, kDoctorKeyBudgetMs);
+    const ValidateCredentialsRequest request{entry.name, credential, known.environment == kDemoEnvironment};
+    found.key = validate_credentials(app.http(), app.clock(), request, known, kDoctorKeyBudgetMs);
     return found;
 }
 

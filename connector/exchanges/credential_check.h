@@ -25,6 +25,7 @@ std::string to_string(ExchangeConnectionStatus status);
 struct ValidateCredentialsRequest {
     std::string exchange;
     StoredCredential credential;
+    bool demo = false;  // a demo-trading key, checked in the exchange's demo environment
 };
 
 // What a live check found out about a credential.

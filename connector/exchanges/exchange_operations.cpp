@@ -1,5 +1,6 @@
 #include "connector/exchanges/exchange_operations.h"
 
+#include "connector/exchanges/exchange_registry.h"
 #include "connector/exchanges/exchange_table.h"
 #include "connector/exchanges/input_checks.h"
 
@@ -103,8 +104,8 @@ OperationResult run_exchange_operation(const ExchangeContext& context, const Exc
         return refused(refusal);
     }
     const AccountMemory known = context.memory.load(request.exchange, credential->api_key);
-    ExchangeSession session{*credential, context.http,  context.clock, known,
-                            kOperationRequestMs, std::nullopt, entry->sites};
+    ExchangeSession session{*credential, context.http, context.clock, known, kOperationRequestMs};
+    use_environment(session, *entry);
     const OperationResult result = operation.run(*entry->adapter, session, request);
     if (session.memory != known) {
         if (const Status saved = context.memory.save(request.exchange, credential->api_key, session.memory);

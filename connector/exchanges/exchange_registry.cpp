@@ -5,6 +5,12 @@
 
 namespace korvane::connector {
 
+void use_environment(ExchangeSession& session, const ExchangeEntry& entry) {
+    const bool demo = session.memory.environment == kDemoEnvironment;
+    session.sites = sites_for(entry, session.memory.environment);
+    session.extra_header = demo ? entry.demo_header : nullptr;
+}
+
 std::vector<ExchangeConnection> exchange_connections() {
     std::vector<ExchangeConnection> connections;
     for (const ExchangeEntry& entry : exchange_table()) {
@@ -32,8 +38,15 @@ ValidateCredentialsResult validate_credentials(HttpClient& http, const Clock& cl
         result.status = ExchangeConnectionStatus::configured;
         return result;
     }
+    if (request.demo && entry->demo_sites.empty()) {
+        ValidateCredentialsResult result = error_result(request, "demo_not_offered", now);
+        return result;
+    }
     ExchangeSession session{request.credential, http, clock, known, kValidationRequestMs,
-                            Deadline::after_ms(budget_ms), entry->sites};
+                            Deadline::after_ms(budget_ms)};
+    // The environment is what this check says: a live check replaces a demo key and the reverse.
+    session.memory.environment = request.demo ? kDemoEnvironment : "";
+    use_environment(session, *entry);
     ValidateCredentialsResult result = entry->adapter->validate(request, session);
     result.learned = session.memory;
     return result;

@@ -17,11 +17,18 @@ struct ExchangeConnection {
     ExchangeConnectionStatus status = ExchangeConnectionStatus::not_configured;
     bool credentials_present = false;
     std::string note = "not configured";
+    bool demo = false;  // the stored key is a demo-trading key
 };
 
 // Returns one not-configured entry per exchange the connector can hold credentials for, in
 // table order.
 std::vector<ExchangeConnection> exchange_connections();
+
+struct ExchangeEntry;
+
+// Points `session` at the hosts of its remembered environment (live or demo), with the header a
+// demo environment needs.
+void use_environment(ExchangeSession& session, const ExchangeEntry& entry);
 
 // Returns the outcome of checking the request's credentials against its exchange, within
 // `budget_ms` (45 seconds unless a caller needs less) however many attempts that takes. `known`

@@ -16,8 +16,18 @@ long ExchangeSession::timeout_ms() const {
     return deadline ? static_cast<long>(deadline->cap_ms(request_timeout_ms)) : request_timeout_ms;
 }
 
+namespace {
+
+// Returns `request` with the session's own header added.
+HttpRequest marked(const ExchangeSession& session, HttpRequest request) {
+    if (session.extra_header != nullptr) request.headers.emplace_back(session.extra_header);
+    return request;
+}
+
+}  // namespace
+
 HttpResult send_timed(ExchangeSession& session, const StampedRequest& build, const ClockRecovery& recovery) {
-    HttpResult reply = session.http.send(build(session.exchange_now_ms()));
+    HttpResult reply = session.http.send(marked(session, build(session.exchange_now_ms())));
     if (reply.exit_code != 0 || !recovery.stamp_refused(reply)) return reply;
     const int64_t before = session.clock.now_ms();
     const std::optional<int64_t> server = recovery.server_time_ms();
@@ -26,7 +36,7 @@ HttpResult send_timed(ExchangeSession& session, const StampedRequest& build, con
     const int64_t local = (before + session.clock.now_ms()) / 2;
     session.memory.clock_offset_ms = *server - local;
     session.memory.clock_measured_at_ms = local;
-    return session.http.send(build(session.exchange_now_ms()));
+    return session.http.send(marked(session, build(session.exchange_now_ms())));
 }
 
 OperationResult in_position_mode(ExchangeSession& session, const ModeRules& rules,
@@ -47,7 +57,7 @@ HttpRequest public_get(const ExchangeSession& session, const std::string& url) {
     HttpRequest request;
     request.url = url;
     request.timeout_ms = session.timeout_ms();
-    return request;
+    return marked(session, request);
 }
 
 const Json& json_member(const Json& value, const std::string& key) {

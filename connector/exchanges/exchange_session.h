@@ -28,8 +28,9 @@ struct ExchangeSession {
     const Clock& clock;
     AccountMemory memory;
     long request_timeout_ms = kOperationRequestMs;
-    std::optional<Deadline> deadline;  // set for credential checks
-    std::span<const ExchangeSite> sites;  // the exchange's hosts, from its table row
+    std::optional<Deadline> deadline = {};  // set for credential checks
+    std::span<const ExchangeSite> sites = {};  // the exchange's hosts, from its table row
+    const char* extra_header = nullptr;   // sent with every request (a demo environment's mark)
 
     // Returns the base URL of the site called `name`; the first site's when empty.
     std::string base_url(std::string_view name = {}) const { return site_url(sites, name); }

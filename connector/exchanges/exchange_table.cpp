@@ -3,6 +3,7 @@
 #include <array>
 
 #include "connector/exchanges/symbols.h"
+#include "connector/state/account_memory.h"
 
 namespace korvane::connector {
 
@@ -34,6 +35,32 @@ constexpr std::array<ExchangeSite, 2> kKucoinSites{{
 constexpr std::array<ExchangeSite, 1> kBitgetSites{
     {{"global", "KORVANE_BITGET_BASE_URL", "https://api.bitget.com"}}};
 
+// Demo trading: a host of its own, or the live hosts with a header that marks demo requests.
+constexpr std::array<ExchangeSite, 1> kBybitDemoSites{
+    {{"global", "KORVANE_BYBIT_DEMO_BASE_URL", "https://api-demo.bybit.com"}}};
+constexpr std::array<ExchangeSite, 1> kGateDemoSites{
+    {{"global", "KORVANE_GATE_DEMO_BASE_URL", "https://fx-api-testnet.gateio.ws"}}};
+constexpr std::array<ExchangeSite, 1> kBingxDemoSites{
+    {{"global", "KORVANE_BINGX_DEMO_BASE_URL", "https://open-api-vst.bingx.com"}}};
+
+// Returns the row of an exchange with an adapter.
+ExchangeEntry live(const char* name, const char* display_name, bool passphrase, std::span<const ExchangeSite> sites,
+                   std::string (*native_symbol)(const std::string&), QuantityUnit unit, const ExchangeAdapter& adapter,
+                   std::span<const ExchangeSite> demo_sites, const char* demo_header = nullptr) {
+    ExchangeEntry entry;
+    entry.name = name;
+    entry.display_name = display_name;
+    entry.passphrase = passphrase;
+    entry.sites = sites;
+    entry.demo_sites = demo_sites;
+    entry.demo_header = demo_header;
+    entry.native_symbol = native_symbol;
+    entry.quantity_unit = unit;
+    entry.capabilities = kAllCapabilities;
+    entry.adapter = &adapter;
+    return entry;
+}
+
 ExchangeEntry name_only(const char* name, const char* display_name, bool listed = true) {
     ExchangeEntry entry;
     entry.name = name;
@@ -51,13 +78,15 @@ const char* to_string(QuantityUnit unit) {
 const std::vector<ExchangeEntry>& exchange_table() {
     using enum QuantityUnit;
     static const std::vector<ExchangeEntry> table = {
-        {"bybit", "Bybit", false, kBybitSites, joined_symbol, base_coin, kAllCapabilities, &bybit_adapter()},
-        {"okx", "OKX", true, kOkxSites, dash_swap_symbol, contracts, kAllCapabilities, &okx_adapter()},
-        {"gate", "Gate", false, kGateSites, same_symbol, contracts, kAllCapabilities, &gate_adapter()},
-        {"bingx", "BingX", false, kBingxSites, dashed_symbol, base_coin, kAllCapabilities, &bingx_adapter()},
-        {"kucoin", "KuCoin", true, kKucoinSites, usdtm_symbol, contracts, kAllCapabilities, &kucoin_adapter()},
-        {"bitget", "Bitget", true, kBitgetSites, linear_usdt_symbol, base_coin, kAllCapabilities,
-         &bitget_adapter()},
+        live("bybit", "Bybit", false, kBybitSites, joined_symbol, base_coin, bybit_adapter(), kBybitDemoSites),
+        live("okx", "OKX", true, kOkxSites, dash_swap_symbol, contracts, okx_adapter(), kOkxSites,
+             "x-simulated-trading: 1"),
+        live("gate", "Gate", false, kGateSites, same_symbol, contracts, gate_adapter(), kGateDemoSites),
+        live("bingx", "BingX", false, kBingxSites, dashed_symbol, base_coin, bingx_adapter(), kBingxDemoSites),
+        // KuCoin closed its futures sandbox: no demo trading there.
+        live("kucoin", "KuCoin", true, kKucoinSites, usdtm_symbol, contracts, kucoin_adapter(), {}),
+        live("bitget", "Bitget", true, kBitgetSites, linear_usdt_symbol, base_coin, bitget_adapter(), kBitgetSites,
+             "paptrading: 1"),
         name_only("hyperliquid", "Hyperliquid"),
         name_only("paradex", "Paradex"),
         name_only("lighter", "Lighter"),
@@ -78,6 +107,10 @@ const ExchangeEntry* find_exchange(std::string_view name) {
 const ExchangeAdapter* find_adapter(std::string_view name) {
     const ExchangeEntry* entry = find_exchange(name);
     return entry != nullptr ? entry->adapter : nullptr;
+}
+
+std::span<const ExchangeSite> sites_for(const ExchangeEntry& entry, const std::string& environment) {
+    return environment == kDemoEnvironment ? entry.demo_sites : entry.sites;
 }
 
 std::string live_exchange_names(std::string_view separator) {

@@ -44,6 +44,10 @@ struct ExchangeEntry {
     const char* display_name = "";  // the exchange's own spelling, for people
     bool passphrase = false;        // its keys come with a passphrase
     std::span<const ExchangeSite> sites;  // its hosts; the first is where a new key is tried first
+    // Where its demo-trading keys work (empty: it offers none), and the header that marks a demo
+    // request on hosts that serve both (null: none needed).
+    std::span<const ExchangeSite> demo_sites;
+    const char* demo_header = nullptr;
     // Its instrument name for a contract name such as BTC_USDT.
     std::string (*native_symbol)(const std::string& symbol) = nullptr;
     QuantityUnit quantity_unit = QuantityUnit::base_coin;
@@ -63,6 +67,9 @@ const ExchangeEntry* find_exchange(std::string_view name);
 // Returns the adapter of `name`; null for a name the table does not know or knows by name only,
 // so such a name never reaches an adapter.
 const ExchangeAdapter* find_adapter(std::string_view name);
+
+// Returns the hosts a credential in `environment` ("demo", or empty for live trading) uses.
+std::span<const ExchangeSite> sites_for(const ExchangeEntry& entry, const std::string& environment);
 
 // Returns the names of the exchanges with an adapter, in table order, joined by `separator`.
 std::string live_exchange_names(std::string_view separator);

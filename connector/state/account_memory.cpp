@@ -58,6 +58,8 @@ AccountMemory AccountMemoryStore::load(const std::string& exchange, const std::s
             memory.site = value;
         else if (key == version_key)
             memory.key_version = value;
+        else if (key == "environment")
+            memory.environment = value;
         else if (key == "position_mode")
             memory.position_mode = value;
         else if (key == "clock_offset_ms")
@@ -77,6 +79,7 @@ Status AccountMemoryStore::save(const std::string& exchange, const std::string& 
         {site_line(exchange), memory.site},
         {key_version_line(exchange), memory.key_version},
         {"position_mode", memory.position_mode},
+        {"environment", memory.environment},
         {"clock_offset_ms", std::to_string(memory.clock_offset_ms)},
         {"clock_measured_at_ms", std::to_string(memory.clock_measured_at_ms)},
     });
@@ -84,6 +87,13 @@ Status AccountMemoryStore::save(const std::string& exchange, const std::string& 
         return Status::failure("write_failed", "cannot write " + path(exchange));
     }
     return Status::success();
+}
+
+std::string AccountMemoryStore::environment(const std::string& exchange) const {
+    for (const auto& [key, value] : parse_record_text(read_file(path(exchange)))) {
+        if (key == "environment") return value;
+    }
+    return "";
 }
 
 bool AccountMemoryStore::forget(const std::string& exchange) const {

@@ -13,11 +13,14 @@ struct AccountMemory {
     std::string site;                // the exchange's site that accepted the key ("global", "eea", ...)
     std::string key_version;         // the key version the exchange accepts the key as ("2", "3")
     std::string position_mode;       // "one_way" or "hedge"; empty when not learned yet
+    std::string environment;         // "demo" for a demo-trading key; empty for live trading
     int64_t clock_offset_ms = 0;     // the exchange's clock minus ours
     int64_t clock_measured_at_ms = 0;  // when the offset was measured (our clock); 0: never
 
     bool operator==(const AccountMemory&) const = default;
 };
+
+constexpr const char* kDemoEnvironment = "demo";
 
 // A clock offset is trusted for this long after it was measured.
 constexpr int64_t kClockOffsetLifetimeMs = 10 * 60 * 1000;
@@ -35,6 +38,9 @@ class AccountMemoryStore {
     AccountMemory load(const std::string& exchange, const std::string& api_key) const;
     // Replaces the memory of `exchange` atomically.
     Status save(const std::string& exchange, const std::string& api_key, const AccountMemory& memory) const;
+    // Returns the environment remembered for `exchange`'s stored key, whichever key that is (only
+    // a validation writes the memory, and it rewrites it whole); empty for live trading.
+    std::string environment(const std::string& exchange) const;
     // Removes the memory of `exchange`; true when none is left.
     bool forget(const std::string& exchange) const;
     // Returns the memory file's path.

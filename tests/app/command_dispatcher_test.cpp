@@ -80,7 +80,8 @@ TEST_F(Commands, MissingOrMalformedOperandsPrintTheCommandsUsage) {
         std::vector<std::string> args;
         const char* usage;
     } cases[] = {
-        {{"validate", "okx", "key"}, "validate <exchange> <api_key|-> <api_secret|-> [passphrase|-]"},
+        {{"validate", "okx", "key"}, "validate [--demo] <exchange> <api_key|-> <api_secret|-> [passphrase|-]"},
+        {{"validate", "--demo", "okx", "key"}, "validate [--demo] <exchange> <api_key|-> <api_secret|-> [passphrase|-]"},
         {{"get-position", "okx"}, "get-position <exchange> <symbol>"},
         {{"place-close", "okx", "BTC_USDT", "buy", "1"},
          "place-close <exchange> <symbol> <side> <quantity> <price>"},

@@ -16,7 +16,7 @@ GENERAL_USAGE = ('usage: korvane-connector <status|validate|load-credentials|del
                  'update-download|update-apply|server-health|exchanges> [args]\n')
 
 USAGES = {
-    'validate': 'usage: korvane-connector validate <exchange> <api_key|-> <api_secret|-> [passphrase|-]',
+    'validate': 'usage: korvane-connector validate [--demo] <exchange> <api_key|-> <api_secret|-> [passphrase|-]',
     'set-wallet': 'usage: korvane-connector set-wallet <public_evm_address>',
     'claim-token': 'usage: korvane-connector claim-token <token>',
     'load-credentials': 'usage: korvane-connector load-credentials <exchange>',
