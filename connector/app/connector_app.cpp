@@ -79,12 +79,12 @@ ValidateCredentialsResult ConnectorApp::validate_and_save(const ValidateCredenti
         result.reason = "failed to persist credentials to local vault";
         return result;
     }
-    // What the check learned (the key's site, its key version, the clock) serves every later run.
-    if (result.learned != known) {
-        if (const Status saved = memory_store.save(request.exchange, request.credential.api_key, result.learned);
-            !saved.ok()) {
-            problems_.push_back(saved.message);
-        }
+    // What the check learned (the key's site, its key version, the clock, its environment) serves
+    // every later run. Written even when nothing new was learned: the memory then belongs to this
+    // key, not to the one it replaced (a demo key replaced by a live one must not stay "demo").
+    if (const Status saved = memory_store.save(request.exchange, request.credential.api_key, result.learned);
+        !saved.ok()) {
+        problems_.push_back(saved.message);
     }
     return result;
 }

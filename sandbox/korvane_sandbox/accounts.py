@@ -17,6 +17,9 @@ SETTINGS = {
     'kucoin': {'position_mode': (('one_way', 'hedge'), 'one_way'), 'key_versions': (None, ['2'])},
     'bitget': {'pos_mode': (('hedge_mode', 'one_way_mode'), 'hedge_mode')},
 }
+# A demo-trading key works only in its exchange's demo environment (KuCoin has none).
+for _exchange in ('bybit', 'okx', 'gate', 'bingx', 'bitget'):
+    SETTINGS[_exchange]['demo'] = ((True, False), False)
 
 
 class SettingError(ValueError):

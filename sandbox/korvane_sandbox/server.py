@@ -31,6 +31,9 @@ SITES = [
     ('bingx', 'KORVANE_BINGX_BASE_URL'),
     ('kucoin', 'KORVANE_KUCOIN_FUTURES_BASE_URL'),
     ('bitget', 'KORVANE_BITGET_BASE_URL'),
+    ('bybit_demo', 'KORVANE_BYBIT_DEMO_BASE_URL'),
+    ('gate_demo', 'KORVANE_GATE_DEMO_BASE_URL'),
+    ('bingx_demo', 'KORVANE_BINGX_DEMO_BASE_URL'),
     ('relay', 'KORVANE_RELAY_URL'),
     ('updates', None),
 ]

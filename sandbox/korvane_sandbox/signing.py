@@ -309,4 +309,8 @@ VERIFIERS = {
     'bingx': verify_bingx,
     'kucoin': verify_kucoin,
     'bitget': verify_bitget,
+    # Demo hosts sign as their live twins do.
+    'bybit_demo': verify_bybit,
+    'gate_demo': verify_gate,
+    'bingx_demo': verify_bingx,
 }

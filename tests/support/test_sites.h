@@ -18,6 +18,10 @@ inline void use_test_sites() {
             if (&site != &entry.sites.front()) host += std::string("-") + site.name;
             ::setenv(site.variable, ("https://" + host + ".test").c_str(), 1);
         }
+        // A demo host of its own; demo environments on the live hosts are set above already.
+        if (!entry.demo_sites.empty() && entry.demo_sites.data() != entry.sites.data()) {
+            ::setenv(entry.demo_sites.front().variable, ("https://" + std::string(entry.name) + "-demo.test").c_str(), 1);
+        }
     }
 }
 

@@ -25,6 +25,11 @@ def server_error(now):
     return 500, compact({'code': 100500, 'msg': 'Internal system error', 'timestamp': now})
 
 
+# Virtual-money keys work on the virtual-money host alone.
+def wrong_environment(now):
+    return error(100413, 'Incorrect apiKey', now)
+
+
 def server_time(call):
     return ok({'serverTime': call.now}, call.now)
 

@@ -23,6 +23,14 @@ def server_error(now):
     return error('40015', 'System is abnormal, please try again later', now, 500)
 
 
+# Demo trading shares the live host; the header tells the two apart.
+DEMO_HEADER = 'paptrading'
+
+
+def wrong_environment(now):
+    return error('40099', 'exchange environment is incorrect', now)
+
+
 def server_time(call):
     return ok({'serverTime': str(call.now)}, call.now)
 

@@ -27,6 +27,11 @@ def server_error(now):
     return error(10016, 'Internal server error.', now, 500)
 
 
+# Demo-trading keys live on the demo host alone; elsewhere a key is simply unknown there.
+def wrong_environment(now):
+    return error(10003, 'API key is invalid.', now, 401)
+
+
 def server_time(call):
     return ok({'timeSecond': str(call.now // 1000), 'timeNano': str(call.now * 1000000)}, call.now)
 

@@ -24,6 +24,11 @@ def server_error(now):
     return error('SERVER_ERROR', 'Internal server error', 500)
 
 
+# Futures testnet keys are made there and unknown to the live host, and the reverse.
+def wrong_environment(now):
+    return error('INVALID_KEY', 'Invalid key provided', 401)
+
+
 def server_time(call):
     return answer({'server_time': call.now})
 

@@ -25,6 +25,14 @@ def server_error(now):
     return error('50026', 'System error. Try again later', 500)
 
 
+# Demo trading shares the live hosts; the header tells the two apart.
+DEMO_HEADER = 'x-simulated-trading'
+
+
+def wrong_environment(now):
+    return error('50101', 'APIKey does not match current environment.', 401)
+
+
 def server_time(call):
     return ok([{'ts': str(call.now)}])
 

@@ -61,6 +61,9 @@ class ExchangeSite:
         self.books = {}
         self.books_lock = threading.Lock()
         self.public = compile_routes(exchange.PUBLIC_ROUTES)
+        # The exchange this site belongs to: OKX's regional sites and the demo hosts share accounts.
+        self.exchange_name = 'okx' if name.startswith('okx') else name.removesuffix('_demo')
+        self.demo_host = name.endswith('_demo')
         self.private = compile_routes(exchange.routes())
 
     def book(self, key):
@@ -68,6 +71,19 @@ class ExchangeSite:
             if key not in self.books:
                 self.books[key] = Book(self.exchange.SEED_SYMBOL, self.exchange.SEED_QTY, self.clock)
             return self.books[key]
+
+    def is_demo(self, request):
+        """True for a request to the demo environment: on a demo host, or marked by the header."""
+        header = getattr(self.exchange, 'DEMO_HEADER', None)
+        return self.demo_host or (header is not None and request.header(header) == '1')
+
+    def environment_refusal(self, request):
+        """The exchange's refusal of a demo key outside its demo environment, or of a live key in it."""
+        key = next((request.header(h) for h in KEY_HEADERS if request.header(h)), None)
+        account = self.accounts.find(self.exchange_name, key)
+        if account is None or bool(account.get('demo')) == self.is_demo(request):
+            return None
+        return self.exchange.wrong_environment(self.clock())
 
     def handle(self, request):
         """Returns (status, body, verdict)."""
@@ -88,6 +104,9 @@ class ExchangeSite:
             handler, match = route
             status, body = handler(Call(request, match, None, None, self.clock(), form))
             return status, body, 'accepted'
+        refusal = self.environment_refusal(request)
+        if refusal is not None:
+            return refusal[0], refusal[1], 'wrong_environment'
         rejection = self.verifier(request, self.accounts, clock=self.clock)
         if rejection is not None:
             return rejection[0], rejection[1], 'rejected'
@@ -96,8 +115,7 @@ class ExchangeSite:
             status, body = self.exchange.not_found(request, self.clock())
             return status, body, 'no_route'
         key = next((request.header(h) for h in KEY_HEADERS if request.header(h)), None)
-        exchange_name = 'okx' if self.name.startswith('okx') else self.name
-        account = self.accounts.find(exchange_name, key)
+        account = self.accounts.find(self.exchange_name, key)
         handler, match = route
         status, body = handler(Call(request, match, account, self.book(key), self.clock(), form))
         return status, body, 'accepted'
