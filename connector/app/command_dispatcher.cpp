@@ -183,6 +183,29 @@ bool fill_operand(OperationRequest& request, std::string_view name, const char* 
     return true;
 }
 
+// Prints what `contract-info` found: the contract's rules and what one quantity unit means.
+int run_contract_info(ConnectorApp& app, const Operands& operands) {
+    const std::string exchange = operands.at(2);
+    const std::string symbol = operands.at(3);
+    const ContractInfo info = look_up_contract(app.http(), app.clock(), exchange, symbol);
+    if (!info.result.reason.empty()) return print_json(envelope(exchange, "contract_info", info.result));
+    const ExchangeEntry& entry = *find_exchange(exchange);
+    const ContractSpec& spec = info.spec;
+    return print_json(JsonObject()
+                          .add("status", "ok")
+                          .add("exchange", exchange)
+                          .add("symbol", symbol)
+                          .add("native_symbol", entry.native_symbol(symbol))
+                          .add("quantity_unit", to_string(entry.quantity_unit))
+                          .add("contract_value", spec.contract_value)
+                          .add("contract_currency", spec.contract_currency)
+                          .add("min_quantity", spec.min_quantity)
+                          .add("quantity_step", spec.quantity_step)
+                          .add("price_tick", spec.price_tick)
+                          .add("max_leverage", spec.max_leverage)
+                          .str());
+}
+
 // Runs an exchange command: its operands, read in the order its usage names them, go to its
 // operation; the result is printed as its envelope.
 int run_exchange_command(ConnectorApp& app, const Command& command, const Operands& operands) {
@@ -236,6 +259,9 @@ constexpr Command kCommands[] = {
      "Set the leverage, then place a limit order that opens or adds (side buy or sell).", nullptr, &kPlaceOpen},
     {"place-close", 7, "<exchange> <symbol> <side> <quantity> <price>",
      "Place a reduce-only limit order against the position opened on <side>.", nullptr, &kPlaceClose},
+    {"contract-info", 4, "<exchange> <symbol>",
+     "Show a contract's size and trading rules from the exchange's public list (no key needed).",
+     run_contract_info},
     {"update-check", 2, "", "Ask the update manifest whether a newer version exists.",
      [](ConnectorApp& app, const Operands&) { return print_json(app.update_check()); }},
     {"update-download", 2, "", "Download the newer version's disk image.",
@@ -287,6 +313,19 @@ bool parse_int_operand(const char* text, int& value) {
     return true;
 }
 
+// Returns the sentence of `help` that says which exchanges count quantities in base coins and
+// which in contracts (lots).
+std::string quantity_units_sentence() {
+    std::string base, contracts;
+    for (const ExchangeEntry& entry : exchange_table()) {
+        if (entry.adapter == nullptr) continue;
+        std::string& names = entry.quantity_unit == QuantityUnit::contracts ? contracts : base;
+        names += (names.empty() ? "" : ", ") + std::string(entry.name);
+    }
+    return "Quantities are in base coins on " + base + " and in contracts on " + contracts +
+           " (a contract's size: contract-info <exchange> <symbol>).\n";
+}
+
 std::string help_text() {
     std::string text = "korvane-connector " KORVANE_VERSION
                        ": keeps exchange API keys on this machine, checks them live, reads and trades USDT\n"
@@ -297,7 +336,8 @@ std::string help_text() {
                 "\n      " + command.summary + "\n";
     }
     text +=
-        "\nExchanges: " + live_exchange_names(", ") + ". Symbols are contract names such as BTC_USDT.\n"
+        "\nExchanges: " + live_exchange_names(", ") + ". Symbols are contract names such as BTC_USDT.\n" +
+        quantity_units_sentence() +
         "Commands that print JSON exit 0 whatever the JSON says; read its \"status\".\n"
         "korvane-connector --version prints the version.\n";
     return text;

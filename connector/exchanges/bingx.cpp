@@ -36,6 +36,7 @@ std::string position_side(bool hedge, bool long_position) {
 class Bingx final : public ExchangeAdapter {
   public:
     std::optional<int64_t> server_time_ms(ExchangeSession& session) const override;
+    ContractInfo contract_info(ExchangeSession& session, const std::string& symbol) const override;
     ValidateCredentialsResult validate(const ValidateCredentialsRequest& request,
                                        ExchangeSession& session) const override;
     OperationResult balance(ExchangeSession& session) const override;
@@ -182,6 +183,29 @@ OperationResult Bingx::close_report(ExchangeSession& session, const std::string&
                  "&tradingUnit=COIN&startTs=" + std::to_string(now - kFillWindowMs) + "&endTs=" + std::to_string(now) +
                  "&");
     return from_replies({{"order", &order}, {"trades", &trades}});
+}
+
+ContractInfo Bingx::contract_info(ExchangeSession& session, const std::string& symbol) const {
+    const std::string native = dashed_symbol(symbol);
+    const HttpResult reply =
+        session.http.send(public_get(session, session.base_url() + "/openApi/swap/v2/quote/contracts?symbol=" + native));
+    // https://bingx-api.github.io/docs/#/en-us/swapV2/market-api.html: precisions, not steps.
+    return contract_from_reply(reply, [&native](const Json& body, ContractSpec& spec) {
+        const Json& data = json_member(body, "data");
+        if (!data.is_array()) return false;
+        for (const Json& item : data) {
+            if (json_member(item, "symbol") != native) continue;
+            spec.contract_currency = json_decimal(json_member(item, "asset"));
+            spec.min_quantity = json_decimal(json_member(item, "tradeMinQuantity"));
+            const auto quantity_places = json_integer(json_member(item, "quantityPrecision"));
+            const auto price_places = json_integer(json_member(item, "pricePrecision"));
+            spec.quantity_step = quantity_places ? step_of_places(static_cast<int>(*quantity_places)) : "";
+            spec.price_tick = price_places ? step_of_places(static_cast<int>(*price_places)) : "";
+            spec.max_leverage = json_decimal(json_member(item, "maxLongLeverage"));
+            return true;
+        }
+        return false;
+    });
 }
 
 std::optional<int64_t> Bingx::server_time_ms(ExchangeSession& session) const {

@@ -20,6 +20,7 @@ const std::vector<std::string> kChannelHeaders = {"locale: en-US", "X-CHANNEL-AP
 class Bitget final : public ExchangeAdapter {
   public:
     std::optional<int64_t> server_time_ms(ExchangeSession& session) const override;
+    ContractInfo contract_info(ExchangeSession& session, const std::string& symbol) const override;
     ValidateCredentialsResult validate(const ValidateCredentialsRequest& request,
                                        ExchangeSession& session) const override;
     OperationResult balance(ExchangeSession& session) const override;
@@ -192,6 +193,30 @@ OperationResult Bitget::close_report(ExchangeSession& session, const std::string
     const HttpResult trades = send(session, "GET", "/api/v2/mix/order/fills",
                                    product + (order_id.empty() ? "" : "&orderId=" + order_id), "");
     return from_replies({{"order", &order}, {"trades", &trades}});
+}
+
+ContractInfo Bitget::contract_info(ExchangeSession& session, const std::string& symbol) const {
+    const HttpResult reply = session.http.send(
+        public_get(session, session.base_url() + "/api/v2/mix/market/contracts?productType=USDT-FUTURES&symbol=" +
+                                linear_usdt_symbol(symbol)));
+    // https://www.bitget.com/api-doc/contract/market/Get-All-Symbols-Contracts: the price step is
+    // priceEndStep in the last of pricePlace decimals.
+    return contract_from_reply(reply, [](const Json& body, ContractSpec& spec) {
+        const Json& data = json_member(body, "data");
+        if (!data.is_array() || data.empty()) return false;
+        const Json& item = data[0];
+        spec.contract_currency = json_decimal(json_member(item, "baseCoin"));
+        spec.min_quantity = json_decimal(json_member(item, "minTradeNum"));
+        spec.quantity_step = json_decimal(json_member(item, "sizeMultiplier"));
+        const auto places = json_integer(json_member(item, "pricePlace"));
+        const std::string end_step = json_decimal(json_member(item, "priceEndStep"));
+        if (places && !end_step.empty()) {
+            spec.price_tick = *places > 0 ? "0." + std::string(static_cast<size_t>(*places - 1), '0') + end_step
+                                          : end_step;
+        }
+        spec.max_leverage = json_decimal(json_member(item, "maxLever"));
+        return !spec.contract_currency.empty();
+    });
 }
 
 std::optional<int64_t> Bitget::server_time_ms(ExchangeSession& session) const {

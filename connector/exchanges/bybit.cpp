@@ -27,6 +27,7 @@ bool refused_for_mode(const HttpResult& reply) {
 class Bybit final : public ExchangeAdapter {
   public:
     std::optional<int64_t> server_time_ms(ExchangeSession& session) const override;
+    ContractInfo contract_info(ExchangeSession& session, const std::string& symbol) const override;
     ValidateCredentialsResult validate(const ValidateCredentialsRequest& request,
                                        ExchangeSession& session) const override;
     OperationResult balance(ExchangeSession& session) const override;
@@ -188,6 +189,23 @@ OperationResult Bybit::close_report(ExchangeSession& session, const std::string&
     const HttpResult pnl = send(session, "GET", "/v5/position/closed-pnl",
                                 "category=linear&symbol=" + native + "&limit=20", "");
     return from_replies({{"order", &order}, {"closed_pnl", &pnl}});
+}
+
+ContractInfo Bybit::contract_info(ExchangeSession& session, const std::string& symbol) const {
+    const HttpResult reply = session.http.send(public_get(
+        session, session.base_url() + "/v5/market/instruments-info?category=linear&symbol=" + joined_symbol(symbol)));
+    // https://bybit-exchange.github.io/docs/v5/market/instrument: base-coin quantities.
+    return contract_from_reply(reply, [](const Json& body, ContractSpec& spec) {
+        const Json& list = json_member(json_member(body, "result"), "list");
+        if (!list.is_array() || list.empty()) return false;
+        const Json& item = list[0];
+        spec.contract_currency = json_decimal(json_member(item, "baseCoin"));
+        spec.min_quantity = json_decimal(json_member(json_member(item, "lotSizeFilter"), "minOrderQty"));
+        spec.quantity_step = json_decimal(json_member(json_member(item, "lotSizeFilter"), "qtyStep"));
+        spec.price_tick = json_decimal(json_member(json_member(item, "priceFilter"), "tickSize"));
+        spec.max_leverage = json_decimal(json_member(json_member(item, "leverageFilter"), "maxLeverage"));
+        return !spec.contract_currency.empty();
+    });
 }
 
 std::optional<int64_t> Bybit::server_time_ms(ExchangeSession& session) const {

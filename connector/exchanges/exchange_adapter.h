@@ -46,6 +46,8 @@ class ExchangeAdapter {
                                     int lookback_minutes) const = 0;
     virtual OperationResult close_report(ExchangeSession& session, const std::string& symbol,
                                          const std::string& order_id) const = 0;
+    // Reads the contract's rules from the exchange's public instrument list (no credential).
+    virtual ContractInfo contract_info(ExchangeSession& session, const std::string& symbol) const = 0;
 
     // Returns "invalid_quantity" for an order size this exchange cannot take (the plain decimal
     // check has passed already); empty when it can.

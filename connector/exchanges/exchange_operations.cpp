@@ -93,6 +93,23 @@ const ExchangeOperation kPlaceClose{"place_close", nothing_early, order_inputs,
                                         return adapter.place_close(session, order_of(request));
                                     }};
 
+ContractInfo look_up_contract(HttpClient& http, const Clock& clock, const std::string& exchange,
+                              const std::string& symbol) {
+    ContractInfo info;
+    const ExchangeEntry* entry = find_exchange(exchange);
+    if (entry == nullptr || entry->adapter == nullptr) {
+        info.result = refused("unsupported_exchange");
+        return info;
+    }
+    if (const std::string refusal = check_symbol(symbol); !refusal.empty()) {
+        info.result = refused(refusal);
+        return info;
+    }
+    ExchangeSession session{StoredCredential{}, http, clock, AccountMemory{}, kOperationRequestMs};
+    use_environment(session, *entry);
+    return entry->adapter->contract_info(session, symbol);
+}
+
 OperationResult run_exchange_operation(const ExchangeContext& context, const ExchangeOperation& operation,
                                        const OperationRequest& request) {
     const auto credential = context.vault.load(request.exchange);

@@ -51,6 +51,11 @@ struct ExchangeContext {
     std::vector<std::string>& problems;  // state that could not be saved, for the user to hear of
 };
 
+// Looks up `symbol`'s contract on `exchange` with a public request: no credential needed. The
+// input check comes first ("unsupported_exchange", "invalid_symbol"); nothing is sent for a refusal.
+ContractInfo look_up_contract(HttpClient& http, const Clock& clock, const std::string& exchange,
+                              const std::string& symbol);
+
 // Runs one exchange command. The refusals come in a fixed order: "credentials_not_found", the
 // operation's early refusal, "unsupported_exchange", then its input check; only then is anything
 // sent. What the session learned about the account is remembered for the next run.

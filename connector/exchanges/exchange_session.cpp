@@ -1,6 +1,7 @@
 #include "connector/exchanges/exchange_session.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 
 #include "connector/toolkit/json.h"
@@ -99,6 +100,33 @@ std::optional<int64_t> read_server_clock(ExchangeSession& session, const std::st
     const auto value = json_integer((*body)[at]);
     if (!value) return std::nullopt;
     return *value / divisor;
+}
+
+std::string json_decimal(const Json& value) {
+    if (value.is_string()) return value.get<std::string>();
+    if (value.is_number_integer() || value.is_number_unsigned()) return value.dump();
+    if (!value.is_number_float()) return "";
+    // Fixed notation, then without the zeros the formatting added: 1e-05 reads as 0.00001.
+    char text[64];
+    std::snprintf(text, sizeof text, "%.12f", value.get<double>());
+    std::string decimal = text;
+    decimal.erase(decimal.find_last_not_of('0') + 1);
+    if (decimal.back() == '.') decimal.pop_back();
+    return decimal;
+}
+
+ContractInfo contract_from_reply(const HttpResult& reply, const std::function<bool(const Json&, ContractSpec&)>& read) {
+    ContractInfo info;
+    info.result = from_reply(reply);
+    if (!info.result.reason.empty()) return info;
+    const auto body = parse_json(reply.body);
+    if (!body || !read(*body, info.spec)) info.result = refused("unknown_symbol");
+    return info;
+}
+
+std::string step_of_places(int places) {
+    if (places <= 0) return "1";
+    return "0." + std::string(static_cast<size_t>(places - 1), '0') + "1";
 }
 
 }  // namespace korvane::connector

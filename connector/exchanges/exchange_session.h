@@ -85,6 +85,17 @@ HttpRequest public_get(const ExchangeSession& session, const std::string& url);
 // Returns the number held by `value` as a JSON number or a decimal string; empty otherwise.
 std::optional<int64_t> json_integer(const Json& value);
 
+// Returns `value` as decimal text: a string as it is, a number without exponent or trailing
+// zeros ("0.00001", "125"); empty for anything else.
+std::string json_decimal(const Json& value);
+
+// Reads the reply to a public instrument request: `read` fills the spec from the parsed reply
+// and returns false when the reply lists no such contract ("unknown_symbol").
+ContractInfo contract_from_reply(const HttpResult& reply, const std::function<bool(const Json&, ContractSpec&)>& read);
+
+// Returns 10^-places as decimal text ("0.001" for 3, "1" for 0): a step given as a precision.
+std::string step_of_places(int places);
+
 // Returns the top-level member `name` of a JSON object reply as text (a number in decimal); empty
 // when the reply is no JSON object or has no such string or number. Exchanges answer with their
 // code there ("retCode", "code", "label").

@@ -14,6 +14,7 @@ constexpr const char* kFutures = "/api/v4/futures/usdt";
 class Gate final : public ExchangeAdapter {
   public:
     std::optional<int64_t> server_time_ms(ExchangeSession& session) const override;
+    ContractInfo contract_info(ExchangeSession& session, const std::string& symbol) const override;
     ValidateCredentialsResult validate(const ValidateCredentialsRequest& request,
                                        ExchangeSession& session) const override;
     OperationResult balance(ExchangeSession& session) const override;
@@ -136,6 +137,24 @@ OperationResult Gate::close_report(ExchangeSession& session, const std::string& 
 std::string Gate::check_quantity(const std::string& quantity) const {
     // Contracts are whole: "2" or "2.0" is two contracts, "0.5" cannot be sent.
     return whole_units(quantity).empty() ? "invalid_quantity" : "";
+}
+
+ContractInfo Gate::contract_info(ExchangeSession& session, const std::string& symbol) const {
+    const HttpResult reply =
+        session.http.send(public_get(session, session.base_url() + "/api/v4/futures/usdt/contracts/" + symbol));
+    // https://www.gate.io/docs/developers/apiv4/#get-a-single-contract: whole contracts of
+    // quanto_multiplier coins each.
+    const std::string currency = before_first(symbol, "_");
+    return contract_from_reply(reply, [&currency](const Json& body, ContractSpec& spec) {
+        if (!json_member(body, "name").is_string()) return false;
+        spec.contract_value = json_decimal(json_member(body, "quanto_multiplier"));
+        spec.contract_currency = currency;
+        spec.min_quantity = json_decimal(json_member(body, "order_size_min"));
+        spec.quantity_step = "1";
+        spec.price_tick = json_decimal(json_member(body, "order_price_round"));
+        spec.max_leverage = json_decimal(json_member(body, "leverage_max"));
+        return !spec.contract_value.empty();
+    });
 }
 
 std::optional<int64_t> Gate::server_time_ms(ExchangeSession& session) const {

@@ -30,6 +30,7 @@ bool accepted(std::string_view body) {
 class Kucoin final : public ExchangeAdapter {
   public:
     std::optional<int64_t> server_time_ms(ExchangeSession& session) const override;
+    ContractInfo contract_info(ExchangeSession& session, const std::string& symbol) const override;
     ValidateCredentialsResult validate(const ValidateCredentialsRequest& request,
                                        ExchangeSession& session) const override;
     OperationResult balance(ExchangeSession& session) const override;
@@ -226,6 +227,25 @@ OperationResult Kucoin::close_report(ExchangeSession& session, const std::string
 std::string Kucoin::check_quantity(const std::string& quantity) const {
     // KuCoin sizes are whole lots.
     return whole_units(quantity).empty() ? "invalid_quantity" : "";
+}
+
+ContractInfo Kucoin::contract_info(ExchangeSession& session, const std::string& symbol) const {
+    const HttpResult reply =
+        session.http.send(public_get(session, session.base_url() + "/api/v1/contracts/" + usdtm_symbol(symbol)));
+    // https://www.kucoin.com/docs/rest/futures-trading/market-data/get-symbol-detail: whole lots
+    // of `multiplier` coins each.
+    const std::string currency = before_first(symbol, "_");
+    return contract_from_reply(reply, [&currency](const Json& body, ContractSpec& spec) {
+        const Json& data = json_member(body, "data");
+        if (!data.is_object()) return false;
+        spec.contract_value = json_decimal(json_member(data, "multiplier"));
+        spec.contract_currency = currency;
+        spec.min_quantity = json_decimal(json_member(data, "lotSize"));
+        spec.quantity_step = json_decimal(json_member(data, "lotSize"));
+        spec.price_tick = json_decimal(json_member(data, "tickSize"));
+        spec.max_leverage = json_decimal(json_member(data, "maxLeverage"));
+        return !spec.contract_value.empty();
+    });
 }
 
 std::optional<int64_t> Kucoin::server_time_ms(ExchangeSession& session) const {

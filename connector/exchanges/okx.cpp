@@ -36,6 +36,7 @@ bool refused_for_mode(const HttpResult& reply) {
 class Okx final : public ExchangeAdapter {
   public:
     std::optional<int64_t> server_time_ms(ExchangeSession& session) const override;
+    ContractInfo contract_info(ExchangeSession& session, const std::string& symbol) const override;
     ValidateCredentialsResult validate(const ValidateCredentialsRequest& request,
                                        ExchangeSession& session) const override;
     OperationResult balance(ExchangeSession& session) const override;
@@ -204,6 +205,24 @@ OperationResult Okx::close_report(ExchangeSession& session, const std::string& s
     const HttpResult history =
         send(session, "GET", "/api/v5/account/positions-history?instType=SWAP&instId=" + inst, "");
     return from_replies({{"order", &order}, {"positions_history", &history}});
+}
+
+ContractInfo Okx::contract_info(ExchangeSession& session, const std::string& symbol) const {
+    const HttpResult reply = session.http.send(public_get(
+        session, session.base_url() + "/api/v5/public/instruments?instType=SWAP&instId=" + dash_swap_symbol(symbol)));
+    // https://www.okx.com/docs-v5/en/#public-data-rest-api-get-instruments
+    return contract_from_reply(reply, [](const Json& body, ContractSpec& spec) {
+        const Json& data = json_member(body, "data");
+        if (!data.is_array() || data.empty()) return false;
+        const Json& item = data[0];
+        spec.contract_value = json_decimal(json_member(item, "ctVal"));
+        spec.contract_currency = json_decimal(json_member(item, "ctValCcy"));
+        spec.min_quantity = json_decimal(json_member(item, "minSz"));
+        spec.quantity_step = json_decimal(json_member(item, "lotSz"));
+        spec.price_tick = json_decimal(json_member(item, "tickSz"));
+        spec.max_leverage = json_decimal(json_member(item, "lever"));
+        return !spec.contract_value.empty();
+    });
 }
 
 std::optional<int64_t> Okx::server_time_ms(ExchangeSession& session) const {

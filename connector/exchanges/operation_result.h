@@ -16,6 +16,23 @@ struct OperationResult {
     std::string body_text;  // with "invalid_response": the reply that was not JSON
 };
 
+// A contract's trading rules as its exchange publishes them; numbers as decimal text.
+struct ContractSpec {
+    std::string contract_value = "1";  // base coins one quantity unit stands for
+    std::string contract_currency;     // the coin that value is counted in
+    std::string min_quantity;
+    std::string quantity_step;
+    std::string price_tick;
+    std::string max_leverage;
+};
+
+// What a contract lookup found: `result` says whether it worked ("unknown_symbol" when the
+// exchange lists no such contract), `spec` holds the rules when it did.
+struct ContractInfo {
+    OperationResult result;
+    ContractSpec spec;
+};
+
 // Returns a refusal with `reason`; nothing was sent.
 OperationResult refused(std::string reason);
 

@@ -12,7 +12,7 @@ from harness import CONNECTOR, DEVICE_LABEL, DEVICE_PREFIX, PLATFORM, SOURCE_DIR
 
 GENERAL_USAGE = ('usage: korvane-connector <status|validate|load-credentials|delete-credentials|set-wallet|'
                  'bind-wallet|bind-status|claim-token|disconnect-binding|capabilities|balance|get-position|'
-                 'order-status|cancel-order|funding|close-report|place-open|place-close|update-check|'
+                 'order-status|cancel-order|funding|close-report|place-open|place-close|contract-info|update-check|'
                  'update-download|update-apply|server-health|doctor|exchanges> [args]\n')
 
 USAGES = {

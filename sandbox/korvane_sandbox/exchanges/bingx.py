@@ -34,7 +34,26 @@ def server_time(call):
     return ok({'serverTime': call.now}, call.now)
 
 
-PUBLIC_ROUTES = [('GET', r'/openApi/swap/v2/server/time', server_time)]
+# Perpetual contracts: quantities are base coins, steps given as decimal places.
+CONTRACTS = {
+    'BTC-USDT': ('BTC', 0.0001, 4, 1, 125),
+    'ETH-USDT': ('ETH', 0.01, 2, 2, 100),
+    'DOGE-USDT': ('DOGE', 1, 0, 5, 75),
+}
+
+
+def contracts(call):
+    wanted = call.params.get('symbol')
+    rows = [{'symbol': symbol, 'asset': asset, 'currency': 'USDT', 'tradeMinQuantity': minimum,
+             'quantityPrecision': quantity_places, 'pricePrecision': price_places, 'maxLongLeverage': leverage,
+             'maxShortLeverage': leverage, 'status': 1}
+            for symbol, (asset, minimum, quantity_places, price_places, leverage) in CONTRACTS.items()
+            if wanted in (None, symbol)]
+    return ok(rows, call.now)
+
+
+PUBLIC_ROUTES = [('GET', r'/openApi/swap/v2/server/time', server_time),
+                 ('GET', r'/openApi/swap/v2/quote/contracts', contracts)]
 
 
 def hedge(call):

@@ -35,7 +35,25 @@ def server_time(call):
     return ok({'serverTime': str(call.now)}, call.now)
 
 
-PUBLIC_ROUTES = [('GET', r'/api/v2/public/time', server_time)]
+# USDT futures: quantities are base coins; the price step is priceEndStep in the last decimal.
+CONTRACTS = {
+    'BTCUSDT': ('BTC', '0.001', '0.001', '1', '1', '125'),
+    'ETHUSDT': ('ETH', '0.01', '0.01', '2', '1', '100'),
+    'DOGEUSDT': ('DOGE', '1', '1', '5', '1', '75'),
+}
+
+
+def contracts(call):
+    symbol = call.params.get('symbol')
+    if call.params.get('productType') != 'USDT-FUTURES' or symbol not in CONTRACTS:
+        return error('40034', 'Parameter symbol does not exist', call.now)
+    base, minimum, multiplier, places, end_step, leverage = CONTRACTS[symbol]
+    return ok([{'symbol': symbol, 'baseCoin': base, 'quoteCoin': 'USDT', 'minTradeNum': minimum,
+                'sizeMultiplier': multiplier, 'pricePlace': places, 'priceEndStep': end_step, 'maxLever': leverage,
+                'symbolType': 'perpetual'}], call.now)
+
+
+PUBLIC_ROUTES = [('GET', r'/api/v2/public/time', server_time), ('GET', r'/api/v2/mix/market/contracts', contracts)]
 
 
 def hedge(call):

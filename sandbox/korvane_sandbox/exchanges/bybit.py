@@ -36,7 +36,27 @@ def server_time(call):
     return ok({'timeSecond': str(call.now // 1000), 'timeNano': str(call.now * 1000000)}, call.now)
 
 
-PUBLIC_ROUTES = [('GET', r'/v5/market/time', server_time)]
+# Linear instruments: quantities are base coins.
+INSTRUMENTS = {
+    'BTCUSDT': ('BTC', '0.001', '0.001', '0.10', '100.00'),
+    'ETHUSDT': ('ETH', '0.01', '0.01', '0.01', '100.00'),
+    'DOGEUSDT': ('DOGE', '1', '1', '0.00001', '75.00'),
+}
+
+
+def instruments(call):
+    symbol = call.params.get('symbol')
+    rows = []
+    if call.params.get('category') == 'linear' and symbol in INSTRUMENTS:
+        base, minimum, step, tick, leverage = INSTRUMENTS[symbol]
+        rows.append({'symbol': symbol, 'contractType': 'LinearPerpetual', 'baseCoin': base, 'quoteCoin': 'USDT',
+                     'leverageFilter': {'minLeverage': '1', 'maxLeverage': leverage, 'leverageStep': '0.01'},
+                     'priceFilter': {'tickSize': tick},
+                     'lotSizeFilter': {'minOrderQty': minimum, 'qtyStep': step}})
+    return ok({'category': 'linear', 'list': rows, 'nextPageCursor': ''}, call.now)
+
+
+PUBLIC_ROUTES = [('GET', r'/v5/market/time', server_time), ('GET', r'/v5/market/instruments-info', instruments)]
 
 
 def hedge(call):

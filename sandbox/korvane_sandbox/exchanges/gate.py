@@ -33,7 +33,25 @@ def server_time(call):
     return answer({'server_time': call.now})
 
 
-PUBLIC_ROUTES = [('GET', r'/api/v4/spot/time', server_time)]
+# USDT futures contracts: whole contracts of quanto_multiplier coins (BTC 0.0001).
+CONTRACTS = {
+    'BTC_USDT': ('0.0001', 1, '0.1', '125'),
+    'ETH_USDT': ('0.01', 1, '0.01', '100'),
+    'DOGE_USDT': ('10', 1, '0.00001', '75'),
+}
+
+
+def contract(call):
+    name = call.match.group(1)
+    if name not in CONTRACTS:
+        return error('CONTRACT_NOT_FOUND', 'Contract not found', 404)
+    multiplier, minimum, tick, leverage = CONTRACTS[name]
+    return answer({'name': name, 'type': 'direct', 'quanto_multiplier': multiplier, 'order_size_min': minimum,
+                   'order_price_round': tick, 'leverage_max': leverage, 'in_delisting': False})
+
+
+PUBLIC_ROUTES = [('GET', r'/api/v4/spot/time', server_time),
+                 ('GET', r'/api/v4/futures/usdt/contracts/([A-Za-z0-9_]+)', contract)]
 
 
 def dual(call):

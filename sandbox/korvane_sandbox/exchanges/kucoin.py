@@ -28,7 +28,26 @@ def server_time(call):
     return 200, compact({'code': '200000', 'msg': 'success', 'data': call.now})
 
 
-PUBLIC_ROUTES = [('GET', r'/api/v1/timestamp', server_time)]
+# Futures contracts: whole lots of `multiplier` coins (XBTUSDTM 0.001 BTC).
+CONTRACTS = {
+    'XBTUSDTM': (0.001, 1, 0.1, 125),
+    'ETHUSDTM': (0.01, 1, 0.01, 100),
+    'DOGEUSDTM': (100, 1, 0.00001, 75),
+}
+
+
+def contract(call):
+    symbol = call.match.group(1)
+    if symbol not in CONTRACTS:
+        return 200, compact({'code': '40010', 'msg': 'Contract does not exist'})
+    multiplier, lot, tick, leverage = CONTRACTS[symbol]
+    return 200, compact({'code': '200000', 'data': {'symbol': symbol, 'baseCurrency': 'XBT' if symbol == 'XBTUSDTM'
+                                                     else symbol[:-5], 'quoteCurrency': 'USDT',
+                                                     'multiplier': multiplier, 'lotSize': lot, 'tickSize': tick,
+                                                     'maxLeverage': leverage, 'isInverse': False}})
+
+
+PUBLIC_ROUTES = [('GET', r'/api/v1/timestamp', server_time), ('GET', r'/api/v1/contracts/([A-Za-z0-9]+)', contract)]
 
 
 def hedge(call):

@@ -37,7 +37,25 @@ def server_time(call):
     return ok([{'ts': str(call.now)}])
 
 
-PUBLIC_ROUTES = [('GET', r'/api/v5/public/time', server_time)]
+# Swap instruments as OKX lists them: a contract is ctVal coins (0.01 BTC, 1,000 DOGE).
+INSTRUMENTS = {
+    'BTC-USDT-SWAP': {'ctVal': '0.01', 'ctValCcy': 'BTC', 'lotSz': '0.01', 'minSz': '0.01', 'tickSz': '0.1',
+                      'lever': '100'},
+    'ETH-USDT-SWAP': {'ctVal': '0.1', 'ctValCcy': 'ETH', 'lotSz': '0.01', 'minSz': '0.01', 'tickSz': '0.01',
+                      'lever': '100'},
+    'DOGE-USDT-SWAP': {'ctVal': '1000', 'ctValCcy': 'DOGE', 'lotSz': '0.01', 'minSz': '0.01', 'tickSz': '0.00001',
+                       'lever': '75'},
+}
+
+
+def instruments(call):
+    inst = call.params.get('instId')
+    if call.params.get('instType') != 'SWAP' or inst not in INSTRUMENTS:
+        return error('51001', "Instrument ID doesn't exist.")
+    return ok([dict(INSTRUMENTS[inst], instId=inst, instType='SWAP', ctType='linear', settleCcy='USDT')])
+
+
+PUBLIC_ROUTES = [('GET', r'/api/v5/public/time', server_time), ('GET', r'/api/v5/public/instruments', instruments)]
 
 
 def net_mode(call):
