@@ -24,8 +24,7 @@ std::string to_string(ConnectorHealth health) {
 
 ConnectorApp::ConnectorApp(const std::string& app_root, const std::string& relay_url, const Outside& outside,
                            const std::string& update_public_key)
-    : config(app_root),
-      identity_store(app_root),
+    : identity_store(app_root),
       vault(app_root + "/vault", outside.secrets),
       memory_store(app_root + "/vault"),
       registry(outside.http, outside.clock),

@@ -12,7 +12,6 @@
 #include "connector/relay/relay_client.h"
 #include "connector/app/outside.h"
 #include "connector/state/account_memory.h"
-#include "connector/state/config_store.h"
 #include "connector/state/device_identity_store.h"
 #include "connector/state/key_vault.h"
 #include "connector/state/pairing_store.h"
@@ -110,7 +109,6 @@ class ConnectorApp {
     // Declaration order is construction order: the reader and executor borrow `vault`,
     // `memory_store` and `problems_`.
     std::vector<std::string> problems_;
-    ConfigStore config;
     DeviceIdentityStore identity_store;
     KeyVault vault;
     AccountMemoryStore memory_store;
