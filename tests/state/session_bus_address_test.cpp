@@ -42,6 +42,8 @@ TEST(SessionBusPlace, KeepsUnixSocketsAndNeverAnAutolaunchedBus) {
         EXPECT_EQ(place.address, c.bus_address) << name;
         EXPECT_EQ(place.socket_path, c.socket_path) << name;
     }
+    std::filesystem::remove_all(with_bus);
+    std::filesystem::remove_all(without_bus);
 }
 
 }  // namespace
