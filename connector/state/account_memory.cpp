@@ -7,14 +7,13 @@
 #include "connector/state/files.h"
 #include "connector/state/record_text.h"
 #include "connector/toolkit/digest.h"
-#include "connector/toolkit/sha2.h"
 
 namespace korvane::connector {
 namespace {
 
 // The key itself is a secret; its digest is enough to tell whether the memory belongs to it.
 std::string key_digest(const std::string& api_key) {
-    return hex_encode(sha256_raw(api_key));
+    return sha256_hex(api_key);
 }
 
 int64_t to_int64(const std::string& text) {

@@ -1,15 +1,10 @@
 #include "connector/state/keychain_tool_store.h"
 
-#include "connector/toolkit/shell.h"
+#include "connector/toolkit/run_program.h"
 #include "connector/toolkit/text.h"
 
 namespace korvane::connector {
 namespace {
-
-// " -s SERVICE -a ACCOUNT": how every command names the item.
-std::string item_arguments(const std::string& service, const std::string& account) {
-    return " -s " + shell_escape(service) + " -a " + shell_escape(account);
-}
 
 int hex_value(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -33,21 +28,22 @@ std::string readable_tool_secret(const std::string& output) {
     return decoded.find('=') != std::string::npos ? decoded : output;
 }
 
-bool KeychainToolStore::store(const std::string& service, const std::string& account, const std::string& secret) {
-    return run_command(shell_escape(tool_) + " add-generic-password -U" + item_arguments(service, account) + " -w " +
-                       shell_escape(secret))
+bool KeychainToolStore::store(const std::string& service, const std::string& account,
+                              const std::string& secret) {
+    // Every value is an argument of its own, after its option, so none is read as an option.
+    return run_program({tool_, "add-generic-password", "-U", "-s", service, "-a", account, "-w", secret})
                .exit_code == 0;
 }
 
 std::optional<std::string> KeychainToolStore::fetch(const std::string& service, const std::string& account) {
-    const CommandOutput fetched =
-        run_command(shell_escape(tool_) + " find-generic-password" + item_arguments(service, account) + " -w");
+    const ProgramRun fetched =
+        run_program({tool_, "find-generic-password", "-s", service, "-a", account, "-w"});
     if (fetched.exit_code != 0) return std::nullopt;
     return readable_tool_secret(fetched.output);
 }
 
 bool KeychainToolStore::remove(const std::string& service, const std::string& account) {
-    run_command(shell_escape(tool_) + " delete-generic-password" + item_arguments(service, account));
+    run_program({tool_, "delete-generic-password", "-s", service, "-a", account});
     // The tool's exit code cannot tell "not there" from "failed", so ask again.
     return !fetch(service, account).has_value();
 }

@@ -7,11 +7,12 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <thread>
 
 #include "connector/state/secret_service_store.h"
-#include "connector/state/session_bus_probe.h"
+#include "connector/state/session_bus_address.h"
 
 namespace korvane::connector {
 namespace {
@@ -40,6 +41,17 @@ struct Libsecret {
     decltype(&::g_cancellable_cancel) cancellable_cancel = nullptr;
     decltype(&::g_object_unref) object_unref = nullptr;
     decltype(&::g_error_free) error_free = nullptr;
+    decltype(&::g_free) free = nullptr;
+    decltype(&::g_dbus_address_escape_value) address_escape_value = nullptr;
+    decltype(&::g_dbus_connection_new_for_address_sync) connection_new_for_address_sync = nullptr;
+    decltype(&::g_dbus_connection_call_sync) connection_call_sync = nullptr;
+    decltype(&::g_dbus_connection_close_sync) connection_close_sync = nullptr;
+    decltype(&::g_variant_new_string) variant_new_string = nullptr;
+    decltype(&::g_variant_new_tuple) variant_new_tuple = nullptr;
+    decltype(&::g_variant_get_type_string) variant_get_type_string = nullptr;
+    decltype(&::g_variant_get_child_value) variant_get_child_value = nullptr;
+    decltype(&::g_variant_get_boolean) variant_get_boolean = nullptr;
+    decltype(&::g_variant_unref) variant_unref = nullptr;
 };
 
 template <typename Function>
@@ -48,8 +60,8 @@ bool resolve(void* library, const char* name, Function& function) {
     return function != nullptr;
 }
 
-// Returns the loaded library; null when it or one of its entry points is missing. glib's own
-// functions are found through libsecret, which depends on them.
+// Returns the loaded library; null when it or one of its entry points is missing. glib's and
+// GIO's own functions (D-Bus included) are found through libsecret, which depends on them.
 const Libsecret* libsecret() {
     static const Libsecret* const loaded = []() -> const Libsecret* {
         void* library = dlopen("libsecret-1.so.0", RTLD_NOW | RTLD_LOCAL);
@@ -69,7 +81,19 @@ const Libsecret* libsecret() {
                               resolve(library, "g_cancellable_new", table.cancellable_new) &&
                               resolve(library, "g_cancellable_cancel", table.cancellable_cancel) &&
                               resolve(library, "g_object_unref", table.object_unref) &&
-                              resolve(library, "g_error_free", table.error_free);
+                              resolve(library, "g_error_free", table.error_free) &&
+                              resolve(library, "g_free", table.free) &&
+                              resolve(library, "g_dbus_address_escape_value", table.address_escape_value) &&
+                              resolve(library, "g_dbus_connection_new_for_address_sync",
+                                      table.connection_new_for_address_sync) &&
+                              resolve(library, "g_dbus_connection_call_sync", table.connection_call_sync) &&
+                              resolve(library, "g_dbus_connection_close_sync", table.connection_close_sync) &&
+                              resolve(library, "g_variant_new_string", table.variant_new_string) &&
+                              resolve(library, "g_variant_new_tuple", table.variant_new_tuple) &&
+                              resolve(library, "g_variant_get_type_string", table.variant_get_type_string) &&
+                              resolve(library, "g_variant_get_child_value", table.variant_get_child_value) &&
+                              resolve(library, "g_variant_get_boolean", table.variant_get_boolean) &&
+                              resolve(library, "g_variant_unref", table.variant_unref);
         return complete ? &table : nullptr;
     }();
     return loaded;
@@ -93,10 +117,10 @@ const SecretSchema* item_schema() {
 // with a "cancelled" error.
 class CancelAtDeadline {
   public:
-    CancelAtDeadline(const Libsecret& library, GCancellable* cancellable)
-        : watchdog_([this, &library, cancellable] {
+    CancelAtDeadline(const Libsecret& library, GCancellable* cancellable, std::chrono::milliseconds timeout)
+        : watchdog_([this, &library, cancellable, timeout] {
               std::unique_lock<std::mutex> lock(mutex_);
-              if (!finished_.wait_for(lock, kCallTimeout, [this] { return done_; })) {
+              if (!finished_.wait_for(lock, timeout, [this] { return done_; })) {
                   library.cancellable_cancel(cancellable);
               }
           }) {}
@@ -131,7 +155,7 @@ Answer call_for_item(const std::string& service, const std::string& account, Cal
     GError* error = nullptr;
     Answer answer = Answer::failed;
     {
-        const CancelAtDeadline limit(*library, cancellable);
+        const CancelAtDeadline limit(*library, cancellable, kCallTimeout);
         answer = call(*library, attributes, cancellable, &error);
     }
     if (error != nullptr) {
@@ -145,16 +169,62 @@ Answer call_for_item(const std::string& service, const std::string& account, Cal
     return answer;
 }
 
+// Returns true when the bus at `address` says `name` has an owner. NameHasOwner starts no
+// service; connecting to an address starts no bus. Connection and question together get
+// kProbeTimeout; the first entry of `address` that accepts a connection answers.
+bool name_has_owner(const Libsecret& library, const std::string& address, const char* name) {
+    GCancellable* cancellable = library.cancellable_new();
+    GError* error = nullptr;
+    bool owned = false;
+    {
+        const CancelAtDeadline limit(library, cancellable, kProbeTimeout);
+        GDBusConnection* bus = library.connection_new_for_address_sync(
+            address.c_str(),
+            static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                              G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+            nullptr, cancellable, &error);
+        if (bus != nullptr) {
+            GVariant* argument = library.variant_new_string(name);
+            GVariant* reply = library.connection_call_sync(
+                bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameHasOwner",
+                library.variant_new_tuple(&argument, 1), nullptr, G_DBUS_CALL_FLAGS_NO_AUTO_START,
+                static_cast<gint>(kProbeTimeout.count()), cancellable, &error);
+            if (reply != nullptr) {
+                if (std::strcmp(library.variant_get_type_string(reply), "(b)") == 0) {
+                    GVariant* answer = library.variant_get_child_value(reply, 0);
+                    owned = library.variant_get_boolean(answer) != FALSE;
+                    library.variant_unref(answer);
+                }
+                library.variant_unref(reply);
+            }
+            library.connection_close_sync(bus, nullptr, nullptr);
+            library.object_unref(bus);
+        }
+    }
+    if (error != nullptr) library.error_free(error);
+    library.object_unref(cancellable);
+    return owned;
+}
+
 class LibsecretCalls : public SecretServiceCalls {
   public:
     bool service_running() override {
-        const auto owner = bus_name_owner_socket(
-            session_bus_sockets(std::getenv("DBUS_SESSION_BUS_ADDRESS"), std::getenv("XDG_RUNTIME_DIR")),
-            "org.freedesktop.secrets", kProbeTimeout);
-        if (!owner) return false;
-        // glib then connects to exactly the bus that answered; without an address it could
-        // launch a bus of its own.
-        setenv("DBUS_SESSION_BUS_ADDRESS", bus_address_text(*owner).c_str(), 1);
+        const SessionBusPlace place =
+            session_bus_place(std::getenv("DBUS_SESSION_BUS_ADDRESS"), std::getenv("XDG_RUNTIME_DIR"));
+        // Without a bus there is nothing to ask, and no reason to load the library.
+        if (place.address.empty() && place.socket_path.empty()) return false;
+        const Libsecret* library = libsecret();
+        if (library == nullptr) return false;
+        std::string address = place.address;
+        if (address.empty()) {
+            gchar* escaped = library->address_escape_value(place.socket_path.c_str());
+            address = std::string("unix:path=") + escaped;
+            library->free(escaped);
+        }
+        if (!name_has_owner(*library, address, "org.freedesktop.secrets")) return false;
+        // libsecret then connects to exactly this bus; without an address glib could launch a
+        // bus of its own.
+        setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
         return true;
     }
 

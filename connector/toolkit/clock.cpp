@@ -33,10 +33,6 @@ int64_t epoch_sec() {
     return duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
 }
 
-std::string now_iso8601() {
-    return format_seconds(utc_parts(epoch_sec())) + "Z";
-}
-
 std::string format_iso8601(int64_t epoch_millis) {
     return format_iso8601_ms(epoch_millis).substr(0, 19) + "Z";
 }

@@ -5,9 +5,6 @@
 
 namespace korvane::connector {
 
-// Returns the current UTC time as "YYYY-MM-DDTHH:MM:SSZ" (whole seconds).
-std::string now_iso8601();
-
 // Returns the current UTC time as "YYYY-MM-DDTHH:MM:SS.mmmZ".
 std::string iso8601_now_ms();
 

@@ -5,6 +5,8 @@
 
 namespace korvane::connector {
 
+// Digests, MACs and encodings, all computed by libsodium.
+
 // Returns `bytes` as lowercase hexadecimal.
 std::string hex_encode(std::string_view bytes);
 
@@ -20,5 +22,7 @@ std::string hmac_sha512_hex(const std::string& secret, const std::string& messag
 std::string hmac_sha256_base64(const std::string& secret, const std::string& message);
 // Returns 128 lowercase hex digits.
 std::string sha512_hex(const std::string& message);
+// Returns 64 lowercase hex digits.
+std::string sha256_hex(std::string_view message);
 
 }  // namespace korvane::connector

@@ -13,8 +13,7 @@
 #include "connector/toolkit/digest.h"
 #include "connector/toolkit/json.h"
 #include "connector/toolkit/mapped_file.h"
-#include "connector/toolkit/sha2.h"
-#include "connector/toolkit/shell.h"
+#include "connector/toolkit/run_program.h"
 #include "connector/updater/update_rules.h"
 #include "connector/updater/update_signature.h"
 #include "connector/updater/version.h"
@@ -131,14 +130,12 @@ bool is_executable_on_path(const std::string& tool) {
     return false;
 }
 
-// The command line that hands `image` (an absolute path) to the desktop: macOS `open`, or
-// `xdg-open` on a Linux desktop. The path starts with "/", so neither can read it as an option;
-// `open` also gets "--" (Debian's xdg-open refuses "--").
-std::string open_command(const std::string& image) {
-    if (!is_executable_on_path("open") && is_executable_on_path("xdg-open")) {
-        return "xdg-open " + shell_escape(image);
-    }
-    return "open -- " + shell_escape(image);
+// The program and arguments that hand `image` (an absolute path) to the desktop: macOS `open`,
+// or `xdg-open` on a Linux desktop. The path starts with "/", so neither can read it as an
+// option; `open` also gets "--" (Debian's xdg-open refuses "--").
+std::vector<std::string> open_command(const std::string& image) {
+    if (!is_executable_on_path("open") && is_executable_on_path("xdg-open")) return {"xdg-open", image};
+    return {"open", "--", image};
 }
 
 // Copies `from` over `to` through a temporary file, so `to` is whole or untouched.
@@ -175,7 +172,7 @@ std::string read_kept_signature(const std::string& image) {
 // Returns true when the file's SHA-256 is `expected` (hex, either case).
 bool matches_checksum(const std::string& path, const std::string& expected) {
     const MappedFile image(path);
-    return image.ok() && lowercase(expected) == hex_encode(sha256_raw(image.bytes()));
+    return image.ok() && lowercase(expected) == sha256_hex(image.bytes());
 }
 
 }  // namespace
@@ -336,7 +333,7 @@ std::string Updater::apply() const {
             .str();
     }
     const std::string absolute = fs::absolute(candidate, error).string();
-    if (run_command(open_command(error ? candidate : absolute)).exit_code != 0) {
+    if (run_program(open_command(error ? candidate : absolute)).exit_code != 0) {
         return JsonObject().add("status", "error").add("reason", "open_dmg_failed").add("file", candidate).str();
     }
     return JsonObject()

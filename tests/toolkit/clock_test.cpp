@@ -14,10 +14,11 @@ TEST(Clock, MillisecondsAlwaysTakeThreeDigits) {
     EXPECT_EQ(format_iso8601_ms(1772694489005), "2026-03-05T07:08:09.005Z");
     EXPECT_EQ(format_iso8601_ms(0), "1970-01-01T00:00:00.000Z");
     EXPECT_EQ(format_iso8601_ms(1772694489999), "2026-03-05T07:08:09.999Z");
+    EXPECT_EQ(format_iso8601_ms(-1), "1969-12-31T23:59:59.999Z");
+    EXPECT_EQ(format_iso8601(1772694489999), "2026-03-05T07:08:09Z");
 }
 
 TEST(Clock, NowTextsHaveTheirFormats) {
-    EXPECT_TRUE(std::regex_match(now_iso8601(), std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ)")));
     EXPECT_TRUE(std::regex_match(iso8601_now_ms(), std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)")));
     const int64_t seconds = epoch_sec();
     const int64_t millis = epoch_ms();

@@ -8,7 +8,6 @@
 
 #include "connector/state/files.h"
 #include "connector/toolkit/digest.h"
-#include "connector/toolkit/sha2.h"
 #include "tests/support/fakes.h"
 #include "tests/support/temporary_folder.h"
 
@@ -79,7 +78,7 @@ TEST_F(UpdaterTest, CheckFollowsTheManifestRules) {
 
 TEST_F(UpdaterTest, DownloadKeepsOnlyAWholeImageThatMatchesItsChecksum) {
     const std::string image = "disk image bytes";
-    const std::string digest = hex_encode(sha256_raw(image));
+    const std::string digest = sha256_hex(image);
     const std::string manifest = R"({"version":"1.1.0","dmgUrl":"https://downloads.test/K.dmg")";
     const std::string target = root.path("updates/Korvane-Connector-1.1.0.dmg");
     const std::string latest = root.path("updates/Korvane-Connector-latest.dmg");
