@@ -64,15 +64,19 @@ if [[ ${#debs[@]} -ne 1 || ! -f ${debs[0]} ]]; then
     exit 1
 fi
 deb=${debs[0]}
+if [[ $deb != /* ]]; then
+    deb=./$deb  # apt-get takes a file only when the name holds a slash
+fi
 echo "== $(basename "$deb"): $(dpkg-deb -f "$deb" Depends)"
 with_window=false
-if dpkg-deb -c "$deb" | grep -q '/usr/bin/KorvaneConnectorGUI$'; then
+dpkg-deb -c "$deb" >"$workdir/contents"
+if grep -q '/usr/bin/KorvaneConnectorGUI$' "$workdir/contents"; then
     with_window=true
 fi
 
 dpkg-query -W -f='${Package}\n' | sort >"$workdir/before"
-echo "== apt-get install ./$deb"
-apt_get install -y "./$deb" >"$workdir/apt.log" || { cat "$workdir/apt.log" >&2; exit 1; }
+echo "== apt-get install $deb"
+apt_get install -y "$deb" >"$workdir/apt.log" || { cat "$workdir/apt.log" >&2; exit 1; }
 dpkg-query -W -f='${Package}\n' | sort >"$workdir/after"
 mapfile -t pulled_in < <(comm -13 "$workdir/before" "$workdir/after" | grep -vx korvane-connector || true)
 if ((${#pulled_in[@]})); then
