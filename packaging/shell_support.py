@@ -142,23 +142,24 @@ def zsh_completion(commands, exchanges):
     lines = [
         '#compdef %s' % PROGRAM,
         '# zsh completion for %s, generated from its command and exchange tables at build time.' % PROGRAM,
-        'local -a commands exchanges',
-        'commands=(',
+        # Not "commands": zsh keeps a special parameter of that name.
+        'local -a korvane_commands korvane_exchanges',
+        'korvane_commands=(',
     ]
     lines += ['    %s' % zsh_quote(word.replace(':', '\\:') + ':' + summary) for word, summary in described]
-    lines += [')', 'exchanges=(']
+    lines += [')', 'korvane_exchanges=(']
     lines += ['    %s' % zsh_quote(name.replace(':', '\\:') + ':' + display) for name, display in exchanges]
     lines += [
         ')',
         'if (( CURRENT == 2 )); then',
-        "    _describe -t commands 'command' commands",
+        "    _describe -t commands 'command' korvane_commands",
         '    return',
         'fi',
         '# Command word and the position of the operand being completed.',
         'case "${words[2]}:$((CURRENT - 2))" in',
     ]
     if cases:
-        lines += ['    %s)' % '|'.join(cases), "        _describe -t exchanges 'exchange' exchanges ;;"]
+        lines += ['    %s)' % '|'.join(cases), "        _describe -t exchanges 'exchange' korvane_exchanges ;;"]
     lines += ['esac', '']
     return '\n'.join(lines)
 
