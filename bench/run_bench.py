@@ -11,7 +11,7 @@ With --latency-ms N every exchange site is reached through a proxy that adds an 
 time, its ratio to one curl of the command's first URL through the same proxy, and the round
 trips it waited for (counted by the proxy: one per connection, one per request-reply turn).
 
-    python3 bench/run_bench.py --latency-ms 50 [--rounds 7]
+    python3 bench/run_bench.py --latency-ms 50 [--rounds 9]
 """
 import argparse
 import json
@@ -168,7 +168,10 @@ def first_request(sandbox, home, argv):
     """Runs `argv` once and returns the site URL variable and path of its first request: what the
     floor's curl fetches."""
     mark = sandbox.mark()
-    subprocess.run(argv, env=home.env, capture_output=True, check=False, timeout=120)
+    run = subprocess.run(argv, env=home.env, capture_output=True, text=True, check=False, timeout=120)
+    # A command that fails fast would look fast: only successful runs are worth timing.
+    if run.returncode != 0 or not (run.stdout.startswith('{"status":"ok"') or 'status=valid' in run.stdout):
+        raise SystemExit('%s did not succeed: %s' % (' '.join(argv[1:]), (run.stdout + run.stderr)[:300]))
     entries = sandbox.requests(since=mark)
     if not entries:
         raise SystemExit('%s sent no request' % ' '.join(argv[1:]))
