@@ -84,13 +84,18 @@ if ((${#pulled_in[@]})); then
 fi
 
 installed=/usr/bin/korvane-connector
+# Every run gets a home of its own: the program sets up its folder there on every start, and the
+# check must leave nothing in the caller's home.
+mkdir -m 700 "$workdir/home"
+in_home() {
+    HOME="$workdir/home" "$@"
+}
 check "$installed is the installed program" [ "$(dpkg -S "$installed" 2>/dev/null)" = "korvane-connector: $installed" ]
-expected_version=$("$build/bin/korvane-connector" --version)
-check "--version prints '$expected_version'" [ "$("$installed" --version)" = "$expected_version" ]
-check "help lists the commands" grep -q '^commands:' <("$installed" help)
+expected_version=$(in_home "$build/bin/korvane-connector" --version)
+check "--version prints '$expected_version'" [ "$(in_home "$installed" --version)" = "$expected_version" ]
+check "help lists the commands" grep -q '^commands:' <(in_home "$installed" help)
 
 # The sandbox, as the end-to-end tests start it; its export lines point the program at it.
-mkdir -m 700 "$workdir/home"
 (cd sandbox && exec python3 -m korvane_sandbox --log "$workdir/requests.jsonl") >"$workdir/sandbox.env" &
 sandbox_pid=$!
 for _ in $(seq 100); do
