@@ -5,8 +5,16 @@ the child processes each command starts. The ratio is the median of the per-roun
 slow moment of the machine hits both sides of a round alike.
 
     python3 bench/run_bench.py [--rounds 25] [--connector build/bin/korvane-connector]
+
+With --latency-ms N every exchange site is reached through a proxy that adds an N ms round trip
+(bench/latency_proxy.py), and each command on all six exchanges is reported with its median
+time, its ratio to one curl of the command's first URL through the same proxy, and the round
+trips it waited for (counted by the proxy: one per connection, one per request-reply turn).
+
+    python3 bench/run_bench.py --latency-ms 50 [--rounds 9]
 """
 import argparse
+import json
 import os
 import resource
 import shutil
@@ -15,11 +23,13 @@ import subprocess
 import sys
 import tempfile
 import time
+import urllib.parse
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 TOP = os.path.dirname(HERE)
 sys.path.insert(0, os.path.join(TOP, 'tests', 'e2e'))
 from harness import ConnectorHome, Sandbox  # noqa: E402
+from latency_proxy import ProxySet  # noqa: E402
 
 EXCHANGES = {'bybit': ('bybit-trade-key', 'bybit-trade-secret'), 'okx': ('okx-key', 'okx-secret', 'okx-pass'),
              'gate': ('gate-key', 'gate-secret')}
@@ -71,8 +81,11 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument('--rounds', type=int, default=25)
     parser.add_argument('--connector', default=os.path.join(TOP, 'build', 'bin', 'korvane-connector'))
+    parser.add_argument('--latency-ms', type=float, help='add this round trip to every exchange site')
     args = parser.parse_args()
     os.environ['KORVANE_CONNECTOR_BIN'] = args.connector
+    if args.latency_ms is not None:
+        return latency_main(args)
 
     sandbox = Sandbox()
     # Credentials in the file store: the test keychain is a Python script whose start-up would
@@ -109,5 +122,114 @@ def main():
         sandbox.stop()
 
 
+# Latency mode: all six exchanges, with the sandbox's accounts.
+SIX = {'bybit': ('bybit-trade-key', 'bybit-trade-secret'), 'okx': ('okx-key', 'okx-secret', 'okx-pass'),
+       'gate': ('gate-key', 'gate-secret'), 'bingx': ('bingx-key', 'bingx-secret'),
+       'kucoin': ('kucoin-key', 'kucoin-secret', 'kucoin-pass'),
+       'bitget': ('bitget-key', 'bitget-secret', 'bitget-pass')}
+SITE_VARIABLES = {'bybit': 'KORVANE_BYBIT_BASE_URL', 'okx': 'KORVANE_OKX_BASE_URL',
+                  'okx_eea': 'KORVANE_OKX_EEA_BASE_URL', 'okx_us': 'KORVANE_OKX_US_BASE_URL',
+                  'gate': 'KORVANE_GATE_BASE_URL', 'bingx': 'KORVANE_BINGX_BASE_URL',
+                  'kucoin': 'KORVANE_KUCOIN_FUTURES_BASE_URL', 'bitget': 'KORVANE_BITGET_BASE_URL'}
+LATENCY_COMMANDS = {
+    'balance': lambda ex, order: ['balance', ex],
+    'get-position': lambda ex, order: ['get-position', ex, 'BTC_USDT'],
+    'order-status': lambda ex, order: ['order-status', ex, 'BTC_USDT', order],
+    'place-open': lambda ex, order: ['place-open', ex, 'BTC_USDT', 'buy', '1', '100', '2'],
+    'validate': lambda ex, order: ['validate', ex, *SIX[ex]],
+}
+
+
+def order_id_of(output):
+    """The order id in a place-open answer: the exchange's own reply to the order, under "place"."""
+    try:
+        answer = json.loads(output)
+    except ValueError:
+        return None
+
+    def find(value):
+        if isinstance(value, dict):
+            for name in ('orderId', 'ordId', 'order_id', 'id'):
+                if isinstance(value.get(name), (str, int)) and value[name] != '':
+                    return str(value[name])
+            value = list(value.values())
+        if isinstance(value, list):
+            for item in value:
+                found = find(item)
+                if found:
+                    return found
+        return None
+
+    body = answer.get('body') if isinstance(answer, dict) else None
+    return find(body.get('place')) if isinstance(body, dict) else None
+
+
+def first_request(sandbox, home, argv):
+    """Runs `argv` once and returns the site URL variable and path of its first request: what the
+    floor's curl fetches."""
+    mark = sandbox.mark()
+    run = subprocess.run(argv, env=home.env, capture_output=True, text=True, check=False, timeout=120)
+    # A command that fails fast would look fast: only successful runs are worth timing.
+    if run.returncode != 0 or not (run.stdout.startswith('{"status":"ok"') or 'status=valid' in run.stdout):
+        raise SystemExit('%s did not succeed: %s' % (' '.join(argv[1:]), (run.stdout + run.stderr)[:300]))
+    entries = sandbox.requests(since=mark)
+    if not entries:
+        raise SystemExit('%s sent no request' % ' '.join(argv[1:]))
+    first = entries[0]
+    return SITE_VARIABLES[first['site']], first['path'] + ('?' + first['query'] if first['query'] else '')
+
+
+def latency_main(args):
+    rtt = args.latency_ms
+    sandbox = Sandbox()
+    proxies = ProxySet(rtt)
+    home = ConnectorHome(sandbox, keychain=False)
+    try:
+        for variable in SITE_VARIABLES.values():
+            port = urllib.parse.urlsplit(sandbox.env[variable]).port
+            home.env[variable] = 'http://127.0.0.1:%d' % proxies.add(port)
+        connector = os.path.abspath(args.connector)
+        orders, floors = {}, {}
+        for exchange, credentials in SIX.items():
+            if home.run('validate', exchange, *credentials).code != 0:
+                raise SystemExit('validate %s failed against the sandbox' % exchange)
+            opened = home.run(*LATENCY_COMMANDS['place-open'](exchange, None))
+            orders[exchange] = order_id_of(opened.out)
+            if orders[exchange] is None:
+                raise SystemExit('place-open %s gave no order id: %s' % (exchange, opened.out[:300]))
+        pairs = [(command, exchange) for command in LATENCY_COMMANDS for exchange in SIX]
+        for command, exchange in pairs:
+            argv = [connector, *LATENCY_COMMANDS[command](exchange, orders[exchange])]
+            variable, path = first_request(sandbox, home, argv)
+            floors[(command, exchange)] = home.env[variable] + path
+        samples = {pair: ([], [], []) for pair in pairs}
+        for _ in range(args.rounds):
+            # Interleaved, as above: each round runs every pair once, then its curl.
+            for (command, exchange), (ours, floor, trips) in samples.items():
+                proxies.counter.take()
+                ours.append(timed([connector, *LATENCY_COMMANDS[command](exchange, orders[exchange])],
+                                  home.env)[0])
+                connections, turns = proxies.counter.take()
+                trips.append(connections + turns)
+                floor.append(timed(['curl', '-sS', '--max-time', '20', '-o', os.devnull,
+                                    floors[(command, exchange)]], home.env)[0])
+
+        print('round trip %g ms, %d rounds; round trips = connections + request-reply turns, counted by '
+              'the proxy' % (rtt, args.rounds))
+        print('%-13s %-7s %9s %9s %7s %12s %12s' % ('command', 'exch', 'ours ms', 'curl ms', 'ratio',
+                                                    'round trips', 'time / rtt'))
+        for (command, exchange), (ours, floor, trips) in samples.items():
+            median = statistics.median(ours)
+            print('%-13s %-7s %9.1f %9.1f %7.2f %12g %12.1f' % (
+                command, exchange, median * 1000, statistics.median(floor) * 1000,
+                statistics.median(o / f for o, f in zip(ours, floor)), statistics.median(trips),
+                median * 1000 / rtt))
+    finally:
+        home.cleanup()
+        proxies.stop()
+        sandbox.stop()
+    return 0
+
+
 if __name__ == '__main__':
-    main()
+    sys.exit(main())

@@ -34,6 +34,9 @@ fi
 packages+=(libsodium-dev)
 # The Secret Service: libsecret to build against, and a keyring and bus for its tests.
 packages+=(libsecret-1-dev gnome-keyring dbus libsecret-tools)
+# The Debian package (cpack -G DEB with dependencies from dpkg-shlibdeps, which reads `file`), and
+# man to check the manual page it installs.
+packages+=(dpkg-dev file man-db)
 if [[ $only_packages == true ]]; then
     packages+=(clang libclang-rt-dev)
 fi
