@@ -26,9 +26,15 @@ class Command:
         self.operands = operands  # as written in the help, e.g. ['<exchange>', '[passphrase|-]']
         self.summary = summary
 
+    @property
+    def options(self):
+        """The command's flags, such as '--demo' from '[--demo]': they take no position."""
+        return [o.strip('[]') for o in self.operands if o.strip('[]').startswith('--')]
+
     def exchange_positions(self):
-        """1-based operand positions that take an exchange name."""
-        return [i + 1 for i, operand in enumerate(self.operands) if operand.strip('<>[]') == 'exchange']
+        """1-based positions, flags not counted, of the operands that take an exchange name."""
+        positional = [o for o in self.operands if not o.strip('[]').startswith('--')]
+        return [i + 1 for i, operand in enumerate(positional) if operand.strip('<>[]') == 'exchange']
 
 
 class Help:
@@ -114,8 +120,21 @@ def bash_completion(commands, exchanges):
         '        mapfile -t COMPREPLY < <(compgen -W "%s" -- "$cur")' % shell_word_list(words),
         '        return',
         '    fi',
+        '    # Flags (--demo) complete anywhere and take no position.',
+        '    case "${COMP_WORDS[1]}:$cur" in',
+    ]
+    for c in commands:
+        if c.options:
+            lines.append('        %s:-*) mapfile -t COMPREPLY < <(compgen -W "%s" -- "$cur"); return ;;'
+                         % (c.word, shell_word_list(c.options)))
+    lines += [
+        '    esac',
+        '    local position=$COMP_CWORD i',
+        '    for ((i = 2; i < COMP_CWORD; i++)); do',
+        '        [[ ${COMP_WORDS[i]} == --* ]] && ((position--))',
+        '    done',
         '    # Command word and the current word\'s position (the command itself is 1).',
-        '    case "${COMP_WORDS[1]}:$COMP_CWORD" in',
+        '    case "${COMP_WORDS[1]}:$position" in',
     ]
     if cases:
         lines += [
@@ -155,8 +174,12 @@ def zsh_completion(commands, exchanges):
         "    _describe -t commands 'command' korvane_commands",
         '    return',
         'fi',
-        '# Command word and the position of the operand being completed.',
-        'case "${words[2]}:$((CURRENT - 2))" in',
+        '# Command word and the position of the operand being completed; flags take none.',
+        'local position=$((CURRENT - 2)) i',
+        'for ((i = 3; i < CURRENT; i++)); do',
+        '    [[ ${words[i]} == --* ]] && ((position--))',
+        'done',
+        'case "${words[2]}:$position" in',
     ]
     if cases:
         lines += ['    %s)' % '|'.join(cases), "        _describe -t exchanges 'exchange' korvane_exchanges ;;"]

@@ -42,6 +42,8 @@ class ShellSupportTest(unittest.TestCase):
             ('korvane-connector get-', ['get-position']),
             ('korvane-connector balance ', ['bybit', 'okx', 'gate', 'bingx', 'kucoin', 'bitget']),
             ('korvane-connector validate k', ['kucoin']),
+            ('korvane-connector validate --demo o', ['okx']),
+            ('korvane-connector validate --', ['--demo']),
             ('korvane-connector order-status b', ['bybit', 'bingx', 'bitget']),
         ]
         for line, expected in cases:
