@@ -81,6 +81,13 @@ class ContentViewTest : public QObject {
 void ContentViewTest::init() {
     fake = new FakeConnector;
     view = new ContentView;
+    // The disk-image flow, and the tabs the connector lists, unless a test says otherwise.
+    view->model().updatePlatform = UpdatePlatform{false, "amd64"};
+    view->model().loadExchangeList();
+    waitIdle();
+    fake->forgetCalls();
+    view->model().logs.clear();
+    view->model().setLogsExpanded(false);  // redraws without them
 }
 
 void ContentViewTest::cleanup() {
@@ -95,14 +102,16 @@ void ContentViewTest::showingRefreshesAndLoadsCredentials() {
     waitIdle();
     QStringList words;
     for (const QStringList& call : fake->calls()) words << call.join(' ');
-    QCOMPARE(words.mid(0, 5),
-             (QStringList{"status", "server-health", "bind-status", "status", "load-credentials bybit"}));
+    // The lookup runs in the exchange's lane, beside the checks.
+    QVERIFY(words.contains("load-credentials bybit"));
+    words.removeAll("load-credentials bybit");
+    QCOMPARE(words.mid(0, 5), (QStringList{"exchanges", "status", "server-health", "bind-status", "status"}));
 }
 
 void ContentViewTest::eachControlRunsItsOperation_data() {
     QTest::addColumn<QString>("control");
     QTest::addColumn<QStringList>("firstCall");
-    QTest::newRow("claim") << "claim-token" << QStringList{"claim-token", "abc"};
+    QTest::newRow("claim") << "claim-token" << QStringList{"claim-token", "-"};
     QTest::newRow("disconnect") << "disconnect-binding" << QStringList{"disconnect-binding"};
     QTest::newRow("check server") << "check-server" << QStringList{"server-health"};
     QTest::newRow("validate") << "validate-save" << QStringList{"validate", "bybit", "-", "-"};
@@ -121,6 +130,27 @@ void ContentViewTest::eachControlRunsItsOperation() {
     QTest::keyClicks(view->findChild<QLineEdit*>("bind-token"), "abc");
     QTest::keyClicks(view->findChild<QLineEdit*>("api-key"), "key");
     QCOMPARE(view->model().bindToken, QString("abc"));
+    if (control == "apply-update") {
+        // Install opens only a download the connector verified.
+        QVERIFY(!view->findChild<QAbstractButton*>(control)->isEnabled());
+        fake->setOutput("update-download", R"({"status":"ok","downloaded":true,"latest_version":"2.0.0"})");
+        click("download-update");
+        waitIdle();
+        QVERIFY(view->findChild<QAbstractButton*>(control)->isEnabled());
+        fake->forgetCalls();
+    }
+    if (control == "delete-credentials") {
+        // Delete asks first, naming the exchange; only the confirmation runs anything.
+        click(control);
+        QTRY_VERIFY(view->findChild<QWidget*>("delete-confirm")->isVisible() || !view->isVisible());
+        QCOMPARE(view->findChild<QLabel*>("delete-question")->text(),
+                 QString("Delete the stored keys for Bybit? This cannot be undone."));
+        click("cancel-delete");
+        waitIdle();
+        QVERIFY(fake->calls().isEmpty());
+        control = "confirm-delete";
+        click("delete-credentials");
+    }
     click(control);
     waitIdle();
     QVERIFY(!fake->calls().isEmpty());
@@ -156,6 +186,7 @@ void ContentViewTest::mainButtonTitleFollowsTheDraft() {
     QCOMPARE(view->findChild<QLineEdit*>("api-key")->text(), QString("K"));
     fake->setOutput("delete-credentials", "status=ok\nexchange=gate\nremoved=true\n");
     click("delete-credentials");
+    click("confirm-delete");
     waitIdle();
     QCOMPARE(main->text(), QString("Validate and save keys"));
     QCOMPARE(text("draft-status"), QString("Status: not configured"));
@@ -252,6 +283,7 @@ void ContentViewTest::windowRenderedToPng() {
 void ContentViewTest::startUpShowsNeutralCheckingWords() {
     fake->setDelay("status", 1.0);
     fake->setOutput("status", "connector_health=ready\n");
+    fake->setOutput("server-health", R"({"reachable":true})");
     view->show();
     for (const QString card : {"connector-card-value", "server-card-value", "binding-card-value"}) {
         QCOMPARE(text(card), ConnectorViewModel::kChecking);
@@ -262,7 +294,7 @@ void ContentViewTest::startUpShowsNeutralCheckingWords() {
     fake->setDelay("status", 0);  // only the first answer needs to be late
     QTRY_COMPARE_WITH_TIMEOUT(text("connector-card-value"), QString("ready"), 5000);
     QCOMPARE(colorOf("connector-card-value"), QColor(38, 166, 91));
-    QTRY_COMPARE(text("server-card-value"), QString("unknown"));
+    QTRY_COMPARE(text("server-card-value"), QString("reachable"));
     waitIdle();
 }
 
@@ -277,7 +309,7 @@ void ContentViewTest::minimumSizeFitsASmallLaptopAndThePageNeverWidens() {
     ConnectorViewModel& model = view->model();
     // Long unbroken lines everywhere a line can come from outside.
     const QString token(600, 'T');
-    model.recordRun(RunResult{"balance OKX", "{\"body\":\"" + QString(5000, 'x') + "\"}", 0, true});
+    model.recordRun(RunResult{"balance OKX", "{\"body\":\"" + QString(5000, 'x') + "\"}", 0, true, {}});
     ExchangeCredentialDraft draft = model.exchangeDrafts["okx"];
     draft.status = "invalid";
     draft.statusReason = token;
@@ -410,13 +442,18 @@ void ContentViewTest::busyIndicatorShowsRunningAndQueued() {
     click("check-update");
     QTRY_COMPARE(exchangeBusy->state(), BusyIndicator::State::running);
     QCOMPARE(exchangeBusy->caption(), QString("Running") + QChar(0x2026));
-    QCOMPARE(updatesBusy->state(), BusyIndicator::State::queued);
-    QCOMPARE(updatesBusy->caption(), QString("Queued") + QChar(0x2026));
+    // Updates have their own lane: they run beside the validation, not behind it.
+    QTRY_COMPARE(updatesBusy->state(), BusyIndicator::State::running);
     // A second and third click on the running button add nothing.
     click("validate-save");
     click("validate-save");
-    QTRY_COMPARE(updatesBusy->state(), BusyIndicator::State::running);
-    QCOMPARE(exchangeBusy->state(), BusyIndicator::State::idle);
+    // A server check asked while an idle check runs waits in the pairing lane.
+    auto* bindBusy = view->findChild<BusyIndicator*>("bind-busy");
+    fake->setDelay("status", 0.6);
+    view->model().refreshConnectorStatus();
+    click("check-server");
+    QTRY_COMPARE(bindBusy->state(), BusyIndicator::State::queued);
+    QCOMPARE(bindBusy->caption(), QString("Queued") + QChar(0x2026));
     waitIdle();
     QCOMPARE(updatesBusy->state(), BusyIndicator::State::idle);
     int validations = 0;
@@ -453,6 +490,8 @@ void ContentViewTest::outcomesShowInTheirCards() {
     fake->setOutput("update-apply",
                     R"({"status":"error","reason":"update_file_missing","updates_dir":"/u"})");
     fake->setDelay("update-apply", 0.4);
+    view->model().updateReadyToInstall = true;
+    view->model().setLogsExpanded(false);  // redraws with Install enabled
     click("apply-update");
     QCOMPARE(text("update-note"), QString("Opening the installer") + QChar(0x2026));
     QVERIFY(colorOf("update-note") != QColor(196, 54, 48));
@@ -460,14 +499,17 @@ void ContentViewTest::outcomesShowInTheirCards() {
     QCOMPARE(text("update-note"), QString("Nothing downloaded yet"));
     QCOMPARE(colorOf("update-note"), QColor(196, 54, 48));
 
+    // The message line keeps its place while empty, so the page does not jump when one comes.
     auto* claim = view->findChild<WrappingLabel*>("claim-message");
-    QVERIFY(!claim->isVisible());
+    QVERIFY(claim->text().isEmpty());
+    const int below = view->findChild<QLabel*>("quick-state")->mapTo(view, QPoint()).y();
     click("claim-token");
     QVERIFY(claim->isVisible());
+    QCOMPARE(view->findChild<QLabel*>("quick-state")->mapTo(view, QPoint()).y(), below);
     QCOMPARE(claim->text(), QString("Paste the bind token from the web app first"));
     QCOMPARE(colorOf("claim-message"), QColor(196, 54, 48));
     QTest::keyClicks(view->findChild<QLineEdit*>("bind-token"), "abc");
-    QVERIFY(!claim->isVisible());  // typing is the next action
+    QVERIFY(claim->text().isEmpty());  // typing is the next action
 }
 
 void ContentViewTest::logOpenAfter300Entries() {
@@ -488,7 +530,7 @@ void ContentViewTest::logOpenAfter300Entries() {
     };
     const QStringList titles = {"status", "server-health", "bind-status", "load-credentials OKX"};
     for (int i = 0; i < 300; ++i) {
-        view->model().recordRun(RunResult{titles[i % 4], outputs[i % 4], i % 7 == 3 ? 2 : 0, true});
+        view->model().recordRun(RunResult{titles[i % 4], outputs[i % 4], i % 7 == 3 ? 2 : 0, true, {}});
     }
     click("toggle-logs");
     auto* list = view->findChild<LogListView*>("log-list");
