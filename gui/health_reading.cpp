@@ -18,9 +18,9 @@ QString failureDetail(const QString& output, bool ranCleanly) {
         const QString text = answer.value(key).toString();
         if (!text.trimmed().isEmpty()) return transportWords(text);
     }
-    if (!ranCleanly) return "The check failed";
     const QString first = firstShortLine(output, 100);
-    return first.isEmpty() ? QString("No answer") : transportWords(first);
+    if (first.isEmpty()) return ranCleanly ? QString("No answer") : QString("The check failed");
+    return transportWords(first);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include "fake_connector.h"
 #include "gui/connector_view_model.h"
 #include "gui/exchange_list_reading.h"
+#include "gui/validation_reading.h"
 #include "gui/program_locator.h"
 
 namespace korvane::connector {
@@ -41,6 +42,11 @@ class ViewModelTest : public QObject {
     void failedClaimKeepsItsMessageUntilTheNextAction();
     void emptyTokenSaysSo();
     void aBusyButtonIsNotQueuedAgain();
+    void staleCardsTurnUnknownWhenACheckFails();
+    void aServerCheckFinishesWhileAnExchangeLaneIsBlocked();
+    void pendingPairingFoldsAndAFinalRefusalStopsIt();
+    void aRejectedRevalidationKeepsTheSavedKeys();
+    void exchangeListOverviewAndItsFallback();
 
   private:
     // Gives the model the connector's exchange list without a run, with the first tab selected.
@@ -692,6 +698,155 @@ void ViewModelTest::aBusyButtonIsNotQueuedAgain() {
     model.pressButton("validate-save", validate);
     waitIdle(model);
     QCOMPARE(titles(model).count("validate Bybit"), 2);
+}
+
+void ViewModelTest::staleCardsTurnUnknownWhenACheckFails() {
+    FakeConnector fake;
+    fake.setOutput("status", "connector_health=ready\nrelay_connected=true\n");
+    fake.setOutput("server-health", R"({"reachable":true})");
+    fake.setOutput("bind-status", R"({"status":"ok","bindState":"authorized"})");
+    ConnectorViewModel model;
+    offerExchanges(model);
+    model.healthIntervalMs = 150;
+    model.windowShown();
+    QTRY_COMPARE(model.statusCards().binding.word, QString("authorized"));
+    QCOMPARE(model.statusCards().server.tone, CardTone::good);
+    QVERIFY(model.statusCards().server.detail.startsWith("Confirmed "));
+    // The relay goes away: the next idle check finds out without a click, and no card keeps
+    // its last good word.
+    fake.setOutput("server-health", "curl: (7) Failed to connect to 127.0.0.1 port 9 after 0 ms\n");
+    fake.setExitCode("server-health", 1);
+    fake.setOutput("bind-status", R"({"status":"error","reason":"bind_status_failed"})");
+    QTRY_COMPARE(model.statusCards().server.word, QString("unknown"));
+    QTRY_COMPARE(model.statusCards().binding.word, QString("unknown"));
+    const StatusCards cards = model.statusCards();
+    QCOMPARE(cards.server.tone, CardTone::unknown);
+    QVERIFY2(cards.server.detail.contains("Could not connect to the server") &&
+                 cards.server.detail.contains("last confirmed"),
+             qPrintable(cards.server.detail));
+    QCOMPARE(cards.connector.word, QString("offline"));
+    // Back again: confirmed once more.
+    fake.setOutput("server-health", R"({"reachable":true})");
+    fake.setExitCode("server-health", 0);
+    fake.setOutput("bind-status", R"({"status":"ok","bindState":"authorized"})");
+    QTRY_COMPARE(model.statusCards().binding.word, QString("authorized"));
+    model.windowClosed();
+    waitIdle(model);
+}
+
+void ViewModelTest::aServerCheckFinishesWhileAnExchangeLaneIsBlocked() {
+    FakeConnector fake;
+    fake.setDelay("validate", 4);
+    fake.setOutput("server-health", R"({"reachable":true})");
+    ConnectorViewModel model;
+    offerExchanges(model);
+    model.setSelectedApiKey("k");
+    model.setSelectedApiSecret("s");
+    model.validateSelectedExchange();
+    QTRY_VERIFY(model.runningTitle().contains("validate Bybit"));
+    model.checkServer();
+    // Answered while the slow exchange still holds its own lane.
+    QTRY_COMPARE_WITH_TIMEOUT(model.serverStatus, QString("reachable"), 3000);
+    QVERIFY(model.laneBusy(ConnectorViewModel::exchangeLane("bybit")));
+    QVERIFY(!model.laneBusy(ConnectorViewModel::kPairingLane));
+    waitIdle(model);
+}
+
+void ViewModelTest::pendingPairingFoldsAndAFinalRefusalStopsIt() {
+    FakeConnector fake;
+    fake.setOutput("claim-token", R"({"status":"ok","bindState":"pending_signature"})");
+    fake.setOutput("bind-status", R"({"status":"ok","bindState":"pending_signature"})");
+    fake.setOutput("status", "connector_health=pairing_required\n");
+    fake.setOutput("server-health", R"({"reachable":true})");
+    ConnectorViewModel model;
+    offerExchanges(model);
+    model.pollIntervalMs = 5;
+    model.setBindToken("t");
+    model.claimToken();
+    // Many polling rounds (ten minutes' worth at the real pace is 200): a handful of entries.
+    QTRY_VERIFY_WITH_TIMEOUT(runsOf(model, "bind-status") >= 30, 30000);
+    QVERIFY2(model.logs.size() < 10, qPrintable(titles(model).join(", ")));
+    // The relay forgets the token: the wait ends and says why.
+    fake.setOutput("bind-status", R"({"status":"error","reason":"token_not_found"})");
+    QTRY_COMPARE(model.bindingStatus, QString("token unknown"));
+    QVERIFY(model.statusPollTask == nullptr);
+    QVERIFY(model.claimMessage.isError);
+    QVERIFY(model.claimMessage.text.contains("no longer knows this bind token"));
+    waitIdle(model);
+}
+
+void ViewModelTest::aRejectedRevalidationKeepsTheSavedKeys() {
+    FakeConnector fake;
+    fake.setOutput("validate", "status=valid_trade_ready\nwithdrawal_enabled=true\ncredentials_saved=true\n");
+    fake.setOutput("balance", R"({"retCode":0,"result":{"list":[{"totalEquity":"10"}]}})");
+    ConnectorViewModel model;
+    offerExchanges(model);
+    model.setSelectedApiKey("k");
+    model.setSelectedApiSecret("s");
+    model.validateSelectedExchange();
+    waitIdle(model);
+    QCOMPARE(model.selectedDraft().risk, KeyRisk::withdrawal);
+    QCOMPARE(keyRiskLine(model.selectedDraft().risk).text,
+             QString("This key can withdraw funds. Create a key without withdrawal permission."));
+    // An edit makes the earlier word stale.
+    model.setSelectedApiSecret("s2");
+    QCOMPARE(model.selectedDraft().status, QString("not checked"));
+    QCOMPARE(model.selectedDraft().statusReason, QString());
+    fake.setOutput("validate", "status=invalid\nclass=credentials\ncredentials_saved=false\n");
+    model.validateSelectedExchange();
+    waitIdle(model);
+    QCOMPARE(model.selectedDraft().status, QString("invalid"));
+    QCOMPARE(model.selectedDraft().statusReason, QString("Key or secret not accepted. Saved keys unchanged."));
+    QVERIFY(model.selectedDraft().balanceFromSavedKeys);
+    QCOMPARE(model.selectedDraft().risk, KeyRisk::withdrawal);  // still the saved key's
+}
+
+void ViewModelTest::exchangeListOverviewAndItsFallback() {
+    FakeConnector fake;
+    fake.setOutput("status", "connector_health=ready\nexchange=bybit status=configured credentials_present=true "
+                             "note=\"\"\nexchange=okx status=configured credentials_present=true note=\"\"\n"
+                             "exchange=gate status=not_configured credentials_present=false note=\"\"\n"
+                             "exchange=mexc status=not_configured credentials_present=false note=\"\"\n");
+    fake.setOutput("balance", R"({"retCode":0,"result":{"list":[{"totalEquity":"1200.5",)"
+                              R"("totalAvailableBalance":"1000","coin":[{"coin":"USDT"}]}]}})");
+    {
+        ConnectorViewModel model;
+        model.loadExchangeList();
+        waitIdle(model);
+        QCOMPARE(model.exchanges.size(), 6);
+        QCOMPARE(model.selectedExchangeId, QString("bybit"));
+        QCOMPARE(model.nameOnlyExchanges, QStringList{"mexc"});
+        QVERIFY(model.exchangeListMessage.text.isEmpty());
+        model.refreshConnectorStatus();
+        waitIdle(model);
+        // Stored exchanges get their row and balance without a click, each in its own lane.
+        QCOMPARE(model.storedExchanges, (QStringList{"bybit", "okx"}));
+        const QList<OverviewRow> rows = model.overview();
+        QCOMPARE(rows.size(), 2);
+        QCOMPARE(rows[0].equity, QString("1200.50 USDT"));
+        QCOMPARE(rows[0].available, QString("1000.00 USDT"));
+        QVERIFY(!rows[1].problem.isEmpty());  // a Bybit answer is no OKX balance
+        QVERIFY(!model.statusSummary().contains("mexc"));
+        QVERIFY(model.statusSummary().contains("exchange=gate"));
+    }
+    // An older connector without the list: said plainly, and validation still works by name.
+    fake.setOutput("exchanges", "usage: korvane-connector <command>\n");
+    fake.setExitCode("exchanges", 2);
+    ConnectorViewModel model;
+    model.loadExchangeList();
+    waitIdle(model);
+    QVERIFY(model.exchanges.isEmpty());
+    QVERIFY(model.exchangeListMessage.isError);
+    QVERIFY(model.exchangeListMessage.text.contains("cannot list its exchanges"));
+    model.setSelectedExchangeId("okx");
+    waitIdle(model);
+    model.setSelectedApiKey("k");
+    model.setSelectedApiSecret("s");
+    model.setSelectedPassphrase("p");
+    model.validateSelectedExchange();
+    waitIdle(model);
+    // Whether it takes a passphrase is the connector's to say: a typed one is passed on.
+    QCOMPARE(fake.calls().last(), (QStringList{"validate", "okx", "-", "-", "-"}));
 }
 
 }  // namespace korvane::connector
