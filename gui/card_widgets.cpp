@@ -54,9 +54,11 @@ StatusCard::StatusCard(const QString& objectName, const QString& title, QWidget*
     detailLabel_ = makeLabel("", QColor(201, 207, 219));
     detailLabel_->setObjectName(objectName + "-detail");
     // Reserved, so the cards never change height when a detail comes or goes.
-    detailLabel_->setMinimumHeight(detailLabel_->fontMetrics().lineSpacing() * 2);
+    detailLabel_->setMinimumHeight(detailLabel_->fontMetrics().lineSpacing() * 3);
     detailLabel_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     layout->addWidget(detailLabel_);
+    // Caption and word stay at the top whatever the detail's length, level across the cards.
+    layout->addStretch();
     addShadow(this, Qt::black, 0.12, 10, 4);
 }
 

@@ -359,7 +359,8 @@ QWidget* ContentView::buildOverviewCard() {
     auto* row = new QHBoxLayout;
     overviewEmpty_ = makeLabel("No stored keys yet", kMuted);
     overviewEmpty_->setObjectName("overview-empty");
-    row->addWidget(overviewEmpty_, 1);
+    row->addWidget(overviewEmpty_);
+    row->addStretch();
     addActionButton(row, "refresh-overview", "Refresh balances", false, [this] { model_.refreshOverview(); });
     card->contentLayout()->addLayout(row);
     overviewGrid_ = new QGridLayout;

@@ -65,6 +65,13 @@ void LogListModel::sync(const QList<CommandLogEntry>& entries) {
         }
         const qsizetype overlap = std::min<qsizetype>(rows_.size(), entries.size() - newer);
         if (newer >= 0 && entries[newer + overlap - 1].id == rows_[overlap - 1].entry.id) {
+            // Entries below the rows shown (the filter was widened): they join at the bottom.
+            if (overlap == rows_.size() && newer + overlap < entries.size()) {
+                const qsizetype from = newer + overlap;
+                beginInsertRows({}, int(rows_.size()), int(rows_.size() + entries.size() - from) - 1);
+                for (qsizetype i = from; i < entries.size(); ++i) rows_.append(makeRow(entries[i]));
+                endInsertRows();
+            }
             if (newer > 0) {
                 beginInsertRows({}, 0, int(newer) - 1);
                 QList<Row> added;

@@ -43,6 +43,11 @@ class ContentViewTest : public QObject {
     void typingDuringASlowLookupSurvives();
     void outcomesShowInTheirCards();
     void logOpenAfter300Entries();
+    void overviewWarnsAboutRiskyKeys();
+    void cardsAfterTheRelayWentDown();
+    void logFilteredToProblems();
+    void linuxUpdateSaysHowToInstall();
+    void enterSubmitsTheFocusedForm();
 
   private:
     QString text(const QString& objectName) const {
@@ -65,6 +70,13 @@ class ContentViewTest : public QObject {
         const QString path = QString(KORVANE_ARTIFACT_DIR) + "/" + name;
         QVERIFY(view->grab().save(path));
         QVERIFY(QFileInfo(path).size() > 10000);
+    }
+    // Saves the window with the widget `objectName` scrolled into view.
+    void savePictureOf(const QString& name, const QString& objectName) {
+        auto* scroll = view->findChild<QScrollArea*>("page-scroll");
+        scroll->ensureWidgetVisible(view->findChild<QWidget*>(objectName), 0, 0);
+        QTest::qWait(50);
+        savePicture(name);
     }
     // Fails when the page is wider than the window's viewport (a horizontal scroll).
     void verifyPageFitsTheWidth() {
@@ -559,6 +571,135 @@ void ContentViewTest::logOpenAfter300Entries() {
     QVERIFY(list->visibleRegion().boundingRect().height() > 300);
     verifyPageFitsTheWidth();
     savePicture("korvane-connector-log-open.png");
+}
+
+void ContentViewTest::overviewWarnsAboutRiskyKeys() {
+    fake->setOutput("status", "connector_health=ready\nexchange=bybit status=configured credentials_present=true "
+                              "note=\"\"\nexchange=okx status=configured credentials_present=true note=\"\"\n");
+    fake->setOutput("server-health", R"({"reachable":true})");
+    fake->setOutput("bind-status", R"({"status":"ok","bindState":"authorized"})");
+    fake->setOutput("balance bybit", R"({"retCode":0,"result":{"list":[{"totalEquity":"1250.4",)"
+                                     R"("totalAvailableBalance":"1100.25","coin":[{"coin":"USDT"}]}]}})");
+    fake->setOutput("balance okx", R"({"code":"0","data":[{"totalEq":"2500.75","details":[{"ccy":"USDT",)"
+                                   R"("eq":"2500.75","cashBal":"2400","availBal":"2300.5"}]}]})");
+    fake->setOutput("validate okx", "status=valid_read_only\nwithdrawal_enabled=false\ncredentials_saved=true\n");
+    fake->setOutput("validate bybit", "status=valid_trade_ready\nwithdrawal_enabled=true\ncredentials_saved=true\n");
+    view->resize(1366, 1700);
+    view->show();
+    waitIdle();
+    for (const QString tab : {"tab-okx", "tab-bybit"}) {
+        click(tab);
+        waitIdle();
+        QTest::keyClicks(view->findChild<QLineEdit*>("api-key"), "key");
+        QTest::keyClicks(view->findChild<QLineEdit*>("api-secret"), "secret");
+        if (tab == "tab-okx") QTest::keyClicks(view->findChild<QLineEdit*>("passphrase"), "pass");
+        click("validate-save");
+        waitIdle();
+    }
+    QCOMPARE(text("key-risk"), QString("This key can withdraw funds. Create a key without withdrawal permission."));
+    QCOMPARE(colorOf("key-risk"), QColor(196, 54, 48));
+    // Both rows in the same terms, each with its key's badge.
+    QCOMPARE(text("overview-1-0"), QString("Bybit"));
+    QCOMPARE(text("overview-1-1"), QString("1250.40 USDT"));
+    QCOMPARE(text("overview-1-2"), QString("1100.25 USDT"));
+    QCOMPARE(text("overview-1-3"), QString("Can withdraw"));
+    QCOMPARE(colorOf("overview-1-3"), QColor(196, 54, 48));
+    QCOMPARE(text("overview-2-1"), QString("2500.75 USDT"));
+    QCOMPARE(text("overview-2-3"), QString("Read only"));
+    click("tab-okx");
+    waitIdle();
+    QCOMPARE(text("key-risk"), QString("Read only: this key cannot trade."));
+    click("tab-bybit");
+    waitIdle();
+    savePictureOf("overview-key-risk.png", "overview-card");
+}
+
+void ContentViewTest::cardsAfterTheRelayWentDown() {
+    fake->setOutput("status", "connector_health=ready\nrelay_connected=true\n");
+    fake->setOutput("server-health", R"({"reachable":true})");
+    fake->setOutput("bind-status", R"({"status":"ok","bindState":"authorized"})");
+    view->model().healthIntervalMs = 200;
+    view->show();
+    QTRY_COMPARE(text("binding-card-value"), QString("authorized"));
+    QCOMPARE(colorOf("binding-card-value"), QColor(38, 166, 91));
+    fake->setOutput("server-health", "curl: (52) Empty reply from server\n");
+    fake->setExitCode("server-health", 1);
+    fake->setOutput("bind-status", R"({"status":"error","reason":"bind_status_failed"})");
+    QTRY_COMPARE(text("server-card-value"), QString("unknown"));
+    QTRY_COMPARE(text("binding-card-value"), QString("unknown"));
+    QCOMPARE(text("connector-card-value"), QString("offline"));
+    QVERIFY(colorOf("server-card-value") != QColor(38, 166, 91));
+    QVERIFY(text("server-card-detail").startsWith("The server closed the connection without answering"));
+    QVERIFY(text("server-card-detail").contains("last confirmed"));
+    view->model().windowClosed();  // no further checks while the picture is taken
+    waitIdle();
+    savePictureOf("cards-relay-down.png", "server-card");
+}
+
+void ContentViewTest::logFilteredToProblems() {
+    ConnectorViewModel& model = view->model();
+    model.recordRun(RunResult{"status", "connector_health=ready\n", 0, true, {}});
+    model.recordRun(RunResult{"load-credentials Gate", "status=missing\n", 2, true, {}});
+    model.recordRun(RunResult{"update-apply", R"({"status":"error","reason":"open_dmg_failed"})", 0, true, {}});
+    model.recordRun(RunResult{"validate OKX", "status=invalid\nreason=okx rejected credentials\n", 1, true, {}});
+    model.recordRun(RunResult{"server-health", R"({"reachable":true})", 0, true, {}});
+    view->show();
+    model.windowClosed();
+    waitIdle();
+    model.logs.erase(std::remove_if(model.logs.begin(), model.logs.end(),
+                                    [](const CommandLogEntry& entry) {
+                                        return entry.title == "exchanges" || entry.title == "bind-status" ||
+                                               (entry.title == "status" && entry.output.isEmpty()) ||
+                                               (entry.title == "server-health" && entry.output.isEmpty()) ||
+                                               entry.title.startsWith("load-credentials B");
+                                    }),
+                     model.logs.end());
+    click("toggle-logs");
+    click("log-filter-problems");
+    auto* list = view->findChild<LogListView*>();
+    QTRY_VERIFY(list->isVisible());
+    QStringList shown;
+    for (int row = 0; row < list->model()->rowCount(); ++row) shown << list->model()->index(row, 0).data().toString();
+    // A failure reported with exit 0 is a problem; an empty store's "missing" is not.
+    QCOMPARE(shown, (QStringList{"validate OKX", "update-apply"}));
+    view->resize(1366, 1000);
+    QTest::qWait(50);
+    auto* scroll = view->findChild<QScrollArea*>("page-scroll");
+    scroll->verticalScrollBar()->setValue(scroll->verticalScrollBar()->maximum());
+    savePicture("log-problems.png");
+    click("log-filter-all");
+    QTRY_COMPARE(list->model()->rowCount(), int(model.logs.size()));
+    QVERIFY(model.logs.size() > 2);
+}
+
+void ContentViewTest::linuxUpdateSaysHowToInstall() {
+    view->model().updatePlatform = UpdatePlatform{true, "amd64"};
+    fake->setOutput("update-check", R"({"status":"ok","update_available":true,"latest_version":"1.4.0"})");
+    view->show();
+    waitIdle();
+    QVERIFY(!view->findChild<QAbstractButton*>("download-update")->isVisible());
+    QVERIFY(!view->findChild<QAbstractButton*>("apply-update")->isVisible());
+    click("check-update");
+    waitIdle();
+    QVERIFY(text("update-note").contains("sudo apt install ./korvane-connector_1.4.0_amd64.deb"));
+}
+
+void ContentViewTest::enterSubmitsTheFocusedForm() {
+    view->show();
+    waitIdle();
+    fake->forgetCalls();
+    auto* token = view->findChild<QLineEdit*>("bind-token");
+    QTest::keyClicks(token, "abc");
+    QTest::keyClick(token, Qt::Key_Return);
+    waitIdle();
+    QCOMPARE(fake->calls().value(0), (QStringList{"claim-token", "-"}));
+    QCOMPARE(fake->inputs().value(0), QByteArray("abc\n"));
+    fake->forgetCalls();
+    auto* secret = view->findChild<QLineEdit*>("api-secret");
+    QTest::keyClicks(secret, "s");
+    QTest::keyClick(secret, Qt::Key_Enter);
+    waitIdle();
+    QCOMPARE(fake->calls().value(0), (QStringList{"validate", "bybit", "-", "-"}));
 }
 
 }  // namespace korvane::connector

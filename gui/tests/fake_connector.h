@@ -21,7 +21,8 @@ class FakeConnector {
     FakeConnector();
     ~FakeConnector();
 
-    // The next runs of `command` print `output` (an "exchanges" list from the start).
+    // The next runs of `command` print `output` (an "exchanges" list from the start); a
+    // `command` of two words ("balance okx") sets the output for that first operand only.
     void setOutput(const QString& command, const QByteArray& output);
     // The next runs of `command` sleep `seconds` before printing.
     void setDelay(const QString& command, double seconds);
