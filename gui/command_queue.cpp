@@ -62,8 +62,9 @@ bool CommandQueue::hasWorkFor(const QString& owner) const {
 
 bool CommandQueue::isRunning(const QString& owner) const {
     if (owner.isEmpty()) return false;
-    return std::any_of(lanes_.begin(), lanes_.end(),
-                       [&owner](const auto& entry) { return entry.second.process && entry.second.current.owner == owner; });
+    return std::any_of(lanes_.begin(), lanes_.end(), [&owner](const auto& entry) {
+        return entry.second.process && entry.second.current.owner == owner;
+    });
 }
 
 bool CommandQueue::laneBusy(const QString& lane) const {
@@ -80,9 +81,8 @@ QStringList CommandQueue::runningTitles() const {
 }
 
 bool CommandQueue::isIdle() const {
-    return std::none_of(lanes_.begin(), lanes_.end(), [](const auto& entry) {
-        return entry.second.process || !entry.second.jobs.empty();
-    });
+    return std::none_of(lanes_.begin(), lanes_.end(),
+                        [](const auto& entry) { return entry.second.process || !entry.second.jobs.empty(); });
 }
 
 void CommandQueue::enqueue(const QString& laneName, Job job) {

@@ -7,8 +7,8 @@
 #include <QString>
 #include <QStringList>
 #include <deque>
-#include <map>
 #include <functional>
+#include <map>
 #include <optional>
 
 namespace korvane::connector {

@@ -1,7 +1,7 @@
 #include "gui/connector_view_model.h"
 
-#include <QTimer>
 #include <QJsonObject>
+#include <QTimer>
 #include <QUuid>
 #include <algorithm>
 
@@ -136,8 +136,14 @@ void ConnectorViewModel::run(const QString& lane, const QString& title, const QS
 
 void ConnectorViewModel::recordRun(const RunResult& result) {
     const QDateTime now = QDateTime::currentDateTime();
-    CommandLogEntry entry{QUuid::createUuid(), result.title, maskSecrets(result.output), now, result.exitCode,
-                          result.started, 1, now};
+    CommandLogEntry entry{QUuid::createUuid(),
+                          result.title,
+                          maskSecrets(result.output),
+                          now,
+                          result.exitCode,
+                          result.started,
+                          1,
+                          now};
     // Only the checks that polling repeats fold; every run the user asked for keeps its entry.
     static const QStringList kRepeatedChecks = {"status", "server-health", "bind-status"};
     if (result.lane == kPairingLane && kRepeatedChecks.contains(result.title)) {
@@ -289,11 +295,13 @@ void ConnectorViewModel::disconnectBinding() {
 
 void ConnectorViewModel::loadExchangeList() {
     run(kCatalogLane, "exchanges", {"exchanges"}, [this](const RunResult& result) {
-        const std::optional<ExchangeList> list = ranCleanly(result) ? readExchangeList(result.output) : std::nullopt;
+        const std::optional<ExchangeList> list =
+            ranCleanly(result) ? readExchangeList(result.output) : std::nullopt;
         if (!list) {
-            exchangeListMessage = {"This connector cannot list its exchanges (it may be an older version): "
-                                   "install the current version to get the exchange tabs",
-                                   true};
+            exchangeListMessage = {
+                "This connector cannot list its exchanges (it may be an older version): "
+                "install the current version to get the exchange tabs",
+                true};
             emit changed();
             return;
         }
@@ -303,8 +311,9 @@ void ConnectorViewModel::loadExchangeList() {
         for (const ExchangeItem& item : exchanges) {
             if (!exchangeDrafts.contains(item.id)) exchangeDrafts.insert(item.id, ExchangeCredentialDraft{});
         }
-        const bool offered = std::any_of(exchanges.begin(), exchanges.end(),
-                                         [this](const ExchangeItem& item) { return item.id == selectedExchangeId; });
+        const bool offered =
+            std::any_of(exchanges.begin(), exchanges.end(),
+                        [this](const ExchangeItem& item) { return item.id == selectedExchangeId; });
         emit changed();
         if (!offered) {
             selectedExchangeId.clear();

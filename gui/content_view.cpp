@@ -1,8 +1,8 @@
 #include "gui/content_view.h"
 
 #include <QCloseEvent>
-#include <QGuiApplication>
 #include <QGridLayout>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -14,9 +14,9 @@
 #include "gui/action_button.h"
 #include "gui/busy_indicator.h"
 #include "gui/card_widgets.h"
+#include "gui/exchange_list_reading.h"
 #include "gui/log_list_view.h"
 #include "gui/validation_reading.h"
-#include "gui/exchange_list_reading.h"
 #include "gui/wrapping_label.h"
 
 namespace korvane::connector {
@@ -299,9 +299,10 @@ QWidget* ContentView::buildExchangeCard() {
     addActionButton(actions, "validate-save", "Validate and save keys", true,
                     [this] { model_.validateSelectedExchange(); });
     addActionButton(actions, "load-balance", "Load balance", false, [this] { model_.loadBalance(); });
-    addActionButton(actions, "delete-credentials", "Delete", false, [this] { model_.requestDeleteSelected(); });
+    addActionButton(actions, "delete-credentials", "Delete", false,
+                    [this] { model_.requestDeleteSelected(); });
     addBusyIndicator(actions, "exchange-busy",
-                     {"validate-save", "load-balance", "delete-credentials", ConnectorViewModel::kTabsOwner});
+                     {"validate-save", "load-balance", "confirm-delete", ConnectorViewModel::kTabsOwner});
     draftStatus_ = makeLabel("", kStatusGrey);
     draftStatus_->setObjectName("draft-status");
     draftStatus_->setMinimumWidth(1);
@@ -320,7 +321,8 @@ QWidget* ContentView::buildExchangeCard() {
     deleteConfirm_ = new QFrame;
     deleteConfirm_->setObjectName("delete-confirm");
     deleteConfirm_->setStyleSheet(
-        "#delete-confirm { background: rgb(253,242,241); border-radius: 12px; border: 1px solid rgb(226,160,156); }");
+        "#delete-confirm { background: rgb(253,242,241); border-radius: 12px; border: 1px solid "
+        "rgb(226,160,156); }");
     auto* confirmRow = new QHBoxLayout(deleteConfirm_);
     confirmRow->setContentsMargins(12, 8, 12, 8);
     deleteQuestion_ = makeLabel("", kError);
@@ -352,10 +354,11 @@ QWidget* ContentView::buildExchangeCard() {
 }
 
 QWidget* ContentView::buildOverviewCard() {
-    auto* card = new SurfaceCard("overview-card", "Overview",
-                                 "Every exchange with stored keys. Equity is the account's value including "
-                                 "unrealised profit and loss; available is what new orders can use. Both are in "
-                                 "the account's settlement coin.");
+    auto* card =
+        new SurfaceCard("overview-card", "Overview",
+                        "Every exchange with stored keys. Equity is the account's value including "
+                        "unrealised profit and loss; available is what new orders can use. Both are in "
+                        "the account's settlement coin.");
     auto* row = new QHBoxLayout;
     overviewEmpty_ = makeLabel("No stored keys yet", kMuted);
     overviewEmpty_->setObjectName("overview-empty");
@@ -392,7 +395,8 @@ QWidget* ContentView::buildLogCard() {
     auto* row = new QHBoxLayout;
     row->addStretch();
     addActionButton(row, "log-filter-all", "All", false, [this] { model_.setLogProblemsOnly(false); });
-    addActionButton(row, "log-filter-problems", "Problems", false, [this] { model_.setLogProblemsOnly(true); });
+    addActionButton(row, "log-filter-problems", "Problems", false,
+                    [this] { model_.setLogProblemsOnly(true); });
     addActionButton(row, "toggle-logs", "Open technical log", false,
                     [this] { model_.setLogsExpanded(!model_.logsExpanded); });
     content->addLayout(row);
@@ -478,7 +482,8 @@ void ContentView::renderDraft() {
     const bool confirming = m.pendingDeleteId.has_value();
     deleteConfirm_->setVisible(confirming);
     if (confirming) {
-        setText(deleteQuestion_, "Delete the stored keys for " + itemFor(m.exchanges, *m.pendingDeleteId).name +
+        setText(deleteQuestion_, "Delete the stored keys for " +
+                                     itemFor(m.exchanges, *m.pendingDeleteId).name +
                                      "? This cannot be undone.");
     }
 }
@@ -534,8 +539,10 @@ void ContentView::renderOverview() {
             const QString pending = row.loading ? QString("loading") + QChar(0x2026) : QString("not loaded");
             QString text;
             if (column == 0) text = row.name;
-            if (column == 1) text = !row.problem.isEmpty() ? row.problem : row.equity.isEmpty() ? pending : row.equity;
-            if (column == 2) text = row.problem.isEmpty() ? (row.available.isEmpty() ? pending : row.available) : "";
+            if (column == 1)
+                text = !row.problem.isEmpty() ? row.problem : row.equity.isEmpty() ? pending : row.equity;
+            if (column == 2)
+                text = row.problem.isEmpty() ? (row.available.isEmpty() ? pending : row.available) : "";
             if (column == 3) text = riskBadge(row.risk);
             setText(cell, text);
             if (column == 1) setTextColor(cell, row.problem.isEmpty() ? kHeadline : kError);
@@ -547,8 +554,10 @@ void ContentView::renderOverview() {
 void ContentView::renderLogs() {
     const QList<CommandLogEntry> logs = model_.visibleLogs();
     QString summary = QString::number(model_.logs.size()) + " command log entries available";
-    if (model_.logs.isEmpty()) summary = "No commands run yet";
-    else if (model_.logProblemsOnly && logs.isEmpty()) summary = "No problems among the log's entries";
+    if (model_.logs.isEmpty())
+        summary = "No commands run yet";
+    else if (model_.logProblemsOnly && logs.isEmpty())
+        summary = "No problems among the log's entries";
     setText(logSummary_, summary);
     logSummary_->setVisible(!model_.logsExpanded || logs.isEmpty());
     // The list follows the log whether or not it is shown, one entry at a time, so opening it

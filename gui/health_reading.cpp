@@ -45,7 +45,8 @@ CheckReading readServerHealth(const QString& output, bool ranCleanly) {
 
 OutcomeLine finalTokenRefusal(const QString& reason) {
     if (reason == "token_not_found") {
-        return {"The relay no longer knows this bind token: get a new one from the web app and claim it", true};
+        return {"The relay no longer knows this bind token: get a new one from the web app and claim it",
+                true};
     }
     if (reason == "token_expired") {
         return {"This bind token has expired: get a new one from the web app and claim it", true};

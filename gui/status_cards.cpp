@@ -13,15 +13,18 @@ CardView card(const CardFacts& facts, const QString& good) {
     if (facts.word == kCheckingWord) return {facts.word, CardTone::neutral, {}};
     if (!facts.problem.isEmpty()) {
         QString detail = facts.problem;
-        if (facts.confirmedAt.isValid()) detail += " · last confirmed " + facts.confirmedAt.toString("HH:mm:ss");
+        if (facts.confirmedAt.isValid())
+            detail += " · last confirmed " + facts.confirmedAt.toString("HH:mm:ss");
         return {"unknown", CardTone::unknown, detail};
     }
-    return {facts.word, facts.word == good ? CardTone::good : CardTone::warning, confirmedLine(facts.confirmedAt)};
+    return {facts.word, facts.word == good ? CardTone::good : CardTone::warning,
+            confirmedLine(facts.confirmedAt)};
 }
 
 }  // namespace
 
-StatusCards composeStatusCards(const CardFacts& connector, const CardFacts& server, const CardFacts& binding) {
+StatusCards composeStatusCards(const CardFacts& connector, const CardFacts& server,
+                               const CardFacts& binding) {
     StatusCards cards{card(connector, "ready"), card(server, "reachable"), card(binding, "authorized")};
     const bool relayDown = cards.server.word == "unreachable" || cards.server.tone == CardTone::unknown;
     if (!relayDown) return cards;

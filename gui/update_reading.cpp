@@ -87,8 +87,10 @@ UpdatePlatform currentUpdatePlatform() {
 #endif
     const QString arch = QSysInfo::currentCpuArchitecture();
     // Debian's words for the machine types the package is built for.
-    if (arch == "arm64") platform.debianArch = "arm64";
-    else if (arch == "i386") platform.debianArch = "i386";
+    if (arch == "arm64")
+        platform.debianArch = "arm64";
+    else if (arch == "i386")
+        platform.debianArch = "i386";
     return platform;
 }
 

@@ -87,7 +87,8 @@ void LogViewTest::cleanup() {
 void LogViewTest::openLogWithEntries(int count) {
     const QStringList outputs = sampleOutputs();
     for (int i = 0; i < count; ++i) {
-        view->model().recordRun(RunResult{"run " + QString::number(i), outputs[i % outputs.size()], 0, true, {}});
+        view->model().recordRun(
+            RunResult{"run " + QString::number(i), outputs[i % outputs.size()], 0, true, {}});
     }
     view->model().setLogsExpanded(true);
     QTRY_VERIFY(list->isVisible());
@@ -129,8 +130,11 @@ void LogViewTest::thousandEntriesNeverStallTheEventLoop() {
         if (tick == 120) model.setLogsExpanded(false);
         if (tick == 130) model.setLogsExpanded(true);
         for (int i = 0; i < 4 && appended < 1000; ++i, ++appended) {
-            model.recordRun(RunResult{"run " + QString::number(appended), outputs[appended % outputs.size()],
-                                      appended % 9 == 4 ? 2 : 0, true, {}});
+            model.recordRun(RunResult{"run " + QString::number(appended),
+                                      outputs[appended % outputs.size()],
+                                      appended % 9 == 4 ? 2 : 0,
+                                      true,
+                                      {}});
         }
         if (appended == 1000) feeder.stop();
     });
@@ -224,8 +228,14 @@ void LogViewTest::logRowsFollowTheEntriesIncrementally() {
     QList<CommandLogEntry> entries;
     auto add = [&entries](int count) {
         for (int i = 0; i < count; ++i) {
-            entries.prepend(CommandLogEntry{QUuid::createUuid(), "run " + QString::number(entries.size()),
-                                            "out", QDateTime::currentDateTime(), 0, true, 1, {}});
+            entries.prepend(CommandLogEntry{QUuid::createUuid(),
+                                            "run " + QString::number(entries.size()),
+                                            "out",
+                                            QDateTime::currentDateTime(),
+                                            0,
+                                            true,
+                                            1,
+                                            {}});
         }
         while (entries.size() > 5) entries.removeLast();
     };

@@ -574,16 +574,19 @@ void ContentViewTest::logOpenAfter300Entries() {
 }
 
 void ContentViewTest::overviewWarnsAboutRiskyKeys() {
-    fake->setOutput("status", "connector_health=ready\nexchange=bybit status=configured credentials_present=true "
-                              "note=\"\"\nexchange=okx status=configured credentials_present=true note=\"\"\n");
+    fake->setOutput("status",
+                    "connector_health=ready\nexchange=bybit status=configured credentials_present=true "
+                    "note=\"\"\nexchange=okx status=configured credentials_present=true note=\"\"\n");
     fake->setOutput("server-health", R"({"reachable":true})");
     fake->setOutput("bind-status", R"({"status":"ok","bindState":"authorized"})");
     fake->setOutput("balance bybit", R"({"retCode":0,"result":{"list":[{"totalEquity":"1250.4",)"
                                      R"("totalAvailableBalance":"1100.25","coin":[{"coin":"USDT"}]}]}})");
     fake->setOutput("balance okx", R"({"code":"0","data":[{"totalEq":"2500.75","details":[{"ccy":"USDT",)"
                                    R"("eq":"2500.75","cashBal":"2400","availBal":"2300.5"}]}]})");
-    fake->setOutput("validate okx", "status=valid_read_only\nwithdrawal_enabled=false\ncredentials_saved=true\n");
-    fake->setOutput("validate bybit", "status=valid_trade_ready\nwithdrawal_enabled=true\ncredentials_saved=true\n");
+    fake->setOutput("validate okx",
+                    "status=valid_read_only\nwithdrawal_enabled=false\ncredentials_saved=true\n");
+    fake->setOutput("validate bybit",
+                    "status=valid_trade_ready\nwithdrawal_enabled=true\ncredentials_saved=true\n");
     view->resize(1366, 1700);
     view->show();
     waitIdle();
@@ -596,7 +599,8 @@ void ContentViewTest::overviewWarnsAboutRiskyKeys() {
         click("validate-save");
         waitIdle();
     }
-    QCOMPARE(text("key-risk"), QString("This key can withdraw funds. Create a key without withdrawal permission."));
+    QCOMPARE(text("key-risk"),
+             QString("This key can withdraw funds. Create a key without withdrawal permission."));
     QCOMPARE(colorOf("key-risk"), QColor(196, 54, 48));
     // Both rows in the same terms, each with its key's badge.
     QCOMPARE(text("overview-1-0"), QString("Bybit"));
@@ -640,8 +644,10 @@ void ContentViewTest::logFilteredToProblems() {
     ConnectorViewModel& model = view->model();
     model.recordRun(RunResult{"status", "connector_health=ready\n", 0, true, {}});
     model.recordRun(RunResult{"load-credentials Gate", "status=missing\n", 2, true, {}});
-    model.recordRun(RunResult{"update-apply", R"({"status":"error","reason":"open_dmg_failed"})", 0, true, {}});
-    model.recordRun(RunResult{"validate OKX", "status=invalid\nreason=okx rejected credentials\n", 1, true, {}});
+    model.recordRun(
+        RunResult{"update-apply", R"({"status":"error","reason":"open_dmg_failed"})", 0, true, {}});
+    model.recordRun(
+        RunResult{"validate OKX", "status=invalid\nreason=okx rejected credentials\n", 1, true, {}});
     model.recordRun(RunResult{"server-health", R"({"reachable":true})", 0, true, {}});
     view->show();
     model.windowClosed();
@@ -659,7 +665,8 @@ void ContentViewTest::logFilteredToProblems() {
     auto* list = view->findChild<LogListView*>();
     QTRY_VERIFY(list->isVisible());
     QStringList shown;
-    for (int row = 0; row < list->model()->rowCount(); ++row) shown << list->model()->index(row, 0).data().toString();
+    for (int row = 0; row < list->model()->rowCount(); ++row)
+        shown << list->model()->index(row, 0).data().toString();
     // A failure reported with exit 0 is a problem; an empty store's "missing" is not.
     QCOMPARE(shown, (QStringList{"validate OKX", "update-apply"}));
     view->resize(1366, 1000);

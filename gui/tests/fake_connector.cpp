@@ -44,7 +44,8 @@ FakeConnector::FakeConnector() {
         "rmdir \"$d/lock\"\n"
         "cat > \"$d/stdin/$n\"\n"
         "[ -f \"$d/delay/$1\" ] && sleep \"$(cat \"$d/delay/$1\")\"\n"
-        "if [ -f \"$d/out/$1.$2\" ]; then cat \"$d/out/$1.$2\"; elif [ -f \"$d/out/$1\" ]; then cat \"$d/out/$1\"; fi\n"
+        "if [ -f \"$d/out/$1.$2\" ]; then cat \"$d/out/$1.$2\"; elif [ -f \"$d/out/$1\" ]; then cat "
+        "\"$d/out/$1\"; fi\n"
         "[ -f \"$d/exit/$1\" ] && exit \"$(cat \"$d/exit/$1\")\"\n"
         "exit 0\n";
     writeFile(path(), script);

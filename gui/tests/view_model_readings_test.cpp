@@ -129,33 +129,37 @@ void ReadingsTest::validationReadings_data() {
         << "valid" << true << "" << false << int(KeyRisk::withdrawal);
     QTest::newRow("ip not allowed")
         << "status=invalid\nclass=ip_not_allowed\nreason=" +
-               attempts("bybit", {R"({"retMsg":"Unmatched IP, please check your API key's bound IP addresses."})"}) +
+               attempts("bybit",
+                        {R"({"retMsg":"Unmatched IP, please check your API key's bound IP addresses."})"}) +
                "\n"
         << "invalid" << false
-        << "IP not allowed: add this computer's address to the key's IP list (Unmatched IP, please check your API "
+        << "IP not allowed: add this computer's address to the key's IP list (Unmatched IP, please check "
+           "your API "
            "key's bound IP addresses)"
         << true << none;
     QTest::newRow("clock off, class in the refusal")
         << R"(status=invalid
 reason={"status":"error","reason":"exchange_rejected","class":"timestamp","message":"x"})"
-        << "invalid" << false << "Clock off: set this computer's clock to update automatically (x)" << true << none;
+        << "invalid" << false << "Clock off: set this computer's clock to update automatically (x)" << true
+        << none;
     QTest::newRow("rate limited") << "status=error\nclass=rate_limited\n"
                                   << "error" << false
-                                  << "Rate limited: the exchange asks to wait a moment before trying again" << true
-                                  << none;
+                                  << "Rate limited: the exchange asks to wait a moment before trying again"
+                                  << true << none;
     QTest::newRow("permission") << "status=invalid\nclass=permission\n"
-                                << "invalid" << false << "Permission missing: the key is not allowed to do this"
-                                << true << none;
-    QTest::newRow("transport jargon") << "status=error\nreason=curl: (52) Empty reply from server\n"
-                                      << "error" << false << "The server closed the connection without answering"
-                                      << true << none;
-    QTest::newRow("raw signature error") << "status=invalid\nreason=error sign! origin_string[abc]\n"
-                                         << "invalid" << false
-                                         << "The exchange did not accept the request's signature: check the API secret"
-                                         << true << none;
+                                << "invalid" << false
+                                << "Permission missing: the key is not allowed to do this" << true << none;
+    QTest::newRow("transport jargon")
+        << "status=error\nreason=curl: (52) Empty reply from server\n"
+        << "error" << false << "The server closed the connection without answering" << true << none;
+    QTest::newRow("raw signature error")
+        << "status=invalid\nreason=error sign! origin_string[abc]\n"
+        << "invalid" << false << "The exchange did not accept the request's signature: check the API secret"
+        << true << none;
     QTest::newRow("valid but not saved is a failure")
         << head + "status=valid_trade_ready\ncredentials_saved=false\n"
-        << "valid" << false << "The keys are valid but could not be saved" << true << int(KeyRisk::tradeReady);
+        << "valid" << false << "The keys are valid but could not be saved" << true
+        << int(KeyRisk::tradeReady);
     QTest::newRow("configured") << "status=configured\n"
                                 << "adapter exists, live validation pending" << false << "" << false << none;
     QTest::newRow("invalid with the exchange's words")
@@ -164,8 +168,9 @@ reason={"status":"error","reason":"exchange_rejected","class":"timestamp","messa
         << "invalid" << false << "Invalid OK-ACCESS-KEY" << true << none;
     QTest::newRow("error") << "status=error\nreason=okx probe failed\n"
                            << "error" << false << "okx probe failed" << true << none;
-    QTest::newRow("invalid without reason") << "status=invalid\n"
-                                            << "invalid" << false << "The connector gave no reason" << true << none;
+    QTest::newRow("invalid without reason")
+        << "status=invalid\n"
+        << "invalid" << false << "The connector gave no reason" << true << none;
     QTest::newRow("launch failure") << "failed to run connector: No such file or directory\nresolved_path=/x"
                                     << "unknown" << false
                                     << "failed to run connector: No such file or directory" << true << none;
@@ -321,10 +326,10 @@ void ReadingsTest::exchangeLists_data() {
         << R"([{"name":"a","display_name":"A x","passphrase":true,"live":true},{"name":"b","live":true},)"
            R"({"name":"c","display_name":"C","live":false}])"
         << QStringList{"a:A x:1", "b:b:0"} << QStringList{"c"};
-    QTest::newRow("older connector: usage text") << "usage: korvane-connector <command>\n" << QStringList{}
-                                                 << QStringList{};
-    QTest::newRow("entry without a name") << R"([{"display_name":"A","live":true}])" << QStringList{}
-                                          << QStringList{};
+    QTest::newRow("older connector: usage text") << "usage: korvane-connector <command>\n"
+                                                 << QStringList{} << QStringList{};
+    QTest::newRow("entry without a name")
+        << R"([{"display_name":"A","live":true}])" << QStringList{} << QStringList{};
     QTest::newRow("nothing live") << R"([{"name":"c","live":false}])" << QStringList{} << QStringList{};
 }
 
@@ -336,7 +341,8 @@ void ReadingsTest::exchangeLists() {
     QCOMPARE(list.has_value(), !live.isEmpty());
     if (!list) return;
     QStringList seen;
-    for (const ExchangeItem& item : list->live) seen << item.id + ":" + item.name + ":" + (item.needsPassphrase ? "1" : "0");
+    for (const ExchangeItem& item : list->live)
+        seen << item.id + ":" + item.name + ":" + (item.needsPassphrase ? "1" : "0");
     QCOMPARE(seen, live);
     QCOMPARE(list->nameOnly, nameOnly);
     // Without a list the window still works: the connector decides about a typed passphrase.
@@ -349,22 +355,34 @@ void ReadingsTest::healthReadings_data() {
     QTest::addColumn<bool>("clean");
     QTest::addColumn<QString>("word");
     QTest::addColumn<bool>("confirmed");
-    QTest::newRow("ready") << "status" << "connector_health=ready\n" << true << "ready" << true;
-    QTest::newRow("status failed") << "status" << "connector_health=ready\n" << false << "unknown" << false;
-    QTest::newRow("status garbage") << "status" << "oops" << true << "unknown" << false;
-    QTest::newRow("reachable") << "server-health" << R"({"reachable":true})" << true << "reachable" << true;
-    QTest::newRow("unreachable") << "server-health" << R"({"reachable":false,"error":"curl: (7) x"})" << true
-                                 << "unreachable" << true;
-    QTest::newRow("server did not answer") << "server-health" << "failed to run connector: x" << false << "unknown"
-                                           << false;
-    QTest::newRow("authorized") << "bind-status" << R"({"bindState":"authorized"})" << true << "authorized" << true;
+    QTest::newRow("ready") << "status"
+                           << "connector_health=ready\n"
+                           << true << "ready" << true;
+    QTest::newRow("status failed") << "status"
+                                   << "connector_health=ready\n"
+                                   << false << "unknown" << false;
+    QTest::newRow("status garbage") << "status"
+                                    << "oops" << true << "unknown" << false;
+    QTest::newRow("reachable") << "server-health"
+                               << R"({"reachable":true})" << true << "reachable" << true;
+    QTest::newRow("unreachable") << "server-health"
+                                 << R"({"reachable":false,"error":"curl: (7) x"})" << true << "unreachable"
+                                 << true;
+    QTest::newRow("server did not answer") << "server-health"
+                                           << "failed to run connector: x" << false << "unknown" << false;
+    QTest::newRow("authorized") << "bind-status"
+                                << R"({"bindState":"authorized"})" << true << "authorized" << true;
     QTest::newRow("relay down is not 'not bound'")
-        << "bind-status" << R"({"status":"error","reason":"bind_status_failed"})" << true << "unknown" << false;
-    QTest::newRow("token gone") << "bind-status" << R"({"status":"error","reason":"token_not_found"})" << false
+        << "bind-status"
+        << R"({"status":"error","reason":"bind_status_failed"})" << true << "unknown" << false;
+    QTest::newRow("token gone") << "bind-status"
+                                << R"({"status":"error","reason":"token_not_found"})" << false
                                 << "token unknown" << true;
-    QTest::newRow("token expired") << "bind-status" << R"({"status":"error","reason":"token_expired"})" << true
+    QTest::newRow("token expired") << "bind-status"
+                                   << R"({"status":"error","reason":"token_expired"})" << true
                                    << "token expired" << true;
-    QTest::newRow("session missing") << "bind-status" << R"({"status":"error","reason":"session_missing"})" << true
+    QTest::newRow("session missing") << "bind-status"
+                                     << R"({"status":"error","reason":"session_missing"})" << true
                                      << "not bound" << true;
 }
 
@@ -389,7 +407,8 @@ void ReadingsTest::healthReadings() {
         command == "status" ? readConnectorHealth(output, clean) : readServerHealth(output, clean);
     QCOMPARE(reading.word, word);
     QCOMPARE(reading.confirmed, confirmed);
-    if (word == "unreachable") QCOMPARE(reading.detail, QString("Could not connect to the server: it may be down or blocked"));
+    if (word == "unreachable")
+        QCOMPARE(reading.detail, QString("Could not connect to the server: it may be down or blocked"));
 }
 
 void ReadingsTest::cardsNeverShowAStaleGoodWord() {
@@ -409,12 +428,14 @@ void ReadingsTest::cardsNeverShowAStaleGoodWord() {
     QCOMPARE(cards.server.tone, CardTone::warning);
     QCOMPARE(cards.binding.word, QString("not bound"));
     // Before the first answer: neutral.
-    QCOMPARE(composeStatusCards({kCheckingWord, {}, {}}, reachable, authorized).connector.tone, CardTone::neutral);
+    QCOMPARE(composeStatusCards({kCheckingWord, {}, {}}, reachable, authorized).connector.tone,
+             CardTone::neutral);
 }
 
 void ReadingsTest::problemsAndFolding() {
     const auto entry = [](const QString& title, const QString& output, std::optional<int> code) {
-        return CommandLogEntry{QUuid::createUuid(), title, output, QDateTime::currentDateTime(), code, true, 1, {}};
+        return CommandLogEntry{
+            QUuid::createUuid(), title, output, QDateTime::currentDateTime(), code, true, 1, {}};
     };
     QVERIFY(runIsProblem(entry("update-apply", R"({"status":"error","reason":"open_dmg_failed"})", 0)));
     QVERIFY(runIsProblem(entry("x", "", 1)));
@@ -442,9 +463,10 @@ void ReadingsTest::linuxUpdateAdvice() {
     const UpdatePlatform linux{true, "amd64"};
     const QString available = R"({"status":"ok","update_available":true,"latest_version":"1.4.0"})";
     UpdateReading reading = readUpdate("update-check", available, linux);
-    QCOMPARE(reading.line.text, QString("Version 1.4.0 is available. Download korvane-connector_1.4.0_amd64.deb from "
-                                        "the release page, then install it with: sudo apt install "
-                                        "./korvane-connector_1.4.0_amd64.deb"));
+    QCOMPARE(reading.line.text,
+             QString("Version 1.4.0 is available. Download korvane-connector_1.4.0_amd64.deb from "
+                     "the release page, then install it with: sudo apt install "
+                     "./korvane-connector_1.4.0_amd64.deb"));
     QVERIFY(!reading.line.text.contains("dmg"));
     const UpdatePlatform mac{false, "amd64"};
     QVERIFY(readUpdate("update-download", R"({"status":"ok","downloaded":true})", mac).readyToInstall);

@@ -4,8 +4,8 @@
 #include "fake_connector.h"
 #include "gui/connector_view_model.h"
 #include "gui/exchange_list_reading.h"
-#include "gui/validation_reading.h"
 #include "gui/program_locator.h"
+#include "gui/validation_reading.h"
 
 namespace korvane::connector {
 
@@ -337,7 +337,8 @@ void ViewModelTest::disconnectClearsTokenAndPolling() {
     waitIdle(model);
     QVERIFY(model.statusPollTask == nullptr);
     QCOMPARE(fake.calls().mid(fake.calls().size() - 5),
-             (QList<QStringList>{{"disconnect-binding"}, {"status"}, {"server-health"}, {"bind-status"}, {"status"}}));
+             (QList<QStringList>{
+                 {"disconnect-binding"}, {"status"}, {"server-health"}, {"bind-status"}, {"status"}}));
     const int runs = model.logs.size();
     QTest::qWait(3500);
     QCOMPARE(model.logs.size(), runs);
@@ -796,17 +797,19 @@ void ViewModelTest::aRejectedRevalidationKeepsTheSavedKeys() {
     model.validateSelectedExchange();
     waitIdle(model);
     QCOMPARE(model.selectedDraft().status, QString("invalid"));
-    QCOMPARE(model.selectedDraft().statusReason, QString("Key or secret not accepted. Saved keys unchanged."));
+    QCOMPARE(model.selectedDraft().statusReason,
+             QString("Key or secret not accepted. Saved keys unchanged."));
     QVERIFY(model.selectedDraft().balanceFromSavedKeys);
     QCOMPARE(model.selectedDraft().risk, KeyRisk::withdrawal);  // still the saved key's
 }
 
 void ViewModelTest::exchangeListOverviewAndItsFallback() {
     FakeConnector fake;
-    fake.setOutput("status", "connector_health=ready\nexchange=bybit status=configured credentials_present=true "
-                             "note=\"\"\nexchange=okx status=configured credentials_present=true note=\"\"\n"
-                             "exchange=gate status=not_configured credentials_present=false note=\"\"\n"
-                             "exchange=mexc status=not_configured credentials_present=false note=\"\"\n");
+    fake.setOutput("status",
+                   "connector_health=ready\nexchange=bybit status=configured credentials_present=true "
+                   "note=\"\"\nexchange=okx status=configured credentials_present=true note=\"\"\n"
+                   "exchange=gate status=not_configured credentials_present=false note=\"\"\n"
+                   "exchange=mexc status=not_configured credentials_present=false note=\"\"\n");
     fake.setOutput("balance", R"({"retCode":0,"result":{"list":[{"totalEquity":"1200.5",)"
                               R"("totalAvailableBalance":"1000","coin":[{"coin":"USDT"}]}]}})");
     {
