@@ -104,7 +104,7 @@ QLineEdit* makeField(const QString& objectName, const QString& placeholder, bool
     if (masked) field->setEchoMode(QLineEdit::Password);
     field->setStyleSheet(
         "QLineEdit { border: 1px solid rgb(199,206,219); border-radius: 8px; padding: 6px 8px;"
-        " background: white; }");
+        " background: white; } QLineEdit:focus { border: 2px solid rgb(47,111,237); padding: 5px 7px; }");
     return field;
 }
 
@@ -204,7 +204,9 @@ QWidget* ContentView::buildHeader() {
     refresh->setAccessibleName("Refresh all");
     refresh->setStyleSheet(
         "QPushButton { background: rgb(47,111,237); color: white; border-radius: 8px;"
-        " padding: 8px 16px; font-weight: 600; } QPushButton:pressed { background: rgb(36,92,204); }");
+        " padding: 8px 16px; font-weight: 600; border: 2px solid transparent; }"
+        " QPushButton:focus { border: 2px solid rgb(20,36,77); } QPushButton:pressed { background: "
+        "rgb(36,92,204); }");
     // Through the press so a second click while the refresh is still queued adds nothing.
     connect(refresh, &QPushButton::clicked, this,
             [this] { model_.pressButton("refresh-all", [this] { model_.refreshAll(); }); });
