@@ -22,7 +22,7 @@ OutcomeLine keyRiskLine(KeyRisk risk);
 // `output` (key=value lines, possibly a launch-failure text).
 ValidationReading readValidation(const QString& output);
 
-// Returns the exchange's own message(s) from a validation `reason` such as "okx rejected
+// Returns the exchange's own message(s) from a validation `reason` such as "<exchange> rejected
 // credentials: [{"host": ..., "body": "{\"msg\":...}"}, ...]", distinct ones joined with "; ";
 // the reason itself cut to one short line when it holds no message.
 QString shortFailureReason(const QString& reason);
