@@ -64,7 +64,8 @@ void ActionButton::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     const qreal scale = 1.0 - 0.03 * pressProgress_;
-    painter.setOpacity(1.0 - 0.1 * pressProgress_);
+    // A button that cannot be used now is drawn faded.
+    painter.setOpacity((isEnabled() ? 1.0 : 0.45) * (1.0 - 0.1 * pressProgress_));
     const QPointF center = QRectF(rect()).center();
     painter.translate(center);
     painter.scale(scale, scale);
@@ -83,7 +84,8 @@ void ActionButton::paintEvent(QPaintEvent*) {
     painter.setPen(prominent_ ? QColor(Qt::white) : QColor::fromRgbF(0.13, 0.15, 0.2));
     painter.drawText(rect(), Qt::AlignCenter, text());
     if (hasFocus()) {
-        painter.setPen(QPen(accentColor(), 1, Qt::DotLine));
+        // A solid ring in a colour that stands out from the button's own fill.
+        painter.setPen(QPen(prominent_ ? QColor(Qt::white) : accentColor(), 2));
         painter.drawRoundedRect(box.adjusted(2, 2, -2, -2), shape_.radius - 2, shape_.radius - 2);
     }
 }

@@ -73,7 +73,66 @@ const QList<Rule>& rules() {
     return table;
 }
 
+// Where each exchange's answer holds the account's equity and available balance, and the
+// coin they are in. Numbers that the answer writes bare (not in quotes) are taken as written.
+struct FigureRule {
+    QString exchange;
+    QString equityKey;
+    QString availableKey;
+    QString coinKey;
+    QString addedToEquityKey;  // an amount the exchange leaves out of its equity field, if any
+};
+
+const QList<FigureRule>& figureRules() {
+    static const QList<FigureRule> table = {
+        {"bybit", "totalEquity", "totalAvailableBalance", "coin", {}},
+        {"okx", "eq", "availBal", "ccy", {}},
+        // Gate's "total" is the wallet balance; its equity adds the unrealised result.
+        {"gate", "total", "available", "currency", "unrealised_pnl"},
+        {"bingx", "equity", "availableMargin", "asset", {}},
+        {"kucoin", "accountEquity", "availableBalance", "currency", {}},
+        {"bitget", "accountEquity", "available", "marginCoin", {}},
+    };
+    return table;
+}
+
+std::optional<QString> memberValue(const QString& key, const QString& text) {
+    const QString quoted = "\"" + QRegularExpression::escape(key) + "\":";
+    if (auto value = captureFirst(quoted + R"re("([^"]+)")re", text)) return value;
+    return captureFirst(quoted + R"re((-?[0-9][0-9.eE+-]*))re", text);
+}
+
+QString plainAmount(const QString& amount) {
+    bool ok = false;
+    const double value = amount.toDouble(&ok);
+    return ok ? QString::number(value, 'f', 2) : amount;
+}
+
 }  // namespace
+
+std::optional<AccountFigures> accountFigures(const QString& exchangeId, const QString& text) {
+    if (text.isEmpty() || text == "not loaded") return std::nullopt;
+    const std::optional<ParsedBalanceView> summary = summarizeBalance(exchangeId, text);
+    if (summary && summary->value == "Could not load balance") {
+        return AccountFigures{{}, {}, summary->lines.value(0)};
+    }
+    for (const FigureRule& rule : figureRules()) {
+        if (rule.exchange != exchangeId) continue;
+        std::optional<QString> equity = memberValue(rule.equityKey, text);
+        const std::optional<QString> available = memberValue(rule.availableKey, text);
+        const QString coin = memberValue(rule.coinKey, text).value_or("");
+        if (!equity || !available) break;
+        if (!rule.addedToEquityKey.isEmpty()) {
+            bool ok = false;
+            const double added = memberValue(rule.addedToEquityKey, text).value_or("0").toDouble(&ok);
+            const double base = equity->toDouble();
+            if (ok) equity = QString::number(base + added, 'f', 8);
+        }
+        const QString suffix = coin.isEmpty() ? QString() : " " + coin;
+        return AccountFigures{plainAmount(*equity) + suffix, plainAmount(*available) + suffix, {}};
+    }
+    return AccountFigures{{}, {}, "The balance answer could not be read"};
+}
 
 std::optional<QString> captureFirst(const QString& pattern, const QString& text) {
     const QRegularExpression expression(pattern);

@@ -14,4 +14,16 @@ std::optional<QString> captureFirst(const QString& pattern, const QString& text)
 // empty when no balance has been loaded ("" or "not loaded").
 std::optional<ParsedBalanceView> summarizeBalance(const QString& exchangeId, const QString& text);
 
+// An account's equity and available balance, read the same way for every exchange: equity is
+// the account's value with unrealised profit and loss, available what new orders may use.
+struct AccountFigures {
+    QString equity;     // with its coin
+    QString available;  // with its coin
+    QString problem;    // why there are no figures; empty when there are
+};
+
+// Returns the figures in the balance output `text` of `exchangeId`; empty when no balance has
+// been loaded.
+std::optional<AccountFigures> accountFigures(const QString& exchangeId, const QString& text);
+
 }  // namespace korvane::connector

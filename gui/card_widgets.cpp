@@ -18,6 +18,8 @@ QLabel* makeLabel(const QString& text, const QColor& color, int sizeDelta, bool 
     label->setPalette(palette);
     QFont font = label->font();
     if (sizeDelta != 0) font.setPointSizeF(font.pointSizeF() + sizeDelta);
+    // Nothing smaller than 12 pixels (9 points at the usual 96 dots per inch) stays readable.
+    if (font.pointSizeF() > 0 && font.pointSizeF() < kSmallestPoints) font.setPointSizeF(kSmallestPoints);
     font.setBold(bold);
     label->setFont(font);
     label->setWordWrap(true);
@@ -49,7 +51,23 @@ StatusCard::StatusCard(const QString& objectName, const QString& title, QWidget*
     valueLabel_->setObjectName(objectName + "-value");
     valueLabel_->setAccessibleName(title);
     layout->addWidget(valueLabel_);
+    detailLabel_ = makeLabel("", QColor(201, 207, 219));
+    detailLabel_->setObjectName(objectName + "-detail");
+    // Reserved, so the cards never change height when a detail comes or goes.
+    detailLabel_->setMinimumHeight(detailLabel_->fontMetrics().lineSpacing() * 3);
+    detailLabel_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    layout->addWidget(detailLabel_);
+    // Caption and word stay at the top whatever the detail's length, level across the cards.
+    layout->addStretch();
     addShadow(this, Qt::black, 0.12, 10, 4);
+}
+
+void StatusCard::setDetail(const QString& detail) {
+    if (detailLabel_->text() != detail) detailLabel_->setText(detail);
+}
+
+QString StatusCard::detail() const {
+    return detailLabel_->text();
 }
 
 void StatusCard::setValue(const QString& value, const QColor& color) {
@@ -86,17 +104,25 @@ SurfaceCard::SurfaceCard(const QString& objectName, const QString& title, const 
 
 ExchangeTabs::ExchangeTabs(const QList<ExchangeItem>& exchanges, std::function<void(const QString&)> onSelect,
                            QWidget* parent)
-    : QWidget(parent) {
-    auto* row = new QHBoxLayout(this);
-    row->setContentsMargins(0, 0, 0, 0);
-    row->setSpacing(8);
+    : QWidget(parent), onSelect_(std::move(onSelect)) {
+    row_ = new QHBoxLayout(this);
+    row_->setContentsMargins(0, 0, 0, 0);
+    row_->setSpacing(8);
+    row_->addStretch();
+    setExchanges(exchanges);
+}
+
+void ExchangeTabs::setExchanges(const QList<ExchangeItem>& exchanges) {
+    if (exchanges == shown_) return;
+    shown_ = exchanges;
+    for (const auto& [id, tab] : tabs_) delete tab;
+    tabs_.clear();
     for (const ExchangeItem& item : exchanges) {
         auto* tab = new ActionButton("tab-" + item.id, item.name, false, ButtonShape{14, 10, 12}, this);
-        connect(tab, &QAbstractButton::clicked, this, [onSelect, id = item.id] { onSelect(id); });
-        row->addWidget(tab);
+        connect(tab, &QAbstractButton::clicked, this, [this, id = item.id] { onSelect_(id); });
+        row_->insertWidget(row_->count() - 1, tab);
         tabs_.append({item.id, tab});
     }
-    row->addStretch();
 }
 
 void ExchangeTabs::setSelectedId(const QString& id) {

@@ -22,9 +22,13 @@ class StatusCard : public QFrame {
     StatusCard(const QString& objectName, const QString& title, QWidget* parent = nullptr);
     void setValue(const QString& value, const QColor& color);
     QString value() const;
+    // The small line under the value: when it was confirmed, or why it is not known.
+    void setDetail(const QString& detail);
+    QString detail() const;
 
   private:
     QLabel* valueLabel_;
+    QLabel* detailLabel_;
 };
 
 // A white titled card; callers fill contentLayout().
@@ -44,8 +48,13 @@ class ExchangeTabs : public QWidget {
     ExchangeTabs(const QList<ExchangeItem>& exchanges, std::function<void(const QString&)> onSelect,
                  QWidget* parent = nullptr);
     void setSelectedId(const QString& id);
+    // Shows one tab per item, in order (rebuilt only when the items changed).
+    void setExchanges(const QList<ExchangeItem>& exchanges);
 
   private:
+    std::function<void(const QString&)> onSelect_;
+    QHBoxLayout* row_;
+    QList<ExchangeItem> shown_;
     QList<QPair<QString, ActionButton*>> tabs_;
 };
 
@@ -61,6 +70,9 @@ class DualPanel : public QWidget {
     QPlainTextEdit* left_;
     QPlainTextEdit* right_;
 };
+
+// The smallest text the window draws, in points.
+constexpr qreal kSmallestPoints = 9.0;
 
 // Returns a label in `rgb` with an optional point-size change and weight.
 QLabel* makeLabel(const QString& text, const QColor& color, int sizeDelta = 0, bool bold = false,

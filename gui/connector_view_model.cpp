@@ -1,14 +1,18 @@
 #include "gui/connector_view_model.h"
 
+#include <QJsonObject>
 #include <QTimer>
 #include <QUuid>
+#include <algorithm>
 
 #include "gui/balance_summary.h"
 #include "gui/claim_reading.h"
+#include "gui/exchange_list_reading.h"
+#include "gui/health_reading.h"
+#include "gui/log_reading.h"
 #include "gui/output_text.h"
 #include "gui/program_locator.h"
 #include "gui/secret_masking.h"
-#include "gui/update_reading.h"
 #include "gui/validation_reading.h"
 
 namespace korvane::connector {
@@ -18,19 +22,18 @@ bool hasLineBreak(const QString& value) {
     return value.contains('\n') || value.contains('\r');
 }
 
-}  // namespace
-
-QList<ExchangeItem> defaultExchangeItems() {
-    return {{"bybit", "Bybit", false}, {"okx", "OKX", true},       {"gate", "Gate", false},
-            {"bingx", "BingX", false}, {"kucoin", "KuCoin", true}, {"bitget", "Bitget", true}};
+bool ranCleanly(const RunResult& result) {
+    return result.started && result.exitCode == 0;
 }
 
-ConnectorViewModel::ConnectorViewModel(QObject* parent)
-    : QObject(parent), exchanges(defaultExchangeItems()), queue_(&locateConnectorProgram) {
-    for (const ExchangeItem& item : exchanges) exchangeDrafts.insert(item.id, ExchangeCredentialDraft{});
+}  // namespace
+
+ConnectorViewModel::ConnectorViewModel(QObject* parent) : QObject(parent), queue_(&locateConnectorProgram) {
     connect(&queue_, &CommandQueue::runFinished, this, &ConnectorViewModel::recordRun);
+    connect(&queue_, &CommandQueue::runFinished, this, &ConnectorViewModel::checkSoonAfterFailure);
     connect(&queue_, &CommandQueue::runningTitleChanged, this, &ConnectorViewModel::changed);
     connect(&queue_, &CommandQueue::workChanged, this, &ConnectorViewModel::changed);
+    connect(&healthTimer_, &QTimer::timeout, this, &ConnectorViewModel::healthCheck);
 }
 
 ExchangeCredentialDraft ConnectorViewModel::draftFor(const QString& id) const {
@@ -47,10 +50,11 @@ ExchangeCredentialDraft ConnectorViewModel::selectedDraft() const {
 }
 
 ExchangeItem ConnectorViewModel::selectedItem() const {
+    if (exchanges.isEmpty()) return itemFor(exchanges, selectedExchangeId);
     for (const ExchangeItem& item : exchanges) {
         if (item.id == selectedExchangeId) return item;
     }
-    return exchanges.value(0);
+    return exchanges.first();
 }
 
 void ConnectorViewModel::editSelectedDraft(const std::function<void(ExchangeCredentialDraft&)>& edit) {
@@ -59,6 +63,12 @@ void ConnectorViewModel::editSelectedDraft(const std::function<void(ExchangeCred
     edit(draft);
     ++draft.editRevision;
     draft.unsavedEdits = true;
+    // Whatever was said about the earlier text does not hold for this one.
+    if (draft.status != kChecking) {
+        draft.status = "not checked";
+        draft.statusReason.clear();
+        draft.statusReasonIsError = false;
+    }
     storeDraft(selectedExchangeId, draft);
 }
 
@@ -84,13 +94,25 @@ void ConnectorViewModel::setSelectedExchangeId(const QString& id) {
     if (id == selectedExchangeId) return;
     noteUserAction();
     selectedExchangeId = id;
+    pendingDeleteId.reset();
     emit changed();
+    // Only the latest tab's lookup matters: one still waiting for an earlier tab is dropped.
+    queue_.dropQueued(kTabsOwner);
     queue_.queueAs(kTabsOwner, [this] { loadSelectedExchangeCredentials(); });
 }
 
 void ConnectorViewModel::setLogsExpanded(bool expanded) {
     logsExpanded = expanded;
     emit changed();
+}
+
+void ConnectorViewModel::setLogProblemsOnly(bool problemsOnly) {
+    logProblemsOnly = problemsOnly;
+    emit changed();
+}
+
+QList<CommandLogEntry> ConnectorViewModel::visibleLogs() const {
+    return logProblemsOnly ? problemsOnly(logs) : logs;
 }
 
 void ConnectorViewModel::setTokenDetailsExpanded(bool expanded) {
@@ -106,63 +128,109 @@ void ConnectorViewModel::noteUserAction() {
     emit changed();
 }
 
-void ConnectorViewModel::run(const QString& title, const QStringList& arguments, CommandQueue::Callback store,
+void ConnectorViewModel::run(const QString& lane, const QString& title, const QStringList& arguments,
+                             std::function<void(const RunResult&)> store,
                              std::optional<QByteArray> standardInput) {
-    queue_.run(title, arguments, std::move(store), std::move(standardInput));
+    queue_.runWithResult(lane, title, arguments, std::move(store), std::move(standardInput));
 }
 
 void ConnectorViewModel::recordRun(const RunResult& result) {
-    logs.prepend(CommandLogEntry{QUuid::createUuid(), result.title, maskSecrets(result.output),
-                                 QDateTime::currentDateTime(), result.exitCode, result.started});
-    while (logs.size() > kLogLimit) logs.removeLast();
+    const QDateTime now = QDateTime::currentDateTime();
+    CommandLogEntry entry{QUuid::createUuid(),
+                          result.title,
+                          maskSecrets(result.output),
+                          now,
+                          result.exitCode,
+                          result.started,
+                          1,
+                          now};
+    // Only the checks that polling repeats fold; every run the user asked for keeps its entry.
+    static const QStringList kRepeatedChecks = {"status", "server-health", "bind-status"};
+    if (result.lane == kPairingLane && kRepeatedChecks.contains(result.title)) {
+        addToLog(logs, entry, kLogLimit);
+    } else {
+        logs.prepend(entry);
+        while (logs.size() > kLogLimit) logs.removeLast();
+    }
     emit changed();
 }
 
+void ConnectorViewModel::checkSoonAfterFailure(const RunResult& result) {
+    // A failure elsewhere may mean the connection went; the cards find out at once instead of
+    // at the next idle check. The checks' own failures only mark their cards.
+    if (result.lane == kPairingLane || result.lane == kCatalogLane) return;
+    CommandLogEntry entry;
+    entry.output = result.output;
+    entry.exitCode = result.exitCode;
+    entry.started = result.started;
+    if (!runIsProblem(entry) || failureCheckPending_ || !healthTimer_.isActive()) return;
+    failureCheckPending_ = true;
+    QTimer::singleShot(0, this, [this] {
+        failureCheckPending_ = false;
+        healthCheck();
+    });
+}
+
 void ConnectorViewModel::refreshConnectorStatus() {
-    run("status", {"status"}, [this](const QString& output) {
-        lastStatusOutput = output;
-        if (output.contains("connector_health=ready")) {
-            connectorStatus = "ready";
-        } else if (output.contains("connector_health=pairing_required")) {
-            connectorStatus = "pairing required";
+    run(kPairingLane, "status", {"status"}, [this](const RunResult& result) {
+        lastStatusOutput = result.output;
+        const CheckReading reading = readConnectorHealth(result.output, ranCleanly(result));
+        connectorProblem = reading.detail;
+        if (reading.confirmed) {
+            connectorStatus = reading.word;
+            connectorConfirmedAt = QDateTime::currentDateTime();
+            relayConnected = lineValue(result.output, "relay_connected") == QString("true");
+            noteStoredExchanges(result.output);
         } else {
-            connectorStatus = "starting";
+            connectorStatus = "unknown";
         }
         emit changed();
     });
+}
+
+void ConnectorViewModel::noteStoredExchanges(const QString& statusOutput) {
+    QStringList stored;
+    for (const QString& line : statusOutput.split('\n')) {
+        if (!line.startsWith("exchange=") || !line.contains(" credentials_present=true")) continue;
+        stored << line.mid(9).section(' ', 0, 0);
+    }
+    const bool added = std::any_of(stored.begin(), stored.end(),
+                                   [this](const QString& id) { return !storedExchanges.contains(id); });
+    storedExchanges = stored;
+    // A newly stored exchange gets its overview row filled without a click.
+    if (added) refreshOverview();
 }
 
 void ConnectorViewModel::checkServer() {
-    run("server-health", {"server-health"}, [this](const QString& output) {
-        lastServerOutput = output;
-        if (output.contains("\"reachable\":true")) {
-            serverStatus = "reachable";
-        } else if (output.contains("\"reachable\":false")) {
-            serverStatus = "unreachable";
-        } else {
-            serverStatus = "unknown";
-        }
+    run(kPairingLane, "server-health", {"server-health"}, [this](const RunResult& result) {
+        lastServerOutput = result.output;
+        const CheckReading reading = readServerHealth(result.output, ranCleanly(result));
+        serverStatus = reading.word;
+        serverProblem = reading.confirmed ? QString() : reading.detail;
+        if (reading.confirmed) serverConfirmedAt = QDateTime::currentDateTime();
         emit changed();
     });
 }
 
+void ConnectorViewModel::applyBinding(const QString& output, bool cleanly) {
+    const BindingReading reading = readBindingStatus(output, cleanly);
+    if (reading.confirmed) {
+        bindingStatus = reading.word;
+        bindingProblem.clear();
+        bindingConfirmedAt = QDateTime::currentDateTime();
+    } else {
+        bindingStatus = "unknown";
+        bindingProblem = "The relay could not be asked";
+    }
+    if (!reading.message.text.isEmpty()) claimMessage = reading.message;
+    if (reading.polling == BindingReading::Polling::start) startPollingIfStopped();
+    if (reading.polling == BindingReading::Polling::stop) stopPolling();
+}
+
 void ConnectorViewModel::checkBindingStatus() {
-    run("bind-status", {"bind-status"}, [this](const QString& output) {
-        lastBindingOutput = output;
-        if (output.contains("\"bindState\":\"authorized\"") ||
-            output.contains("\"pairingStatus\":\"bound\"")) {
-            bindingStatus = "authorized";
-            stopPolling();
-        } else if (output.contains("pending_signature")) {
-            bindingStatus = "pending signature";
-            startPollingIfStopped();
-        } else if (output.contains("token_waiting")) {
-            bindingStatus = "token waiting";
-            stopPolling();
-        } else {
-            bindingStatus = "not bound";
-            stopPolling();
-        }
+    run(kPairingLane, "bind-status", {"bind-status"}, [this](const RunResult& result) {
+        lastBindingOutput = result.output;
+        applyBinding(result.output, ranCleanly(result));
         emit changed();
         refreshConnectorStatus();
     });
@@ -174,6 +242,12 @@ void ConnectorViewModel::refreshAll() {
     checkBindingStatus();
 }
 
+void ConnectorViewModel::healthCheck() {
+    // A check already waiting or running answers the same question.
+    if (queue_.laneBusy(kPairingLane)) return;
+    refreshAll();
+}
+
 void ConnectorViewModel::claimToken() {
     // A pasted token often carries a stray space or line end; the relay never issues one.
     const QString token = bindToken.trimmed();
@@ -182,22 +256,36 @@ void ConnectorViewModel::claimToken() {
         emit changed();
         return;
     }
-    run("claim-token", {"claim-token", token}, [this](const QString& output) {
-        const ClaimReading reading = readClaim(output);
-        lastBindingOutput = output;
-        bindingStatus = reading.bindingStatus;
-        claimMessage = reading.message;
+    if (hasLineBreak(token)) {
+        claimMessage = {"The token holds a line break; paste it again without it", true};
         emit changed();
-        // A failed claim leaves nothing pending, and a poll would only paint over its message.
-        if (!reading.message.isError) startPollingIfStopped();
-        refreshConnectorStatus();
-    });
+        return;
+    }
+    // The token goes on the child's standard input, where other local users cannot read it.
+    run(
+        kPairingLane, "claim-token", {"claim-token", "-"},
+        [this](const RunResult& result) {
+            const ClaimReading reading = readClaim(result.output);
+            lastBindingOutput = result.output;
+            bindingStatus = reading.bindingStatus;
+            claimMessage = reading.message;
+            const OutcomeLine refusal =
+                finalTokenRefusal(jsonIn(result.output).toObject().value("reason").toString());
+            if (!refusal.text.isEmpty()) claimMessage = refusal;
+            emit changed();
+            // A failed claim leaves nothing pending, and a poll would only paint over its message.
+            if (!reading.message.isError) startPollingIfStopped();
+            refreshConnectorStatus();
+        },
+        token.toUtf8() + '\n');
 }
 
 void ConnectorViewModel::disconnectBinding() {
-    run("disconnect-binding", {"disconnect-binding"}, [this](const QString& output) {
-        lastDisconnectOutput = output;
+    run(kPairingLane, "disconnect-binding", {"disconnect-binding"}, [this](const RunResult& result) {
+        lastDisconnectOutput = result.output;
         bindingStatus = "not bound";
+        bindingProblem.clear();
+        bindingConfirmedAt = QDateTime::currentDateTime();
         bindToken.clear();
         stopPolling();
         emit changed();
@@ -205,10 +293,41 @@ void ConnectorViewModel::disconnectBinding() {
     });
 }
 
+void ConnectorViewModel::loadExchangeList() {
+    run(kCatalogLane, "exchanges", {"exchanges"}, [this](const RunResult& result) {
+        const std::optional<ExchangeList> list =
+            ranCleanly(result) ? readExchangeList(result.output) : std::nullopt;
+        if (!list) {
+            exchangeListMessage = {
+                "This connector cannot list its exchanges (it may be an older version): "
+                "install the current version to get the exchange tabs",
+                true};
+            emit changed();
+            return;
+        }
+        exchangeListMessage = {};
+        exchanges = list->live;
+        nameOnlyExchanges = list->nameOnly;
+        for (const ExchangeItem& item : exchanges) {
+            if (!exchangeDrafts.contains(item.id)) exchangeDrafts.insert(item.id, ExchangeCredentialDraft{});
+        }
+        const bool offered =
+            std::any_of(exchanges.begin(), exchanges.end(),
+                        [this](const ExchangeItem& item) { return item.id == selectedExchangeId; });
+        emit changed();
+        if (!offered) {
+            selectedExchangeId.clear();
+            setSelectedExchangeId(exchanges.first().id);
+        }
+    });
+}
+
 void ConnectorViewModel::loadSelectedExchangeCredentials() {
     const ExchangeItem item = selectedItem();
-    run("load-credentials " + item.name, {"load-credentials", item.id},
-        [this, id = item.id, revision = draftFor(item.id).editRevision](const QString& output) {
+    if (item.id.isEmpty()) return;
+    run(exchangeLane(item.id), "load-credentials " + item.name, {"load-credentials", item.id},
+        [this, id = item.id, revision = draftFor(item.id).editRevision](const RunResult& result) {
+            const QString& output = result.output;
             ExchangeCredentialDraft draft = draftFor(id);
             if (!output.contains("status=ok")) return;  // nothing stored: what was typed stays
             draft.loadedFromVault = true;
@@ -225,6 +344,7 @@ void ConnectorViewModel::loadSelectedExchangeCredentials() {
 
 void ConnectorViewModel::validateSelectedExchange() {
     const ExchangeItem item = selectedItem();
+    if (item.id.isEmpty()) return;
     ExchangeCredentialDraft draft = selectedDraft();
     const bool sendPassphrase = item.needsPassphrase && !draft.passphrase.isEmpty();
     // The credentials travel one per line on the child's standard input, never in its
@@ -248,29 +368,62 @@ void ConnectorViewModel::validateSelectedExchange() {
     draft.statusReasonIsError = false;
     storeDraft(item.id, draft);
     run(
-        "validate " + item.name, arguments,
-        [this, id = item.id, name = item.name, revision = draft.editRevision](const QString& output) {
-            const ValidationReading reading = readValidation(output);
+        exchangeLane(item.id), "validate " + item.name, arguments,
+        [this, id = item.id, name = item.name, revision = draft.editRevision](const RunResult& result) {
+            const ValidationReading reading = readValidation(result.output);
             ExchangeCredentialDraft updated = draftFor(id);
             updated.status = reading.status;
             updated.statusReason = reading.reason;
             updated.statusReasonIsError = reading.reasonIsError;
             if (reading.status == "valid") {
                 updated.loadedFromVault = reading.saved;
+                if (reading.saved) {
+                    updated.risk = reading.risk;
+                    updated.balanceFromSavedKeys = false;
+                }
                 // Saved exactly what was sent: nothing typed is left unconfirmed.
                 if (reading.saved && updated.editRevision == revision) updated.unsavedEdits = false;
+            } else if (updated.loadedFromVault) {
+                // A rejected key is never stored: the keys saved earlier stay in use.
+                updated.statusReason = oneShortLine(updated.statusReason + ". Saved keys unchanged.", 220);
+                updated.balanceFromSavedKeys = updated.balance != "not loaded";
             }
-            updated.validationOutput = output;
+            updated.validationOutput = result.output;
             storeDraft(id, updated);
             if (updated.status == "valid") loadBalance(id, name);
         },
         input);
 }
 
+void ConnectorViewModel::requestDeleteSelected() {
+    const ExchangeItem item = selectedItem();
+    if (item.id.isEmpty()) return;
+    pendingDeleteId = item.id;
+    emit changed();
+}
+
+void ConnectorViewModel::cancelDelete() {
+    pendingDeleteId.reset();
+    emit changed();
+}
+
+void ConnectorViewModel::confirmDelete() {
+    // Only the exchange the user confirmed for, even if the tab changed meanwhile.
+    if (!pendingDeleteId || *pendingDeleteId != selectedItem().id) {
+        cancelDelete();
+        return;
+    }
+    pendingDeleteId.reset();
+    emit changed();
+    deleteSelectedExchangeCredentials();
+}
+
 void ConnectorViewModel::deleteSelectedExchangeCredentials() {
     const ExchangeItem item = selectedItem();
-    run("delete-credentials " + item.name, {"delete-credentials", item.id},
-        [this, id = item.id, revision = draftFor(item.id).editRevision](const QString& output) {
+    if (item.id.isEmpty()) return;
+    run(exchangeLane(item.id), "delete-credentials " + item.name, {"delete-credentials", item.id},
+        [this, id = item.id, revision = draftFor(item.id).editRevision](const RunResult& result) {
+            const QString& output = result.output;
             ExchangeCredentialDraft current = draftFor(id);
             const std::optional<QString> removed = extractValue(output, "removed");
             if (removed != QString("true")) {
@@ -297,25 +450,72 @@ void ConnectorViewModel::deleteSelectedExchangeCredentials() {
                 cleared.passphrase = current.passphrase;
                 cleared.unsavedEdits = true;
             }
+            storedExchanges.removeAll(id);
             storeDraft(id, cleared);
         });
 }
 
 void ConnectorViewModel::loadBalance(std::optional<QString> forId, std::optional<QString> title) {
     const QString id = forId.value_or(selectedItem().id);
-    run("balance " + title.value_or(selectedItem().name), {"balance", id}, [this, id](const QString& output) {
-        ExchangeCredentialDraft draft = draftFor(id);
-        draft.balance = output;
-        storeDraft(id, draft);
-    });
+    if (id.isEmpty()) return;
+    run(exchangeLane(id), "balance " + title.value_or(itemFor(exchanges, id).name), {"balance", id},
+        [this, id](const RunResult& result) {
+            ExchangeCredentialDraft draft = draftFor(id);
+            draft.balance = result.output;
+            draft.balanceFromSavedKeys = false;
+            storeDraft(id, draft);
+        });
+}
+
+void ConnectorViewModel::refreshOverview() {
+    for (const QString& id : storedExchanges) {
+        // One balance per exchange in flight is enough; each runs in its exchange's own lane.
+        if (queue_.laneBusy(exchangeLane(id))) continue;
+        loadBalance(id);
+    }
+}
+
+QList<OverviewRow> ConnectorViewModel::overview() const {
+    QList<OverviewRow> rows;
+    for (const ExchangeItem& item : exchanges) {
+        if (!storedExchanges.contains(item.id)) continue;
+        const ExchangeCredentialDraft draft = draftFor(item.id);
+        OverviewRow row{item.id, item.name, {}, {}, {}, queue_.laneBusy(exchangeLane(item.id)), draft.risk};
+        if (const std::optional<AccountFigures> figures = accountFigures(item.id, draft.balance)) {
+            row.equity = figures->equity;
+            row.available = figures->available;
+            row.problem = figures->problem;
+        }
+        rows.append(row);
+    }
+    return rows;
+}
+
+StatusCards ConnectorViewModel::statusCards() const {
+    return composeStatusCards({connectorStatus, connectorConfirmedAt, connectorProblem},
+                              {serverStatus, serverConfirmedAt, serverProblem},
+                              {bindingStatus, bindingConfirmedAt, bindingProblem});
+}
+
+QString ConnectorViewModel::statusSummary() const {
+    QStringList kept;
+    for (const QString& line : lastStatusOutput.split('\n')) {
+        const QString name = line.startsWith("exchange=") ? line.mid(9).section(' ', 0, 0) : QString();
+        if (!name.isEmpty() && nameOnlyExchanges.contains(name)) continue;
+        kept << line;
+    }
+    return kept.join('\n');
 }
 
 void ConnectorViewModel::runUpdateCommand(const QString& command) {
     updateOutcome = updateInProgress(command);
+    if (command != "update-apply") updateReadyToInstall = false;
     emit changed();
-    run(command, {command}, [this, command](const QString& output) {
-        lastUpdateOutput = output;
-        updateOutcome = readUpdateOutcome(command, output);
+    run(kUpdatesLane, command, {command}, [this, command](const RunResult& result) {
+        lastUpdateOutput = result.output;
+        const UpdateReading reading = readUpdate(command, result.output, updatePlatform);
+        updateOutcome = reading.line;
+        if (command == "update-download") updateReadyToInstall = reading.readyToInstall;
         emit changed();
     });
 }
@@ -338,13 +538,17 @@ std::optional<ParsedBalanceView> ConnectorViewModel::balanceSummary(const QStrin
 }
 
 void ConnectorViewModel::windowShown() {
+    loadExchangeList();
     refreshAll();
     startPollingIfStopped();
-    queue_.queueAs(kTabsOwner, [this] { loadSelectedExchangeCredentials(); });
+    // With the tabs already known the lookup need not wait for the list.
+    if (!exchanges.isEmpty()) queue_.queueAs(kTabsOwner, [this] { loadSelectedExchangeCredentials(); });
+    healthTimer_.start(healthIntervalMs);
 }
 
 void ConnectorViewModel::windowClosed() {
     stopPolling();
+    healthTimer_.stop();
 }
 
 void ConnectorViewModel::pressButton(const QString& buttonId, const std::function<void()>& action) {
@@ -354,7 +558,7 @@ void ConnectorViewModel::pressButton(const QString& buttonId, const std::functio
     pressedButtonId = buttonId;
     emit changed();
     queue_.queueAs(buttonId, action);
-    queue_.afterQueuedWork([this, buttonId] {
+    queue_.whenOwnerIdle(buttonId, [this, buttonId] {
         QTimer::singleShot(150, this, [this, buttonId] {
             if (pressedButtonId == buttonId) {
                 pressedButtonId.reset();
@@ -383,10 +587,10 @@ void ConnectorViewModel::stopPolling() {
 void ConnectorViewModel::pollIteration(const std::shared_ptr<PollTask>& task) {
     if (task->cancelled) return;
     refreshAll();
-    // The three seconds start once this iteration's runs, and what they led to, are done.
-    queue_.afterQueuedWork([this, task] {
+    // The pause starts once this iteration's runs, and what they led to, are done.
+    queue_.afterQueuedWork(kPairingLane, [this, task] {
         if (task->cancelled) return;
-        QTimer::singleShot(3000, this, [this, task] { pollIteration(task); });
+        QTimer::singleShot(pollIntervalMs, this, [this, task] { pollIteration(task); });
     });
 }
 

@@ -1,6 +1,7 @@
 #include "gui/content_view.h"
 
 #include <QCloseEvent>
+#include <QGridLayout>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -13,7 +14,9 @@
 #include "gui/action_button.h"
 #include "gui/busy_indicator.h"
 #include "gui/card_widgets.h"
+#include "gui/exchange_list_reading.h"
 #include "gui/log_list_view.h"
+#include "gui/validation_reading.h"
 #include "gui/wrapping_label.h"
 
 namespace korvane::connector {
@@ -27,10 +30,33 @@ const QColor kStatusGrey = QColor::fromRgbF(0.39, 0.43, 0.51);
 const QColor kHeadline = QColor::fromRgbF(0.12, 0.14, 0.18);
 const QColor kNeutralOnDark = QColor::fromRgbF(0.78, 0.81, 0.87);
 
-// Green for the one good word, neutral while nothing is known yet, orange otherwise.
-QColor wordColor(const QString& value, const char* good) {
-    if (value == ConnectorViewModel::kChecking) return kNeutralOnDark;
-    return value == good ? kGreen : kOrange;
+const QColor kAmber(176, 96, 0);  // amber dark enough for 4.5:1 on white
+
+QColor toneColor(CardTone tone) {
+    switch (tone) {
+        case CardTone::good: return kGreen;
+        case CardTone::warning: return kOrange;
+        case CardTone::unknown: return kNeutralOnDark;
+        case CardTone::neutral: break;
+    }
+    return kNeutralOnDark;
+}
+
+QString riskBadge(KeyRisk risk) {
+    switch (risk) {
+        case KeyRisk::withdrawal: return "Can withdraw";
+        case KeyRisk::readOnly: return "Read only";
+        case KeyRisk::tradeReady: return "Trade, no withdrawal";
+        case KeyRisk::unknown: break;
+    }
+    return "Not checked this session";
+}
+
+QColor riskColor(KeyRisk risk) {
+    if (risk == KeyRisk::withdrawal) return kError;
+    if (risk == KeyRisk::readOnly) return kAmber;
+    if (risk == KeyRisk::tradeReady) return kGreen;
+    return kStatusGrey;
 }
 
 QColor draftStatusColor(const QString& status) {
@@ -58,6 +84,13 @@ void showOutcome(WrappingLabel* label, const OutcomeLine& line) {
     label->setVisible(!line.text.isEmpty());
 }
 
+// As showOutcome, for a line whose place stays reserved while it is empty, so the page does not
+// jump when a message comes and goes.
+void showReserved(WrappingLabel* label, const OutcomeLine& line) {
+    label->setText(line.text);
+    label->setColor(line.isError ? kError : kMuted);
+}
+
 // Keeps what the user is typing untouched; only a value changed elsewhere is written back.
 void syncField(QLineEdit* field, const QString& value) {
     if (field->text() != value) field->setText(value);
@@ -71,7 +104,7 @@ QLineEdit* makeField(const QString& objectName, const QString& placeholder, bool
     if (masked) field->setEchoMode(QLineEdit::Password);
     field->setStyleSheet(
         "QLineEdit { border: 1px solid rgb(199,206,219); border-radius: 8px; padding: 6px 8px;"
-        " background: white; }");
+        " background: white; } QLineEdit:focus { border: 2px solid rgb(47,111,237); padding: 5px 7px; }");
     return field;
 }
 
@@ -112,6 +145,7 @@ ContentView::ContentView(QWidget* parent) : QWidget(parent) {
     bindingCard_ = new StatusCard("binding-card", "Binding");
     for (StatusCard* card : {connectorCard_, serverCard_, bindingCard_}) statusRow->addWidget(card, 1);
     column->addLayout(statusRow);
+    column->addWidget(buildOverviewCard());
     column->addWidget(buildBindCard());
     column->addWidget(buildExchangeCard());
     column->addWidget(buildUpdatesCard());
@@ -170,7 +204,9 @@ QWidget* ContentView::buildHeader() {
     refresh->setAccessibleName("Refresh all");
     refresh->setStyleSheet(
         "QPushButton { background: rgb(47,111,237); color: white; border-radius: 8px;"
-        " padding: 8px 16px; font-weight: 600; } QPushButton:pressed { background: rgb(36,92,204); }");
+        " padding: 8px 16px; font-weight: 600; border: 2px solid transparent; }"
+        " QPushButton:focus { border: 2px solid rgb(20,36,77); } QPushButton:pressed { background: "
+        "rgb(36,92,204); }");
     // Through the press so a second click while the refresh is still queued adds nothing.
     connect(refresh, &QPushButton::clicked, this,
             [this] { model_.pressButton("refresh-all", [this] { model_.refreshAll(); }); });
@@ -190,6 +226,7 @@ QWidget* ContentView::buildBindCard() {
     tokenField_ = makeField("bind-token", "Bind token from the web app", false);
     tokenField_->setMinimumWidth(160);
     connect(tokenField_, &QLineEdit::textEdited, &model_, &ConnectorViewModel::setBindToken);
+    connect(tokenField_, &QLineEdit::returnPressed, this, [this] { buttons_["claim-token"]->click(); });
     tokenRow->addWidget(tokenField_, 1);
     addActionButton(tokenRow, "claim-token", "Claim token", true, [this] { model_.claimToken(); });
     addActionButton(tokenRow, "disconnect-binding", "Disconnect", false,
@@ -197,7 +234,8 @@ QWidget* ContentView::buildBindCard() {
     addActionButton(tokenRow, "check-server", "Check server", false, [this] { model_.checkServer(); });
     addBusyIndicator(tokenRow, "bind-busy", {"claim-token", "disconnect-binding", "check-server"});
     tokenBlock->addLayout(tokenRow);
-    claimMessage_ = makeMessageLabel("claim-message");
+    claimMessage_ = new WrappingLabel("claim-message", kMuted);
+    claimMessage_->setMinimumHeight(claimMessage_->fontMetrics().lineSpacing() * 2);
     tokenBlock->addWidget(claimMessage_);
     content->addLayout(tokenBlock);
 
@@ -228,6 +266,8 @@ QWidget* ContentView::buildExchangeCard() {
     tabs_ =
         new ExchangeTabs(model_.exchanges, [this](const QString& id) { model_.setSelectedExchangeId(id); });
     content->addWidget(tabs_);
+    exchangeListMessage_ = makeMessageLabel("exchange-list-message");
+    content->addWidget(exchangeListMessage_);
 
     auto* fields = new QHBoxLayout;
     auto labelled = [fields](const QString& caption, QLineEdit* field) {
@@ -249,6 +289,10 @@ QWidget* ContentView::buildExchangeCard() {
     connect(apiKeyField_, &QLineEdit::textEdited, &model_, &ConnectorViewModel::setSelectedApiKey);
     connect(apiSecretField_, &QLineEdit::textEdited, &model_, &ConnectorViewModel::setSelectedApiSecret);
     connect(passphraseField_, &QLineEdit::textEdited, &model_, &ConnectorViewModel::setSelectedPassphrase);
+    // Enter in any key field submits the form, as the main button would.
+    for (QLineEdit* field : {apiKeyField_, apiSecretField_, passphraseField_}) {
+        connect(field, &QLineEdit::returnPressed, this, [this] { buttons_["validate-save"]->click(); });
+    }
     content->addLayout(fields);
 
     auto* statusBlock = new QVBoxLayout;
@@ -258,9 +302,9 @@ QWidget* ContentView::buildExchangeCard() {
                     [this] { model_.validateSelectedExchange(); });
     addActionButton(actions, "load-balance", "Load balance", false, [this] { model_.loadBalance(); });
     addActionButton(actions, "delete-credentials", "Delete", false,
-                    [this] { model_.deleteSelectedExchangeCredentials(); });
+                    [this] { model_.requestDeleteSelected(); });
     addBusyIndicator(actions, "exchange-busy",
-                     {"validate-save", "load-balance", "delete-credentials", ConnectorViewModel::kTabsOwner});
+                     {"validate-save", "load-balance", "confirm-delete", ConnectorViewModel::kTabsOwner});
     draftStatus_ = makeLabel("", kStatusGrey);
     draftStatus_->setObjectName("draft-status");
     draftStatus_->setMinimumWidth(1);
@@ -268,9 +312,28 @@ QWidget* ContentView::buildExchangeCard() {
     actions->addWidget(draftStatus_, 1);
     statusBlock->addLayout(actions);
     // The reason sits on its own line under the buttons, where it has the card's whole width.
-    draftReason_ = makeMessageLabel("draft-reason");
+    draftReason_ = new WrappingLabel("draft-reason", kMuted);
+    draftReason_->setMinimumHeight(draftReason_->fontMetrics().lineSpacing());
     statusBlock->addWidget(draftReason_);
+    keyRisk_ = makeMessageLabel("key-risk");
+    statusBlock->addWidget(keyRisk_);
     content->addLayout(statusBlock);
+
+    // Deleting stored keys cannot be undone: it waits for a second, explicit yes.
+    deleteConfirm_ = new QFrame;
+    deleteConfirm_->setObjectName("delete-confirm");
+    deleteConfirm_->setStyleSheet(
+        "#delete-confirm { background: rgb(253,242,241); border-radius: 12px; border: 1px solid "
+        "rgb(226,160,156); }");
+    auto* confirmRow = new QHBoxLayout(deleteConfirm_);
+    confirmRow->setContentsMargins(12, 8, 12, 8);
+    deleteQuestion_ = makeLabel("", kError);
+    deleteQuestion_->setObjectName("delete-question");
+    confirmRow->addWidget(deleteQuestion_, 1);
+    addActionButton(confirmRow, "confirm-delete", "Delete keys", true, [this] { model_.confirmDelete(); });
+    addActionButton(confirmRow, "cancel-delete", "Keep keys", false, [this] { model_.cancelDelete(); });
+    deleteConfirm_->hide();
+    content->addWidget(deleteConfirm_);
 
     balanceMissing_ = makeLabel("Balance not loaded yet", kMuted);
     balanceMissing_->setObjectName("balance-missing");
@@ -289,9 +352,26 @@ QWidget* ContentView::buildExchangeCard() {
     balanceValue_ = new WrappingLabel("balance-value", kHeadline, 6, true);
     for (WrappingLabel* label : {balanceTitle_, balanceValue_}) balanceLayout_->addWidget(label);
     content->addWidget(balanceBox_);
-    content->addWidget(
-        makeLabel("Live credential validation is enabled for Bybit, OKX, Gate, BingX, KuCoin, and Bitget.",
-                  kMuted, -1));
+    return card;
+}
+
+QWidget* ContentView::buildOverviewCard() {
+    auto* card =
+        new SurfaceCard("overview-card", "Overview",
+                        "Every exchange with stored keys. Equity is the account's value including "
+                        "unrealised profit and loss; available is what new orders can use. Both are in "
+                        "the account's settlement coin.");
+    auto* row = new QHBoxLayout;
+    overviewEmpty_ = makeLabel("No stored keys yet", kMuted);
+    overviewEmpty_->setObjectName("overview-empty");
+    row->addWidget(overviewEmpty_);
+    row->addStretch();
+    addActionButton(row, "refresh-overview", "Refresh balances", false, [this] { model_.refreshOverview(); });
+    card->contentLayout()->addLayout(row);
+    overviewGrid_ = new QGridLayout;
+    overviewGrid_->setHorizontalSpacing(18);
+    overviewGrid_->setVerticalSpacing(8);
+    card->contentLayout()->addLayout(overviewGrid_);
     return card;
 }
 
@@ -316,6 +396,9 @@ QWidget* ContentView::buildLogCard() {
     content->setSpacing(8);
     auto* row = new QHBoxLayout;
     row->addStretch();
+    addActionButton(row, "log-filter-all", "All", false, [this] { model_.setLogProblemsOnly(false); });
+    addActionButton(row, "log-filter-problems", "Problems", false,
+                    [this] { model_.setLogProblemsOnly(true); });
     addActionButton(row, "toggle-logs", "Open technical log", false,
                     [this] { model_.setLogsExpanded(!model_.logsExpanded); });
     content->addLayout(row);
@@ -330,19 +413,23 @@ QWidget* ContentView::buildLogCard() {
 void ContentView::render() {
     const ConnectorViewModel& m = model_;
     setText(runningLabel_, m.runningTitle().isEmpty() ? QString() : "Running: " + m.runningTitle());
-    connectorCard_->setValue(m.connectorStatus, wordColor(m.connectorStatus, "ready"));
-    serverCard_->setValue(m.serverStatus, wordColor(m.serverStatus, "reachable"));
-    bindingCard_->setValue(m.bindingStatus, wordColor(m.bindingStatus, "authorized"));
+    const StatusCards cards = m.statusCards();
+    const QList<QPair<StatusCard*, CardView>> shown = {
+        {connectorCard_, cards.connector}, {serverCard_, cards.server}, {bindingCard_, cards.binding}};
+    for (const auto& [widget, cardView] : shown) {
+        widget->setValue(cardView.word, toneColor(cardView.tone));
+        widget->setDetail(cardView.detail);
+    }
 
     syncField(tokenField_, m.bindToken);
-    showOutcome(claimMessage_, m.claimMessage);
-    setText(quickState_, "Connector: " + m.connectorStatus + " \u2022 Server: " + m.serverStatus +
-                             " \u2022 Binding: " + m.bindingStatus);
+    showReserved(claimMessage_, m.claimMessage);
+    setText(quickState_, "Connector: " + cards.connector.word + " \u2022 Server: " + cards.server.word +
+                             " \u2022 Binding: " + cards.binding.word);
     buttons_["toggle-token-details"]->setText(m.tokenDetailsExpanded ? "Hide details" : "Show details");
     detailsHiddenNote_->setVisible(!m.tokenDetailsExpanded);
     detailsPanel_->setVisible(m.tokenDetailsExpanded);
-    const QString left =
-        m.lastStatusOutput.isEmpty() ? m.lastServerOutput : m.lastStatusOutput + "\n\n" + m.lastServerOutput;
+    const QString status = m.statusSummary();
+    const QString left = status.isEmpty() ? m.lastServerOutput : status + "\n\n" + m.lastServerOutput;
     QStringList right;
     for (const QString& part : {m.lastBindingOutput, m.lastDisconnectOutput}) {
         if (!part.isEmpty()) right << part;
@@ -351,9 +438,17 @@ void ContentView::render() {
 
     renderDraft();
     renderBalance();
+    renderOverview();
 
     showOutcome(updateNote_, m.updateOutcome.text.isEmpty() ? OutcomeLine{"No update action yet", false}
                                                             : m.updateOutcome);
+    // Linux installs the package by hand (the note says how); the disk image is for macOS only.
+    buttons_["download-update"]->setVisible(!m.updatePlatform.isLinux);
+    buttons_["apply-update"]->setVisible(!m.updatePlatform.isLinux);
+    buttons_["apply-update"]->setEnabled(m.updateReadyToInstall);
+    buttons_["apply-update"]->setProminent(m.updateReadyToInstall);
+    buttons_["log-filter-all"]->setProminent(!m.logProblemsOnly);
+    buttons_["log-filter-problems"]->setProminent(m.logProblemsOnly);
     buttons_["toggle-logs"]->setText(m.logsExpanded ? "Hide technical log" : "Open technical log");
     renderLogs();
     renderBusy();
@@ -365,7 +460,9 @@ void ContentView::render() {
 
 void ContentView::renderDraft() {
     const ConnectorViewModel& m = model_;
-    tabs_->setSelectedId(m.selectedExchangeId);
+    tabs_->setExchanges(m.exchanges);
+    tabs_->setSelectedId(m.selectedItem().id);
+    showOutcome(exchangeListMessage_, m.exchangeListMessage);
     const ExchangeCredentialDraft draft = m.selectedDraft();
     syncField(apiKeyField_, draft.apiKey);
     syncField(apiSecretField_, draft.apiSecret);
@@ -380,7 +477,17 @@ void ContentView::renderDraft() {
     }
     setText(draftStatus_, "Status: " + draft.status);
     setTextColor(draftStatus_, draftStatusColor(draft.status));
-    showOutcome(draftReason_, {draft.statusReason, draft.statusReasonIsError});
+    showReserved(draftReason_, {draft.statusReason, draft.statusReasonIsError});
+    const OutcomeLine risk = keyRiskLine(draft.risk);
+    showOutcome(keyRisk_, risk);
+    keyRisk_->setColor(risk.isError ? kError : kAmber);
+    const bool confirming = m.pendingDeleteId.has_value();
+    deleteConfirm_->setVisible(confirming);
+    if (confirming) {
+        setText(deleteQuestion_, "Delete the stored keys for " +
+                                     itemFor(m.exchanges, *m.pendingDeleteId).name +
+                                     "? This cannot be undone.");
+    }
 }
 
 void ContentView::renderBalance() {
@@ -388,7 +495,8 @@ void ContentView::renderBalance() {
     balanceMissing_->setVisible(!summary);
     balanceBox_->setVisible(summary.has_value());
     if (!summary) return;
-    balanceTitle_->setText(summary->title);
+    const bool saved = model_.selectedDraft().balanceFromSavedKeys;
+    balanceTitle_->setText(saved ? summary->title + " (from the saved keys)" : summary->title);
     balanceValue_->setText(summary->value);
     // One label per line, spaced like the rest of the box.
     while (balanceLines_.size() < summary->lines.size()) {
@@ -403,10 +511,56 @@ void ContentView::renderBalance() {
     }
 }
 
+void ContentView::renderOverview() {
+    const QList<OverviewRow> rows = model_.overview();
+    overviewEmpty_->setVisible(rows.isEmpty());
+    // Each row is name, equity, available and key badge; labels are made once and reused.
+    while (overviewLabels_.size() < rows.size() + 1) {
+        const int line = int(overviewLabels_.size());
+        QList<QLabel*> cells;
+        for (int column = 0; column < 4; ++column) {
+            QLabel* cell = makeLabel("", line == 0 ? kMuted : kHeadline, 0, line == 0 || column == 0);
+            cell->setObjectName(QString("overview-%1-%2").arg(line).arg(column));
+            overviewGrid_->addWidget(cell, line, column);
+            cells.append(cell);
+        }
+        overviewLabels_.append(cells);
+    }
+    const QStringList heading = {"Exchange", "Equity", "Available", "Key"};
+    for (int line = 0; line < overviewLabels_.size(); ++line) {
+        const bool used = !rows.isEmpty() && line <= rows.size();
+        for (int column = 0; column < 4; ++column) {
+            QLabel* cell = overviewLabels_[line][column];
+            cell->setVisible(used);
+            if (!used) continue;
+            if (line == 0) {
+                setText(cell, heading[column]);
+                continue;
+            }
+            const OverviewRow& row = rows[line - 1];
+            const QString pending = row.loading ? QString("loading") + QChar(0x2026) : QString("not loaded");
+            QString text;
+            if (column == 0) text = row.name;
+            if (column == 1)
+                text = !row.problem.isEmpty() ? row.problem : row.equity.isEmpty() ? pending : row.equity;
+            if (column == 2)
+                text = row.problem.isEmpty() ? (row.available.isEmpty() ? pending : row.available) : "";
+            if (column == 3) text = riskBadge(row.risk);
+            setText(cell, text);
+            if (column == 1) setTextColor(cell, row.problem.isEmpty() ? kHeadline : kError);
+            if (column == 3) setTextColor(cell, riskColor(row.risk));
+        }
+    }
+}
+
 void ContentView::renderLogs() {
-    const QList<CommandLogEntry>& logs = model_.logs;
-    setText(logSummary_, logs.isEmpty() ? QString("No commands run yet")
-                                        : QString::number(logs.size()) + " command log entries available");
+    const QList<CommandLogEntry> logs = model_.visibleLogs();
+    QString summary = QString::number(model_.logs.size()) + " command log entries available";
+    if (model_.logs.isEmpty())
+        summary = "No commands run yet";
+    else if (model_.logProblemsOnly && logs.isEmpty())
+        summary = "No problems among the log's entries";
+    setText(logSummary_, summary);
     logSummary_->setVisible(!model_.logsExpanded || logs.isEmpty());
     // The list follows the log whether or not it is shown, one entry at a time, so opening it
     // costs nothing more than drawing what is in view.
@@ -415,11 +569,10 @@ void ContentView::renderLogs() {
 }
 
 void ContentView::renderBusy() {
-    const QString running = model_.runningOwner();
     for (const auto& [indicator, owners] : busyIndicators_) {
         BusyIndicator::State state = BusyIndicator::State::idle;
         for (const QString& owner : owners) {
-            if (owner == running) {
+            if (model_.isRunning(owner)) {
                 state = BusyIndicator::State::running;
                 break;
             }

@@ -5,6 +5,8 @@
 
 #include "gui/connector_view_model.h"
 
+class QFrame;
+class QGridLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -50,11 +52,13 @@ class ContentView : public QWidget {
     QWidget* buildBindCard();
     QWidget* buildExchangeCard();
     QWidget* buildUpdatesCard();
+    QWidget* buildOverviewCard();
     QWidget* buildLogCard();
     void render();
     void renderDraft();
     void renderBalance();
     void renderLogs();
+    void renderOverview();
     void renderBusy();
 
     ConnectorViewModel model_;
@@ -84,6 +88,13 @@ class ContentView : public QWidget {
     WrappingLabel* balanceValue_ = nullptr;
     QList<WrappingLabel*> balanceLines_;
     QLabel* balanceMissing_ = nullptr;
+    WrappingLabel* exchangeListMessage_ = nullptr;
+    WrappingLabel* keyRisk_ = nullptr;
+    QFrame* deleteConfirm_ = nullptr;
+    QLabel* deleteQuestion_ = nullptr;
+    QLabel* overviewEmpty_ = nullptr;
+    QGridLayout* overviewGrid_ = nullptr;
+    QList<QList<QLabel*>> overviewLabels_;
     WrappingLabel* updateNote_ = nullptr;
     QLabel* logSummary_ = nullptr;
     LogListView* logList_ = nullptr;

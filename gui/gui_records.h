@@ -13,9 +13,16 @@ struct ExchangeItem {
     QString id;    // the name passed to korvane-connector
     QString name;  // what the tab shows
     bool needsPassphrase = false;
+    bool known = true;  // false for an item the window made up because the connector's list was missing
 
     bool operator==(const ExchangeItem&) const = default;
 };
+
+// The word every status shows until its first answer arrives.
+inline const QString kCheckingWord = "checking...";
+
+// What a key may do, as its last validation found; unknown until one succeeded this session.
+enum class KeyRisk { unknown, tradeReady, readOnly, withdrawal };
 
 // What one exchange tab is editing and knows.
 struct ExchangeCredentialDraft {
@@ -35,6 +42,22 @@ struct ExchangeCredentialDraft {
     int editRevision = 0;
     // True while the fields hold typing that no store has confirmed (saved or loaded).
     bool unsavedEdits = false;
+    // What the saved key may do (from its last successful validation).
+    KeyRisk risk = KeyRisk::unknown;
+    // True when the balance shown was read with the saved keys, not the ones just rejected.
+    bool balanceFromSavedKeys = false;
+};
+
+// One row of the overview strip: an exchange with stored keys, its equity and available
+// balance, and what its key may do.
+struct OverviewRow {
+    QString id;
+    QString name;
+    QString equity;     // with its coin; empty until loaded
+    QString available;  // with its coin; empty until loaded
+    QString problem;    // why the balance could not be read; empty when it could
+    bool loading = false;
+    KeyRisk risk = KeyRisk::unknown;
 };
 
 // One run in the technical log.
@@ -45,6 +68,8 @@ struct CommandLogEntry {
     QDateTime finishedAt;
     std::optional<int> exitCode;  // empty when the program did not start or was killed
     bool started = true;          // false when the program could not be launched
+    int repeats = 1;              // identical results folded into this entry
+    QDateTime firstAt;            // when the first of them finished
 };
 
 // The balance card's reading of a stored "balance" output.
@@ -62,8 +87,5 @@ struct OutcomeLine {
 
     bool operator==(const OutcomeLine&) const = default;
 };
-
-// Returns the six exchange tabs in display order.
-QList<ExchangeItem> defaultExchangeItems();
 
 }  // namespace korvane::connector

@@ -1,5 +1,7 @@
 #include "gui/log_list_model.h"
 
+#include "gui/log_reading.h"
+
 namespace korvane::connector {
 
 QString logPreview(const QString& output) {
@@ -34,11 +36,16 @@ QString logMeta(const CommandLogEntry& entry) {
     } else {
         outcome = "exit " + QString::number(*entry.exitCode);
     }
-    return entry.finishedAt.toString("HH:mm:ss") + QString(" \u00b7 ") + outcome;
+    QString meta = entry.finishedAt.toString("HH:mm:ss") + QString(" \u00b7 ") + outcome;
+    if (entry.repeats > 1) {
+        meta += QString(" \u00b7 ") + QString::number(entry.repeats) + " times since " +
+                entry.firstAt.toString("HH:mm:ss") + ", last at " + entry.finishedAt.toString("HH:mm:ss");
+    }
+    return meta;
 }
 
 bool logEntryFailed(const CommandLogEntry& entry) {
-    return !entry.started || !entry.exitCode || *entry.exitCode != 0;
+    return runIsProblem(entry);
 }
 
 LogListModel::Row LogListModel::makeRow(const CommandLogEntry& entry) {
@@ -58,6 +65,13 @@ void LogListModel::sync(const QList<CommandLogEntry>& entries) {
         }
         const qsizetype overlap = std::min<qsizetype>(rows_.size(), entries.size() - newer);
         if (newer >= 0 && entries[newer + overlap - 1].id == rows_[overlap - 1].entry.id) {
+            // Entries below the rows shown (the filter was widened): they join at the bottom.
+            if (overlap == rows_.size() && newer + overlap < entries.size()) {
+                const qsizetype from = newer + overlap;
+                beginInsertRows({}, int(rows_.size()), int(rows_.size() + entries.size() - from) - 1);
+                for (qsizetype i = from; i < entries.size(); ++i) rows_.append(makeRow(entries[i]));
+                endInsertRows();
+            }
             if (newer > 0) {
                 beginInsertRows({}, 0, int(newer) - 1);
                 QList<Row> added;
@@ -70,6 +84,12 @@ void LogListModel::sync(const QList<CommandLogEntry>& entries) {
                 beginRemoveRows({}, int(entries.size()), int(rows_.size()) - 1);
                 rows_.resize(entries.size());
                 endRemoveRows();
+            }
+            // A repeated result is counted in a recent entry: redraw the ones whose count moved.
+            for (qsizetype i = 0; i < std::min<qsizetype>(rows_.size(), newer + 8); ++i) {
+                if (rows_[i].entry.repeats == entries[i].repeats) continue;
+                rows_[i] = makeRow(entries[i]);
+                emit dataChanged(index(int(i)), index(int(i)));
             }
             return;
         }

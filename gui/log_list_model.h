@@ -59,7 +59,7 @@ QString logPreview(const QString& output);
 // Returns the time and outcome line of an entry, such as "14:03:27 · exit 0".
 QString logMeta(const CommandLogEntry& entry);
 
-// Returns true when the entry's program did not start, was killed, or exited non-zero.
+// Returns true when the entry is a problem (see runIsProblem).
 bool logEntryFailed(const CommandLogEntry& entry);
 
 }  // namespace korvane::connector

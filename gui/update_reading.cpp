@@ -2,6 +2,7 @@
 
 #include <QFileInfo>
 #include <QJsonObject>
+#include <QSysInfo>
 
 #include "gui/output_text.h"
 
@@ -77,6 +78,41 @@ OutcomeLine readUpdateOutcome(const QString& command, const QString& output) {
     if (status == "ok") return readSuccess(command, answer);
     if (status == "error") return readError(answer);
     return failure("Unexpected answer from the connector (see the technical log)");
+}
+
+UpdatePlatform currentUpdatePlatform() {
+    UpdatePlatform platform;
+#if defined(Q_OS_LINUX)
+    platform.isLinux = true;
+#endif
+    const QString arch = QSysInfo::currentCpuArchitecture();
+    // Debian's words for the machine types the package is built for.
+    if (arch == "arm64")
+        platform.debianArch = "arm64";
+    else if (arch == "i386")
+        platform.debianArch = "i386";
+    return platform;
+}
+
+UpdateReading readUpdate(const QString& command, const QString& output, const UpdatePlatform& platform) {
+    UpdateReading reading{readUpdateOutcome(command, output), false};
+    const QJsonObject answer = jsonIn(output).toObject();
+    const bool ok = answer.value("status").toString() == "ok";
+    if (platform.isLinux) {
+        // The connector's download is a macOS disk image; on Linux the package manager installs.
+        if (ok && answer.value("update_available").toBool()) {
+            const QString version = versionOf(answer);
+            const QString file = "korvane-connector_" + (version.isEmpty() ? QString("<version>") : version) +
+                                 "_" + platform.debianArch + ".deb";
+            reading.line = {"Version " + versionOrGeneric(answer) + " is available. Download " + file +
+                                " from the release page, then install it with: sudo apt install ./" + file,
+                            false};
+        }
+        return reading;
+    }
+    // Only a download the connector verified may be opened.
+    reading.readyToInstall = command == "update-download" && ok && answer.value("downloaded").toBool();
+    return reading;
 }
 
 OutcomeLine updateInProgress(const QString& command) {

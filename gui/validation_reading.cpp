@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include "gui/output_text.h"
+#include "gui/refusal_words.h"
 
 namespace korvane::connector {
 namespace {
@@ -14,8 +15,7 @@ constexpr int kReasonLimit = 160;
 constexpr int kMostMessages = 3;
 constexpr int kDeepest = 8;  // exchange answers nest two or three levels; more is noise
 
-// Message fields of the six exchanges' error answers, in the order they are preferred:
-// Bybit "retMsg"; OKX, BingX, KuCoin and Bitget "msg"; Gate "message", then its "label".
+// Message fields of the exchanges' error answers, in the order they are preferred.
 const char* const kMessageKeys[] = {"retMsg", "msg", "message", "label"};
 
 void addMessage(QStringList& messages, const QString& text) {
@@ -80,6 +80,25 @@ QString shortFailureReason(const QString& reason) {
     return oneShortLine(messages.mid(0, kMostMessages).join("; "), kReasonLimit);
 }
 
+namespace {
+
+QString refusalReason(const QString& output, const QString& reason) {
+    // The class comes as its own line, or inside the refusal the reason carries.
+    QString refusalClass = lineValue(output, "class").value_or("");
+    if (refusalClass.isEmpty()) refusalClass = jsonIn(reason).toObject().value("class").toString();
+    if (refusalClass.isEmpty()) refusalClass = jsonIn(output).toObject().value("class").toString();
+    const QString words = refusalClassWords(refusalClass);
+    QString detail = reason.isEmpty() ? QString() : transportWords(shortFailureReason(reason));
+    // A refusal record carries the exchange's own words in its message.
+    const QString message = jsonIn(reason).toObject().value("message").toString();
+    if (!message.trimmed().isEmpty()) detail = transportWords(message);
+    if (words.isEmpty()) return detail.isEmpty() ? QString("The connector gave no reason") : detail;
+    if (detail.isEmpty() || detail == reason) return words;
+    return oneShortLine(words + " (" + detail + ")", kReasonLimit);
+}
+
+}  // namespace
+
 ValidationReading readValidation(const QString& output) {
     ValidationReading reading;
     const QString status = lineValue(output, "status").value_or("");
@@ -87,12 +106,16 @@ ValidationReading readValidation(const QString& output) {
     reading.saved = lineValue(output, "credentials_saved") == QString("true");
     if (status == "valid_trade_ready" || status == "valid_read_only") {
         reading.status = "valid";
+        // Withdrawal outweighs everything else a key may do: it can move the funds away.
+        if (lineValue(output, "withdrawal_enabled") == QString("true")) {
+            reading.risk = KeyRisk::withdrawal;
+        } else {
+            reading.risk = status == "valid_read_only" ? KeyRisk::readOnly : KeyRisk::tradeReady;
+        }
         // A key that checks out but was not stored is a failure the user must hear about.
         if (!reading.saved) {
             reading.reason = "The keys are valid but could not be saved";
             reading.reasonIsError = true;
-        } else if (status == "valid_read_only") {
-            reading.reason = "Read-only key: balances can be read, orders cannot be placed";
         }
         return reading;
     }
@@ -102,16 +125,23 @@ ValidationReading readValidation(const QString& output) {
     }
     if (status == "invalid" || status == "error") {
         reading.status = status;
-        reading.reason =
-            reason.isEmpty() ? QString("The connector gave no reason") : shortFailureReason(reason);
+        reading.reason = refusalReason(output, reason);
         reading.reasonIsError = true;
         return reading;
     }
     reading.status = "unknown";
     const QString first = firstShortLine(output, kReasonLimit);
-    reading.reason = first.isEmpty() ? QString("The connector printed nothing") : first;
+    reading.reason = first.isEmpty() ? QString("The connector printed nothing") : transportWords(first);
     reading.reasonIsError = true;
     return reading;
+}
+
+OutcomeLine keyRiskLine(KeyRisk risk) {
+    if (risk == KeyRisk::withdrawal) {
+        return {"This key can withdraw funds. Create a key without withdrawal permission.", true};
+    }
+    if (risk == KeyRisk::readOnly) return {"Read only: this key cannot trade.", false};
+    return {};
 }
 
 }  // namespace korvane::connector

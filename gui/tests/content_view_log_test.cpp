@@ -87,7 +87,8 @@ void LogViewTest::cleanup() {
 void LogViewTest::openLogWithEntries(int count) {
     const QStringList outputs = sampleOutputs();
     for (int i = 0; i < count; ++i) {
-        view->model().recordRun(RunResult{"run " + QString::number(i), outputs[i % outputs.size()], 0, true});
+        view->model().recordRun(
+            RunResult{"run " + QString::number(i), outputs[i % outputs.size()], 0, true, {}});
     }
     view->model().setLogsExpanded(true);
     QTRY_VERIFY(list->isVisible());
@@ -129,8 +130,11 @@ void LogViewTest::thousandEntriesNeverStallTheEventLoop() {
         if (tick == 120) model.setLogsExpanded(false);
         if (tick == 130) model.setLogsExpanded(true);
         for (int i = 0; i < 4 && appended < 1000; ++i, ++appended) {
-            model.recordRun(RunResult{"run " + QString::number(appended), outputs[appended % outputs.size()],
-                                      appended % 9 == 4 ? 2 : 0, true});
+            model.recordRun(RunResult{"run " + QString::number(appended),
+                                      outputs[appended % outputs.size()],
+                                      appended % 9 == 4 ? 2 : 0,
+                                      true,
+                                      {}});
         }
         if (appended == 1000) feeder.stop();
     });
@@ -165,7 +169,7 @@ void LogViewTest::readingPositionStaysWhileEntriesArrive() {
     const QString title = read.data(LogListModel::TitleRole).toString();
     const int offset = list->visualRect(read).top();
     for (int i = 0; i < 6; ++i)
-        view->model().recordRun(RunResult{"new " + QString::number(i), "x\ny", 0, true});
+        view->model().recordRun(RunResult{"new " + QString::number(i), "x\ny", 0, true, {}});
     QTest::qWait(50);
     const QModelIndex now = list->indexAt(QPoint(20, 20));
     QCOMPARE(now.data(LogListModel::TitleRole).toString(), title);
@@ -173,15 +177,15 @@ void LogViewTest::readingPositionStaysWhileEntriesArrive() {
 
     // At the top, the newest entry shows as it arrives.
     list->verticalScrollBar()->setValue(0);
-    view->model().recordRun(RunResult{"newest", "z", 0, true});
+    view->model().recordRun(RunResult{"newest", "z", 0, true, {}});
     QTest::qWait(50);
     QCOMPARE(list->indexAt(QPoint(20, 20)).data(LogListModel::TitleRole).toString(), QString("newest"));
 }
 
 void LogViewTest::copyTakesTheWholeMaskedOutput() {
     const QString longOutput = "api_secret=hidden\n" + QString(kLogPreviewChars + 100, 'q');
-    view->model().recordRun(RunResult{"first", "one", 0, true});
-    view->model().recordRun(RunResult{"long", longOutput, 1, true});
+    view->model().recordRun(RunResult{"first", "one", 0, true, {}});
+    view->model().recordRun(RunResult{"long", longOutput, 1, true, {}});
     view->model().setLogsExpanded(true);
     QTRY_VERIFY(list->isVisible());
     list->selectionModel()->select(list->model()->index(0, 0), QItemSelectionModel::ClearAndSelect);
@@ -207,7 +211,7 @@ void LogViewTest::logPreviewAndMeta() {
     QCOMPARE(logPreview(lines.join('\n')).count(QChar::LineSeparator), kLogPreviewLines);
 
     CommandLogEntry entry{
-        QUuid::createUuid(), "t", "", QDateTime(QDate(2026, 1, 2), QTime(14, 3, 27)), 0, true};
+        QUuid::createUuid(), "t", "", QDateTime(QDate(2026, 1, 2), QTime(14, 3, 27)), 0, true, 1, {}};
     QCOMPARE(logMeta(entry), QString("14:03:27 \u00b7 exit 0"));
     QVERIFY(!logEntryFailed(entry));
     entry.exitCode = 2;
@@ -224,8 +228,14 @@ void LogViewTest::logRowsFollowTheEntriesIncrementally() {
     QList<CommandLogEntry> entries;
     auto add = [&entries](int count) {
         for (int i = 0; i < count; ++i) {
-            entries.prepend(CommandLogEntry{QUuid::createUuid(), "run " + QString::number(entries.size()),
-                                            "out", QDateTime::currentDateTime(), 0, true});
+            entries.prepend(CommandLogEntry{QUuid::createUuid(),
+                                            "run " + QString::number(entries.size()),
+                                            "out",
+                                            QDateTime::currentDateTime(),
+                                            0,
+                                            true,
+                                            1,
+                                            {}});
         }
         while (entries.size() > 5) entries.removeLast();
     };

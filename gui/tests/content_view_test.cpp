@@ -43,6 +43,11 @@ class ContentViewTest : public QObject {
     void typingDuringASlowLookupSurvives();
     void outcomesShowInTheirCards();
     void logOpenAfter300Entries();
+    void overviewWarnsAboutRiskyKeys();
+    void cardsAfterTheRelayWentDown();
+    void logFilteredToProblems();
+    void linuxUpdateSaysHowToInstall();
+    void enterSubmitsTheFocusedForm();
 
   private:
     QString text(const QString& objectName) const {
@@ -66,6 +71,13 @@ class ContentViewTest : public QObject {
         QVERIFY(view->grab().save(path));
         QVERIFY(QFileInfo(path).size() > 10000);
     }
+    // Saves the window with the widget `objectName` scrolled into view.
+    void savePictureOf(const QString& name, const QString& objectName) {
+        auto* scroll = view->findChild<QScrollArea*>("page-scroll");
+        scroll->ensureWidgetVisible(view->findChild<QWidget*>(objectName), 0, 0);
+        QTest::qWait(50);
+        savePicture(name);
+    }
     // Fails when the page is wider than the window's viewport (a horizontal scroll).
     void verifyPageFitsTheWidth() {
         auto* scroll = view->findChild<QScrollArea*>("page-scroll");
@@ -81,6 +93,13 @@ class ContentViewTest : public QObject {
 void ContentViewTest::init() {
     fake = new FakeConnector;
     view = new ContentView;
+    // The disk-image flow, and the tabs the connector lists, unless a test says otherwise.
+    view->model().updatePlatform = UpdatePlatform{false, "amd64"};
+    view->model().loadExchangeList();
+    waitIdle();
+    fake->forgetCalls();
+    view->model().logs.clear();
+    view->model().setLogsExpanded(false);  // redraws without them
 }
 
 void ContentViewTest::cleanup() {
@@ -95,14 +114,18 @@ void ContentViewTest::showingRefreshesAndLoadsCredentials() {
     waitIdle();
     QStringList words;
     for (const QStringList& call : fake->calls()) words << call.join(' ');
-    QCOMPARE(words.mid(0, 5),
-             (QStringList{"status", "server-health", "bind-status", "status", "load-credentials bybit"}));
+    // The list and the lookup run in their own lanes, beside the checks.
+    for (const QString& beside : {QString("exchanges"), QString("load-credentials bybit")}) {
+        QVERIFY(words.contains(beside));
+        words.removeAll(beside);
+    }
+    QCOMPARE(words.mid(0, 4), (QStringList{"status", "server-health", "bind-status", "status"}));
 }
 
 void ContentViewTest::eachControlRunsItsOperation_data() {
     QTest::addColumn<QString>("control");
     QTest::addColumn<QStringList>("firstCall");
-    QTest::newRow("claim") << "claim-token" << QStringList{"claim-token", "abc"};
+    QTest::newRow("claim") << "claim-token" << QStringList{"claim-token", "-"};
     QTest::newRow("disconnect") << "disconnect-binding" << QStringList{"disconnect-binding"};
     QTest::newRow("check server") << "check-server" << QStringList{"server-health"};
     QTest::newRow("validate") << "validate-save" << QStringList{"validate", "bybit", "-", "-"};
@@ -121,6 +144,27 @@ void ContentViewTest::eachControlRunsItsOperation() {
     QTest::keyClicks(view->findChild<QLineEdit*>("bind-token"), "abc");
     QTest::keyClicks(view->findChild<QLineEdit*>("api-key"), "key");
     QCOMPARE(view->model().bindToken, QString("abc"));
+    if (control == "apply-update") {
+        // Install opens only a download the connector verified.
+        QVERIFY(!view->findChild<QAbstractButton*>(control)->isEnabled());
+        fake->setOutput("update-download", R"({"status":"ok","downloaded":true,"latest_version":"2.0.0"})");
+        click("download-update");
+        waitIdle();
+        QVERIFY(view->findChild<QAbstractButton*>(control)->isEnabled());
+        fake->forgetCalls();
+    }
+    if (control == "delete-credentials") {
+        // Delete asks first, naming the exchange; only the confirmation runs anything.
+        click(control);
+        QTRY_VERIFY(view->findChild<QWidget*>("delete-confirm")->isVisible() || !view->isVisible());
+        QCOMPARE(view->findChild<QLabel*>("delete-question")->text(),
+                 QString("Delete the stored keys for Bybit? This cannot be undone."));
+        click("cancel-delete");
+        waitIdle();
+        QVERIFY(fake->calls().isEmpty());
+        control = "confirm-delete";
+        click("delete-credentials");
+    }
     click(control);
     waitIdle();
     QVERIFY(!fake->calls().isEmpty());
@@ -156,6 +200,7 @@ void ContentViewTest::mainButtonTitleFollowsTheDraft() {
     QCOMPARE(view->findChild<QLineEdit*>("api-key")->text(), QString("K"));
     fake->setOutput("delete-credentials", "status=ok\nexchange=gate\nremoved=true\n");
     click("delete-credentials");
+    click("confirm-delete");
     waitIdle();
     QCOMPARE(main->text(), QString("Validate and save keys"));
     QCOMPARE(text("draft-status"), QString("Status: not configured"));
@@ -252,6 +297,7 @@ void ContentViewTest::windowRenderedToPng() {
 void ContentViewTest::startUpShowsNeutralCheckingWords() {
     fake->setDelay("status", 1.0);
     fake->setOutput("status", "connector_health=ready\n");
+    fake->setOutput("server-health", R"({"reachable":true})");
     view->show();
     for (const QString card : {"connector-card-value", "server-card-value", "binding-card-value"}) {
         QCOMPARE(text(card), ConnectorViewModel::kChecking);
@@ -262,7 +308,7 @@ void ContentViewTest::startUpShowsNeutralCheckingWords() {
     fake->setDelay("status", 0);  // only the first answer needs to be late
     QTRY_COMPARE_WITH_TIMEOUT(text("connector-card-value"), QString("ready"), 5000);
     QCOMPARE(colorOf("connector-card-value"), QColor(38, 166, 91));
-    QTRY_COMPARE(text("server-card-value"), QString("unknown"));
+    QTRY_COMPARE(text("server-card-value"), QString("reachable"));
     waitIdle();
 }
 
@@ -277,7 +323,7 @@ void ContentViewTest::minimumSizeFitsASmallLaptopAndThePageNeverWidens() {
     ConnectorViewModel& model = view->model();
     // Long unbroken lines everywhere a line can come from outside.
     const QString token(600, 'T');
-    model.recordRun(RunResult{"balance OKX", "{\"body\":\"" + QString(5000, 'x') + "\"}", 0, true});
+    model.recordRun(RunResult{"balance OKX", "{\"body\":\"" + QString(5000, 'x') + "\"}", 0, true, {}});
     ExchangeCredentialDraft draft = model.exchangeDrafts["okx"];
     draft.status = "invalid";
     draft.statusReason = token;
@@ -410,13 +456,18 @@ void ContentViewTest::busyIndicatorShowsRunningAndQueued() {
     click("check-update");
     QTRY_COMPARE(exchangeBusy->state(), BusyIndicator::State::running);
     QCOMPARE(exchangeBusy->caption(), QString("Running") + QChar(0x2026));
-    QCOMPARE(updatesBusy->state(), BusyIndicator::State::queued);
-    QCOMPARE(updatesBusy->caption(), QString("Queued") + QChar(0x2026));
+    // Updates have their own lane: they run beside the validation, not behind it.
+    QTRY_COMPARE(updatesBusy->state(), BusyIndicator::State::running);
     // A second and third click on the running button add nothing.
     click("validate-save");
     click("validate-save");
-    QTRY_COMPARE(updatesBusy->state(), BusyIndicator::State::running);
-    QCOMPARE(exchangeBusy->state(), BusyIndicator::State::idle);
+    // A server check asked while an idle check runs waits in the pairing lane.
+    auto* bindBusy = view->findChild<BusyIndicator*>("bind-busy");
+    fake->setDelay("status", 0.6);
+    view->model().refreshConnectorStatus();
+    click("check-server");
+    QTRY_COMPARE(bindBusy->state(), BusyIndicator::State::queued);
+    QCOMPARE(bindBusy->caption(), QString("Queued") + QChar(0x2026));
     waitIdle();
     QCOMPARE(updatesBusy->state(), BusyIndicator::State::idle);
     int validations = 0;
@@ -453,6 +504,8 @@ void ContentViewTest::outcomesShowInTheirCards() {
     fake->setOutput("update-apply",
                     R"({"status":"error","reason":"update_file_missing","updates_dir":"/u"})");
     fake->setDelay("update-apply", 0.4);
+    view->model().updateReadyToInstall = true;
+    view->model().setLogsExpanded(false);  // redraws with Install enabled
     click("apply-update");
     QCOMPARE(text("update-note"), QString("Opening the installer") + QChar(0x2026));
     QVERIFY(colorOf("update-note") != QColor(196, 54, 48));
@@ -460,14 +513,17 @@ void ContentViewTest::outcomesShowInTheirCards() {
     QCOMPARE(text("update-note"), QString("Nothing downloaded yet"));
     QCOMPARE(colorOf("update-note"), QColor(196, 54, 48));
 
+    // The message line keeps its place while empty, so the page does not jump when one comes.
     auto* claim = view->findChild<WrappingLabel*>("claim-message");
-    QVERIFY(!claim->isVisible());
+    QVERIFY(claim->text().isEmpty());
+    const int below = view->findChild<QLabel*>("quick-state")->mapTo(view, QPoint()).y();
     click("claim-token");
     QVERIFY(claim->isVisible());
+    QCOMPARE(view->findChild<QLabel*>("quick-state")->mapTo(view, QPoint()).y(), below);
     QCOMPARE(claim->text(), QString("Paste the bind token from the web app first"));
     QCOMPARE(colorOf("claim-message"), QColor(196, 54, 48));
     QTest::keyClicks(view->findChild<QLineEdit*>("bind-token"), "abc");
-    QVERIFY(!claim->isVisible());  // typing is the next action
+    QVERIFY(claim->text().isEmpty());  // typing is the next action
 }
 
 void ContentViewTest::logOpenAfter300Entries() {
@@ -488,7 +544,7 @@ void ContentViewTest::logOpenAfter300Entries() {
     };
     const QStringList titles = {"status", "server-health", "bind-status", "load-credentials OKX"};
     for (int i = 0; i < 300; ++i) {
-        view->model().recordRun(RunResult{titles[i % 4], outputs[i % 4], i % 7 == 3 ? 2 : 0, true});
+        view->model().recordRun(RunResult{titles[i % 4], outputs[i % 4], i % 7 == 3 ? 2 : 0, true, {}});
     }
     click("toggle-logs");
     auto* list = view->findChild<LogListView*>("log-list");
@@ -515,6 +571,142 @@ void ContentViewTest::logOpenAfter300Entries() {
     QVERIFY(list->visibleRegion().boundingRect().height() > 300);
     verifyPageFitsTheWidth();
     savePicture("korvane-connector-log-open.png");
+}
+
+void ContentViewTest::overviewWarnsAboutRiskyKeys() {
+    fake->setOutput("status",
+                    "connector_health=ready\nexchange=bybit status=configured credentials_present=true "
+                    "note=\"\"\nexchange=okx status=configured credentials_present=true note=\"\"\n");
+    fake->setOutput("server-health", R"({"reachable":true})");
+    fake->setOutput("bind-status", R"({"status":"ok","bindState":"authorized"})");
+    fake->setOutput("balance bybit", R"({"retCode":0,"result":{"list":[{"totalEquity":"1250.4",)"
+                                     R"("totalAvailableBalance":"1100.25","coin":[{"coin":"USDT"}]}]}})");
+    fake->setOutput("balance okx", R"({"code":"0","data":[{"totalEq":"2500.75","details":[{"ccy":"USDT",)"
+                                   R"("eq":"2500.75","cashBal":"2400","availBal":"2300.5"}]}]})");
+    fake->setOutput("validate okx",
+                    "status=valid_read_only\nwithdrawal_enabled=false\ncredentials_saved=true\n");
+    fake->setOutput("validate bybit",
+                    "status=valid_trade_ready\nwithdrawal_enabled=true\ncredentials_saved=true\n");
+    view->resize(1366, 1700);
+    view->show();
+    waitIdle();
+    for (const QString tab : {"tab-okx", "tab-bybit"}) {
+        click(tab);
+        waitIdle();
+        QTest::keyClicks(view->findChild<QLineEdit*>("api-key"), "key");
+        QTest::keyClicks(view->findChild<QLineEdit*>("api-secret"), "secret");
+        if (tab == "tab-okx") QTest::keyClicks(view->findChild<QLineEdit*>("passphrase"), "pass");
+        click("validate-save");
+        waitIdle();
+    }
+    QCOMPARE(text("key-risk"),
+             QString("This key can withdraw funds. Create a key without withdrawal permission."));
+    QCOMPARE(colorOf("key-risk"), QColor(196, 54, 48));
+    // Both rows in the same terms, each with its key's badge.
+    QCOMPARE(text("overview-1-0"), QString("Bybit"));
+    QCOMPARE(text("overview-1-1"), QString("1250.40 USDT"));
+    QCOMPARE(text("overview-1-2"), QString("1100.25 USDT"));
+    QCOMPARE(text("overview-1-3"), QString("Can withdraw"));
+    QCOMPARE(colorOf("overview-1-3"), QColor(196, 54, 48));
+    QCOMPARE(text("overview-2-1"), QString("2500.75 USDT"));
+    QCOMPARE(text("overview-2-3"), QString("Read only"));
+    click("tab-okx");
+    waitIdle();
+    QCOMPARE(text("key-risk"), QString("Read only: this key cannot trade."));
+    click("tab-bybit");
+    waitIdle();
+    savePictureOf("overview-key-risk.png", "overview-card");
+}
+
+void ContentViewTest::cardsAfterTheRelayWentDown() {
+    fake->setOutput("status", "connector_health=ready\nrelay_connected=true\n");
+    fake->setOutput("server-health", R"({"reachable":true})");
+    fake->setOutput("bind-status", R"({"status":"ok","bindState":"authorized"})");
+    view->model().healthIntervalMs = 200;
+    view->show();
+    QTRY_COMPARE(text("binding-card-value"), QString("authorized"));
+    QCOMPARE(colorOf("binding-card-value"), QColor(38, 166, 91));
+    fake->setOutput("server-health", "curl: (52) Empty reply from server\n");
+    fake->setExitCode("server-health", 1);
+    fake->setOutput("bind-status", R"({"status":"error","reason":"bind_status_failed"})");
+    QTRY_COMPARE(text("server-card-value"), QString("unknown"));
+    QTRY_COMPARE(text("binding-card-value"), QString("unknown"));
+    QCOMPARE(text("connector-card-value"), QString("offline"));
+    QVERIFY(colorOf("server-card-value") != QColor(38, 166, 91));
+    QVERIFY(text("server-card-detail").startsWith("The server closed the connection without answering"));
+    QVERIFY(text("server-card-detail").contains("last confirmed"));
+    view->model().windowClosed();  // no further checks while the picture is taken
+    waitIdle();
+    savePictureOf("cards-relay-down.png", "server-card");
+}
+
+void ContentViewTest::logFilteredToProblems() {
+    ConnectorViewModel& model = view->model();
+    model.recordRun(RunResult{"status", "connector_health=ready\n", 0, true, {}});
+    model.recordRun(RunResult{"load-credentials Gate", "status=missing\n", 2, true, {}});
+    model.recordRun(
+        RunResult{"update-apply", R"({"status":"error","reason":"open_dmg_failed"})", 0, true, {}});
+    model.recordRun(
+        RunResult{"validate OKX", "status=invalid\nreason=okx rejected credentials\n", 1, true, {}});
+    model.recordRun(RunResult{"server-health", R"({"reachable":true})", 0, true, {}});
+    view->show();
+    model.windowClosed();
+    waitIdle();
+    model.logs.erase(std::remove_if(model.logs.begin(), model.logs.end(),
+                                    [](const CommandLogEntry& entry) {
+                                        return entry.title == "exchanges" || entry.title == "bind-status" ||
+                                               (entry.title == "status" && entry.output.isEmpty()) ||
+                                               (entry.title == "server-health" && entry.output.isEmpty()) ||
+                                               entry.title.startsWith("load-credentials B");
+                                    }),
+                     model.logs.end());
+    click("toggle-logs");
+    click("log-filter-problems");
+    auto* list = view->findChild<LogListView*>();
+    QTRY_VERIFY(list->isVisible());
+    QStringList shown;
+    for (int row = 0; row < list->model()->rowCount(); ++row)
+        shown << list->model()->index(row, 0).data().toString();
+    // A failure reported with exit 0 is a problem; an empty store's "missing" is not.
+    QCOMPARE(shown, (QStringList{"validate OKX", "update-apply"}));
+    view->resize(1366, 1000);
+    QTest::qWait(50);
+    auto* scroll = view->findChild<QScrollArea*>("page-scroll");
+    scroll->verticalScrollBar()->setValue(scroll->verticalScrollBar()->maximum());
+    savePicture("log-problems.png");
+    click("log-filter-all");
+    QTRY_COMPARE(list->model()->rowCount(), int(model.logs.size()));
+    QVERIFY(model.logs.size() > 2);
+}
+
+void ContentViewTest::linuxUpdateSaysHowToInstall() {
+    view->model().updatePlatform = UpdatePlatform{true, "amd64"};
+    fake->setOutput("update-check", R"({"status":"ok","update_available":true,"latest_version":"1.4.0"})");
+    view->show();
+    waitIdle();
+    QVERIFY(!view->findChild<QAbstractButton*>("download-update")->isVisible());
+    QVERIFY(!view->findChild<QAbstractButton*>("apply-update")->isVisible());
+    click("check-update");
+    waitIdle();
+    QVERIFY(text("update-note").contains("sudo apt install ./korvane-connector_1.4.0_amd64.deb"));
+}
+
+void ContentViewTest::enterSubmitsTheFocusedForm() {
+    view->show();
+    waitIdle();
+    fake->forgetCalls();
+    auto* token = view->findChild<QLineEdit*>("bind-token");
+    QTest::keyClicks(token, "abc");
+    QTest::keyClick(token, Qt::Key_Return);
+    waitIdle();
+    QCOMPARE(fake->calls().value(0), (QStringList{"claim-token", "-"}));
+    QCOMPARE(fake->inputs().value(0), QByteArray("abc\n"));
+    fake->forgetCalls();
+    auto* secret = view->findChild<QLineEdit*>("api-secret");
+    QTest::keyClicks(secret, "s");
+    QTest::keyClick(secret, Qt::Key_Enter);
+    waitIdle();
+    QCOMPARE(fake->calls().value(0), (QStringList{"validate", "bybit", "-", "-"}));
 }
 
 }  // namespace korvane::connector

@@ -6,6 +6,16 @@
 #include <csignal>
 
 namespace korvane::connector {
+
+const QByteArray kExchangeList =
+    R"([{"name":"bybit","display_name":"Bybit","passphrase":false,"live":true,"quantity_unit":"base_coin"},)"
+    R"({"name":"okx","display_name":"OKX","passphrase":true,"live":true,"quantity_unit":"contracts"},)"
+    R"({"name":"gate","display_name":"Gate","passphrase":false,"live":true,"quantity_unit":"contracts"},)"
+    R"({"name":"bingx","display_name":"BingX","passphrase":false,"live":true,"quantity_unit":"base_coin"},)"
+    R"({"name":"kucoin","display_name":"KuCoin","passphrase":true,"live":true,"quantity_unit":"contracts"},)"
+    R"({"name":"bitget","display_name":"Bitget","passphrase":true,"live":true,"quantity_unit":"base_coin"},)"
+    R"({"name":"mexc","display_name":"MEXC","passphrase":false,"live":false,"quantity_unit":"base_coin"}])";
+
 namespace {
 
 void writeFile(const QString& path, const QByteArray& content) {
@@ -27,16 +37,21 @@ FakeConnector::FakeConnector() {
         "d='" +
         dir_.path().toUtf8() +
         "'\n"
+        // Runs in separate lanes start side by side: numbering and recording hold a lock.
+        "while ! mkdir \"$d/lock\" 2>/dev/null; do sleep 0.01; done\n"
         "n=$(( $(cat \"$d/count\" 2>/dev/null || echo 0) + 1 )); echo $n > \"$d/count\"\n"
         "{ echo '--call'; for a in \"$@\"; do printf '[%s]\\n' \"$a\"; done; } >> \"$d/calls\"\n"
+        "rmdir \"$d/lock\"\n"
         "cat > \"$d/stdin/$n\"\n"
         "[ -f \"$d/delay/$1\" ] && sleep \"$(cat \"$d/delay/$1\")\"\n"
-        "[ -f \"$d/out/$1\" ] && cat \"$d/out/$1\"\n"
+        "if [ -f \"$d/out/$1.$2\" ]; then cat \"$d/out/$1.$2\"; elif [ -f \"$d/out/$1\" ]; then cat "
+        "\"$d/out/$1\"; fi\n"
         "[ -f \"$d/exit/$1\" ] && exit \"$(cat \"$d/exit/$1\")\"\n"
         "exit 0\n";
     writeFile(path(), script);
     QFile::setPermissions(path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     qputenv("KORVANE_CONNECTOR_PATH", path().toUtf8());
+    setOutput("exchanges", kExchangeList);
 }
 
 FakeConnector::~FakeConnector() {
@@ -48,7 +63,7 @@ QString FakeConnector::path() const {
 }
 
 void FakeConnector::setOutput(const QString& command, const QByteArray& output) {
-    writeFile(dir_.filePath("out/" + command), output);
+    writeFile(dir_.filePath("out/" + QString(command).replace(' ', '.')), output);
 }
 
 void FakeConnector::setDelay(const QString& command, double seconds) {
@@ -57,6 +72,11 @@ void FakeConnector::setDelay(const QString& command, double seconds) {
 
 void FakeConnector::setExitCode(const QString& command, int code) {
     writeFile(dir_.filePath("exit/" + command), QByteArray::number(code));
+}
+
+void FakeConnector::forgetCalls() {
+    QFile::remove(dir_.filePath("calls"));
+    QFile::remove(dir_.filePath("count"));
 }
 
 QList<QByteArray> FakeConnector::inputs() const {

@@ -7,6 +7,10 @@
 
 namespace korvane::connector {
 
+// The "exchanges" answer every fake prints unless a test sets another: six live exchanges and
+// one name-only one.
+extern const QByteArray kExchangeList;
+
 // A stand-in for korvane-connector written by the test: it prints the canned output set for
 // its command word, optionally sleeps first, exits with the code set for it (0 otherwise), and
 // records every argument vector it was given and everything it read on standard input (to end
@@ -17,12 +21,15 @@ class FakeConnector {
     FakeConnector();
     ~FakeConnector();
 
-    // The next runs of `command` print `output`.
+    // The next runs of `command` print `output` (an "exchanges" list from the start); a
+    // `command` of two words ("balance okx") sets the output for that first operand only.
     void setOutput(const QString& command, const QByteArray& output);
     // The next runs of `command` sleep `seconds` before printing.
     void setDelay(const QString& command, double seconds);
     // The next runs of `command` exit with `code`.
     void setExitCode(const QString& command, int code);
+    // Forgets the runs so far (calls() and inputs() start again).
+    void forgetCalls();
     // Returns the argument vectors of every run so far, oldest first.
     QList<QStringList> calls() const;
     // Returns what each run so far read on its standard input, in the order of calls().

@@ -1,5 +1,10 @@
 #include <QtTest>
 
+#include "gui/exchange_list_reading.h"
+#include "gui/health_reading.h"
+#include "gui/log_reading.h"
+#include "gui/status_cards.h"
+
 #include "gui/claim_reading.h"
 #include "gui/output_text.h"
 #include "gui/secret_masking.h"
@@ -23,6 +28,13 @@ class ReadingsTest : public QObject {
     void claimReadings();
     void masking_data();
     void masking();
+    void exchangeLists_data();
+    void exchangeLists();
+    void healthReadings_data();
+    void healthReadings();
+    void cardsNeverShowAStaleGoodWord();
+    void problemsAndFolding();
+    void linuxUpdateAdvice();
 };
 
 namespace {
@@ -103,32 +115,68 @@ void ReadingsTest::validationReadings_data() {
     QTest::addColumn<bool>("saved");
     QTest::addColumn<QString>("reason");
     QTest::addColumn<bool>("isError");
+    QTest::addColumn<int>("risk");
+    const int none = int(KeyRisk::unknown);
     const QString head = "exchange=okx\ncan_read=false\n";
     QTest::newRow("trade ready, saved")
         << head + "status=valid_trade_ready\ncredentials_saved=true\nreason=live okx auth validated\n"
-        << "valid" << true << "" << false;
+        << "valid" << true << "" << false << int(KeyRisk::tradeReady);
     QTest::newRow("read only, saved")
-        << head + "status=valid_read_only\ncredentials_saved=true\n"
-        << "valid" << true << "Read-only key: balances can be read, orders cannot be placed" << false;
+        << head + "status=valid_read_only\ncredentials_saved=true\nwithdrawal_enabled=false\n"
+        << "valid" << true << "" << false << int(KeyRisk::readOnly);
+    QTest::newRow("withdrawal outweighs trading")
+        << head + "status=valid_trade_ready\nwithdrawal_enabled=true\ncredentials_saved=true\n"
+        << "valid" << true << "" << false << int(KeyRisk::withdrawal);
+    QTest::newRow("ip not allowed")
+        << "status=invalid\nclass=ip_not_allowed\nreason=" +
+               attempts("bybit",
+                        {R"({"retMsg":"Unmatched IP, please check your API key's bound IP addresses."})"}) +
+               "\n"
+        << "invalid" << false
+        << "IP not allowed: add this computer's address to the key's IP list (Unmatched IP, please check "
+           "your API "
+           "key's bound IP addresses)"
+        << true << none;
+    QTest::newRow("clock off, class in the refusal")
+        << R"(status=invalid
+reason={"status":"error","reason":"exchange_rejected","class":"timestamp","message":"x"})"
+        << "invalid" << false << "Clock off: set this computer's clock to update automatically (x)" << true
+        << none;
+    QTest::newRow("rate limited") << "status=error\nclass=rate_limited\n"
+                                  << "error" << false
+                                  << "Rate limited: the exchange asks to wait a moment before trying again"
+                                  << true << none;
+    QTest::newRow("permission") << "status=invalid\nclass=permission\n"
+                                << "invalid" << false
+                                << "Permission missing: the key is not allowed to do this" << true << none;
+    QTest::newRow("transport jargon")
+        << "status=error\nreason=curl: (52) Empty reply from server\n"
+        << "error" << false << "The server closed the connection without answering" << true << none;
+    QTest::newRow("raw signature error")
+        << "status=invalid\nreason=error sign! origin_string[abc]\n"
+        << "invalid" << false << "The exchange did not accept the request's signature: check the API secret"
+        << true << none;
     QTest::newRow("valid but not saved is a failure")
         << head + "status=valid_trade_ready\ncredentials_saved=false\n"
-        << "valid" << false << "The keys are valid but could not be saved" << true;
+        << "valid" << false << "The keys are valid but could not be saved" << true
+        << int(KeyRisk::tradeReady);
     QTest::newRow("configured") << "status=configured\n"
-                                << "adapter exists, live validation pending" << false << "" << false;
+                                << "adapter exists, live validation pending" << false << "" << false << none;
     QTest::newRow("invalid with the exchange's words")
         << head + "status=invalid\ncredentials_saved=false\nreason=" +
                attempts("okx", {R"({"msg":"Invalid OK-ACCESS-KEY","code":"50111"})"}) + "\n"
-        << "invalid" << false << "Invalid OK-ACCESS-KEY" << true;
+        << "invalid" << false << "Invalid OK-ACCESS-KEY" << true << none;
     QTest::newRow("error") << "status=error\nreason=okx probe failed\n"
-                           << "error" << false << "okx probe failed" << true;
-    QTest::newRow("invalid without reason") << "status=invalid\n"
-                                            << "invalid" << false << "The connector gave no reason" << true;
+                           << "error" << false << "okx probe failed" << true << none;
+    QTest::newRow("invalid without reason")
+        << "status=invalid\n"
+        << "invalid" << false << "The connector gave no reason" << true << none;
     QTest::newRow("launch failure") << "failed to run connector: No such file or directory\nresolved_path=/x"
                                     << "unknown" << false
-                                    << "failed to run connector: No such file or directory" << true;
+                                    << "failed to run connector: No such file or directory" << true << none;
     QTest::newRow("status word only on its own line")
         << "note=status=valid_trade_ready\nstatus=invalid\nreason=x\n"
-        << "invalid" << false << "x" << true;
+        << "invalid" << false << "x" << true << none;
 }
 
 void ReadingsTest::validationReadings() {
@@ -142,6 +190,8 @@ void ReadingsTest::validationReadings() {
     QCOMPARE(reading.saved, saved);
     QCOMPARE(reading.reason, reason);
     QCOMPARE(reading.reasonIsError, isError);
+    QFETCH(int, risk);
+    QCOMPARE(int(reading.risk), risk);
 }
 
 void ReadingsTest::updateOutcomes_data() {
@@ -266,6 +316,163 @@ void ReadingsTest::masking() {
     QFETCH(QString, text);
     QFETCH(QString, masked);
     QCOMPARE(maskSecrets(text), masked);
+}
+
+void ReadingsTest::exchangeLists_data() {
+    QTest::addColumn<QString>("output");
+    QTest::addColumn<QStringList>("live");  // id:name:passphrase
+    QTest::addColumn<QStringList>("nameOnly");
+    QTest::newRow("live and name-only")
+        << R"([{"name":"a","display_name":"A x","passphrase":true,"live":true},{"name":"b","live":true},)"
+           R"({"name":"c","display_name":"C","live":false}])"
+        << QStringList{"a:A x:1", "b:b:0"} << QStringList{"c"};
+    QTest::newRow("older connector: usage text") << "usage: korvane-connector <command>\n"
+                                                 << QStringList{} << QStringList{};
+    QTest::newRow("entry without a name")
+        << R"([{"display_name":"A","live":true}])" << QStringList{} << QStringList{};
+    QTest::newRow("nothing live") << R"([{"name":"c","live":false}])" << QStringList{} << QStringList{};
+}
+
+void ReadingsTest::exchangeLists() {
+    QFETCH(QString, output);
+    QFETCH(QStringList, live);
+    QFETCH(QStringList, nameOnly);
+    const std::optional<ExchangeList> list = readExchangeList(output);
+    QCOMPARE(list.has_value(), !live.isEmpty());
+    if (!list) return;
+    QStringList seen;
+    for (const ExchangeItem& item : list->live)
+        seen << item.id + ":" + item.name + ":" + (item.needsPassphrase ? "1" : "0");
+    QCOMPARE(seen, live);
+    QCOMPARE(list->nameOnly, nameOnly);
+    // Without a list the window still works: the connector decides about a typed passphrase.
+    QCOMPARE(itemFor({}, "z"), (ExchangeItem{"z", "z", true, false}));
+}
+
+void ReadingsTest::healthReadings_data() {
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("output");
+    QTest::addColumn<bool>("clean");
+    QTest::addColumn<QString>("word");
+    QTest::addColumn<bool>("confirmed");
+    QTest::newRow("ready") << "status"
+                           << "connector_health=ready\n"
+                           << true << "ready" << true;
+    QTest::newRow("status failed") << "status"
+                                   << "connector_health=ready\n"
+                                   << false << "unknown" << false;
+    QTest::newRow("status garbage") << "status"
+                                    << "oops" << true << "unknown" << false;
+    QTest::newRow("reachable") << "server-health"
+                               << R"({"reachable":true})" << true << "reachable" << true;
+    QTest::newRow("unreachable") << "server-health"
+                                 << R"({"reachable":false,"error":"curl: (7) x"})" << true << "unreachable"
+                                 << true;
+    QTest::newRow("server did not answer") << "server-health"
+                                           << "failed to run connector: x" << false << "unknown" << false;
+    QTest::newRow("authorized") << "bind-status"
+                                << R"({"bindState":"authorized"})" << true << "authorized" << true;
+    QTest::newRow("relay down is not 'not bound'")
+        << "bind-status"
+        << R"({"status":"error","reason":"bind_status_failed"})" << true << "unknown" << false;
+    QTest::newRow("token gone") << "bind-status"
+                                << R"({"status":"error","reason":"token_not_found"})" << false
+                                << "token unknown" << true;
+    QTest::newRow("token expired") << "bind-status"
+                                   << R"({"status":"error","reason":"token_expired"})" << true
+                                   << "token expired" << true;
+    QTest::newRow("session missing") << "bind-status"
+                                     << R"({"status":"error","reason":"session_missing"})" << true
+                                     << "not bound" << true;
+}
+
+void ReadingsTest::healthReadings() {
+    QFETCH(QString, command);
+    QFETCH(QString, output);
+    QFETCH(bool, clean);
+    QFETCH(QString, word);
+    QFETCH(bool, confirmed);
+    if (command == "bind-status") {
+        const BindingReading reading = readBindingStatus(output, clean);
+        QCOMPARE(reading.word, word);
+        QCOMPARE(reading.confirmed, confirmed);
+        // A final refusal stops the poll and says why; a relay hiccup keeps it going.
+        const bool final = word.startsWith("token ") && word != "token waiting";
+        QCOMPARE(!reading.message.text.isEmpty(), final);
+        if (!confirmed) QCOMPARE(reading.polling, BindingReading::Polling::keep);
+        if (final) QCOMPARE(reading.polling, BindingReading::Polling::stop);
+        return;
+    }
+    const CheckReading reading =
+        command == "status" ? readConnectorHealth(output, clean) : readServerHealth(output, clean);
+    QCOMPARE(reading.word, word);
+    QCOMPARE(reading.confirmed, confirmed);
+    if (word == "unreachable")
+        QCOMPARE(reading.detail, QString("Could not connect to the server: it may be down or blocked"));
+}
+
+void ReadingsTest::cardsNeverShowAStaleGoodWord() {
+    const QDateTime at = QDateTime::fromString("2026-01-02T10:00:00", Qt::ISODate);
+    const CardFacts ready{"ready", at, {}};
+    const CardFacts reachable{"reachable", at, {}};
+    const CardFacts authorized{"authorized", at, {}};
+    StatusCards cards = composeStatusCards(ready, reachable, authorized);
+    QCOMPARE(cards.server, (CardView{"reachable", CardTone::good, "Confirmed 10:00:00"}));
+    QCOMPARE(cards.binding.tone, CardTone::good);
+    // The last server check failed: unknown, with when it was last good; the others agree.
+    cards = composeStatusCards(ready, {"reachable", at, "No answer"}, authorized);
+    QCOMPARE(cards.server, (CardView{"unknown", CardTone::unknown, "No answer · last confirmed 10:00:00"}));
+    QCOMPARE(cards.binding.word, QString("unknown"));
+    QCOMPARE(cards.connector.word, QString("offline"));
+    cards = composeStatusCards(ready, {"unreachable", at, {}}, {"not bound", at, {}});
+    QCOMPARE(cards.server.tone, CardTone::warning);
+    QCOMPARE(cards.binding.word, QString("not bound"));
+    // Before the first answer: neutral.
+    QCOMPARE(composeStatusCards({kCheckingWord, {}, {}}, reachable, authorized).connector.tone,
+             CardTone::neutral);
+}
+
+void ReadingsTest::problemsAndFolding() {
+    const auto entry = [](const QString& title, const QString& output, std::optional<int> code) {
+        return CommandLogEntry{
+            QUuid::createUuid(), title, output, QDateTime::currentDateTime(), code, true, 1, {}};
+    };
+    QVERIFY(runIsProblem(entry("update-apply", R"({"status":"error","reason":"open_dmg_failed"})", 0)));
+    QVERIFY(runIsProblem(entry("x", "", 1)));
+    QVERIFY(runIsProblem(entry("x", "", std::nullopt)));
+    QVERIFY(!runIsProblem(entry("load-credentials B", "status=missing\n", 2)));
+    QVERIFY(!runIsProblem(entry("status", "connector_health=ready\n", 0)));
+    // Ten minutes of a pending pairing: 200 polling rounds of the same four results.
+    QList<CommandLogEntry> log;
+    log.append(entry("claim-token", R"({"status":"ok","bindState":"pending_signature"})", 0));
+    for (int round = 0; round < 200; ++round) {
+        for (const char* title : {"status", "server-health", "bind-status", "status"}) {
+            addToLog(log, entry(title, QString(title) + " answer", 0), 200);
+        }
+    }
+    QVERIFY(log.size() < 10);
+    QCOMPARE(log.size(), 4);
+    QCOMPARE(log[2].title, QString("status"));
+    QCOMPARE(log[2].repeats, 400);
+    // A changed answer is a new entry.
+    QVERIFY(!addToLog(log, entry("bind-status", "authorized", 0), 200));
+    QCOMPARE(log[0].output, QString("authorized"));
+}
+
+void ReadingsTest::linuxUpdateAdvice() {
+    const UpdatePlatform linux{true, "amd64"};
+    const QString available = R"({"status":"ok","update_available":true,"latest_version":"1.4.0"})";
+    UpdateReading reading = readUpdate("update-check", available, linux);
+    QCOMPARE(reading.line.text,
+             QString("Version 1.4.0 is available. Download korvane-connector_1.4.0_amd64.deb from "
+                     "the release page, then install it with: sudo apt install "
+                     "./korvane-connector_1.4.0_amd64.deb"));
+    QVERIFY(!reading.line.text.contains("dmg"));
+    const UpdatePlatform mac{false, "amd64"};
+    QVERIFY(readUpdate("update-download", R"({"status":"ok","downloaded":true})", mac).readyToInstall);
+    QVERIFY(!readUpdate("update-download", R"({"status":"error","reason":"update_checksum_mismatch"})", mac)
+                 .readyToInstall);
+    QVERIFY(!readUpdate("update-check", available, mac).readyToInstall);
 }
 
 }  // namespace korvane::connector

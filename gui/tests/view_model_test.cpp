@@ -3,7 +3,9 @@
 
 #include "fake_connector.h"
 #include "gui/connector_view_model.h"
+#include "gui/exchange_list_reading.h"
 #include "gui/program_locator.h"
+#include "gui/validation_reading.h"
 
 namespace korvane::connector {
 
@@ -40,10 +42,26 @@ class ViewModelTest : public QObject {
     void failedClaimKeepsItsMessageUntilTheNextAction();
     void emptyTokenSaysSo();
     void aBusyButtonIsNotQueuedAgain();
+    void staleCardsTurnUnknownWhenACheckFails();
+    void aServerCheckFinishesWhileAnExchangeLaneIsBlocked();
+    void pendingPairingFoldsAndAFinalRefusalStopsIt();
+    void aRejectedRevalidationKeepsTheSavedKeys();
+    void exchangeListOverviewAndItsFallback();
 
   private:
+    // Gives the model the connector's exchange list without a run, with the first tab selected.
+    static void offerExchanges(ConnectorViewModel& model) {
+        model.exchanges = readExchangeList(QString::fromUtf8(kExchangeList))->live;
+        model.selectedExchangeId = "bybit";
+    }
     static void waitIdle(ConnectorViewModel& model, int timeout = 20000) {
         QTRY_VERIFY_WITH_TIMEOUT(model.isIdle(), timeout);
+    }
+    // Returns how many runs titled `title` the log holds, folded repeats included.
+    static int runsOf(const ConnectorViewModel& model, const QString& title) {
+        int runs = 0;
+        for (const CommandLogEntry& entry : model.logs) runs += entry.title == title ? entry.repeats : 0;
+        return runs;
     }
     static QStringList titles(const ConnectorViewModel& model) {
         QStringList result;
@@ -55,11 +73,12 @@ class ViewModelTest : public QObject {
 void ViewModelTest::argumentVectorsOfEveryOperation() {
     FakeConnector fake;
     ConnectorViewModel model;
+    offerExchanges(model);
     model.setBindToken("tok en");
     model.claimToken();
     waitIdle(model);
     // The claim's own status refresh comes before anything asked later.
-    QCOMPARE(fake.calls().mid(0, 2), (QList<QStringList>{{"claim-token", "tok en"}, {"status"}}));
+    QCOMPARE(fake.calls().mid(0, 2), (QList<QStringList>{{"claim-token", "-"}, {"status"}}));
     model.disconnectBinding();
     model.selectedExchangeId = "okx";
     model.setSelectedApiKey("k");
@@ -85,7 +104,7 @@ void ViewModelTest::argumentVectorsOfEveryOperation() {
     for (const QStringList& call : fake.calls()) {
         if (!refreshes.contains(call)) calls << call;
     }
-    const QList<QStringList> expected = {{"claim-token", "tok en"},
+    const QList<QStringList> expected = {{"claim-token", "-"},
                                          {"disconnect-binding"},
                                          {"validate", "okx", "-", "-"},
                                          {"validate", "okx", "-", "-", "-"},
@@ -97,7 +116,11 @@ void ViewModelTest::argumentVectorsOfEveryOperation() {
                                          {"update-check"},
                                          {"update-download"},
                                          {"update-apply"}};
-    QCOMPARE(calls, expected);
+    // Lanes run side by side: only the order within each lane is fixed, and followUps tests it.
+    std::sort(calls.begin(), calls.end());
+    QList<QStringList> sorted = expected;
+    std::sort(sorted.begin(), sorted.end());
+    QCOMPARE(calls, sorted);
     model.windowClosed();
 }
 
@@ -120,7 +143,8 @@ void ViewModelTest::connectorServerAndBindingWords_data() {
     QTest::newRow("waiting") << "bind-status" << QByteArray(R"({"bindState":"token_waiting"})")
                              << "token waiting";
     QTest::newRow("session") << "bind-status" << QByteArray(R"({"reason":"session_missing"})") << "not bound";
-    QTest::newRow("unpaired") << "bind-status" << QByteArray("unpaired") << "not bound";
+    // Not an answer from the relay: nothing is known about the binding.
+    QTest::newRow("unpaired") << "bind-status" << QByteArray("unpaired") << "unknown";
 }
 
 void ViewModelTest::connectorServerAndBindingWords() {
@@ -130,6 +154,7 @@ void ViewModelTest::connectorServerAndBindingWords() {
     FakeConnector fake;
     fake.setOutput(command, output);
     ConnectorViewModel model;
+    offerExchanges(model);
     if (command == "status") model.refreshConnectorStatus();
     if (command == "server-health") model.checkServer();
     if (command == "bind-status") model.checkBindingStatus();
@@ -162,6 +187,7 @@ void ViewModelTest::claimWords() {
     FakeConnector fake;
     fake.setOutput("claim-token", output);
     ConnectorViewModel model;
+    offerExchanges(model);
     model.claimToken();  // empty token: nothing runs
     waitIdle(model);
     QVERIFY(model.logs.isEmpty());
@@ -214,6 +240,7 @@ void ViewModelTest::validationWords() {
     fake.setOutput("validate", output);
     fake.setOutput("balance", R"({"status":"ok","exchange":"gate"})");
     ConnectorViewModel model;
+    offerExchanges(model);
     model.setSelectedExchangeId("gate");
     waitIdle(model);
     model.validateSelectedExchange();
@@ -228,6 +255,7 @@ void ViewModelTest::validationWords() {
 void ViewModelTest::loadCredentials() {
     FakeConnector fake;
     ConnectorViewModel model;
+    offerExchanges(model);
     model.setSelectedApiKey("typed");
     model.loadSelectedExchangeCredentials();  // nothing stored: what was typed stays
     waitIdle(model);
@@ -261,10 +289,13 @@ void ViewModelTest::loadCredentials() {
 void ViewModelTest::refreshAllLogsFourRunsNewestFirst() {
     FakeConnector fake;
     ConnectorViewModel model;
+    offerExchanges(model);
     model.refreshAll();
     waitIdle(model);
-    QCOMPARE(titles(model), (QStringList{"status", "bind-status", "server-health", "status"}));
-    QVERIFY(model.logs[0].id != model.logs[3].id);
+    // The second, identical "status" is counted in the first one's entry.
+    QCOMPARE(titles(model), (QStringList{"bind-status", "server-health", "status"}));
+    QCOMPARE(model.logs[2].repeats, 2);
+    QVERIFY(model.logs[0].id != model.logs[2].id);
     QVERIFY(!model.logs[0].id.isNull());
 }
 
@@ -273,10 +304,11 @@ void ViewModelTest::pollingRunsWhilePendingAndStopsItself() {
     fake.setOutput("claim-token", R"({"status":"pending_signature"})");
     fake.setOutput("bind-status", R"({"status":"ok","bindState":"pending_signature"})");
     ConnectorViewModel model;
+    offerExchanges(model);
     model.setBindToken("t");
     model.claimToken();
     // First iteration at once, the second three seconds after the first ended.
-    QTRY_VERIFY_WITH_TIMEOUT(titles(model).count("bind-status") >= 2, 8000);
+    QTRY_VERIFY_WITH_TIMEOUT(runsOf(model, "bind-status") >= 2, 8000);
     QVERIFY(model.statusPollTask != nullptr);
     fake.setOutput("bind-status", R"({"status":"ok","bindState":"authorized"})");
     QTRY_COMPARE_WITH_TIMEOUT(model.bindingStatus, QString("authorized"), 8000);
@@ -292,6 +324,7 @@ void ViewModelTest::disconnectClearsTokenAndPolling() {
     fake.setOutput("bind-status", R"({"bindState":"pending_signature"})");
     fake.setOutput("disconnect-binding", R"({"status":"ok","state":"disconnected"})");
     ConnectorViewModel model;
+    offerExchanges(model);
     model.setBindToken("t");
     model.windowShown();
     QTRY_VERIFY(model.statusPollTask != nullptr);
@@ -303,8 +336,9 @@ void ViewModelTest::disconnectClearsTokenAndPolling() {
     QCOMPARE(model.bindToken, QString());
     waitIdle(model);
     QVERIFY(model.statusPollTask == nullptr);
-    QCOMPARE(titles(model).mid(0, 5),
-             (QStringList{"status", "bind-status", "server-health", "status", "disconnect-binding"}));
+    QCOMPARE(fake.calls().mid(fake.calls().size() - 5),
+             (QList<QStringList>{
+                 {"disconnect-binding"}, {"status"}, {"server-health"}, {"bind-status"}, {"status"}}));
     const int runs = model.logs.size();
     QTest::qWait(3500);
     QCOMPARE(model.logs.size(), runs);
@@ -323,6 +357,7 @@ void ViewModelTest::deleteResetsTheDraft() {
     FakeConnector fake;
     fake.setOutput("delete-credentials", "status=ok\nexchange=bybit\nremoved=true\n");
     ConnectorViewModel model;
+    offerExchanges(model);
     model.setSelectedApiKey("k");
     model.deleteSelectedExchangeCredentials();
     waitIdle(model);
@@ -359,6 +394,7 @@ void ViewModelTest::deleteResetsTheDraft() {
 void ViewModelTest::launchFailureIsLogged() {
     qputenv("KORVANE_CONNECTOR_PATH", "/nonexistent/korvane-connector");
     ConnectorViewModel model;
+    offerExchanges(model);
     model.refreshConnectorStatus();
     model.checkServer();
     waitIdle(model);
@@ -366,7 +402,7 @@ void ViewModelTest::launchFailureIsLogged() {
     QCOMPARE(model.logs.size(), 2);
     QVERIFY(model.logs[0].output.startsWith("failed to run connector: "));
     QVERIFY(model.logs[0].output.endsWith("\nresolved_path=/nonexistent/korvane-connector"));
-    QCOMPARE(model.connectorStatus, QString("starting"));
+    QCOMPARE(model.connectorStatus, QString("unknown"));
     QCOMPARE(model.serverStatus, QString("unknown"));
 }
 
@@ -376,6 +412,7 @@ void ViewModelTest::largeOutputArrivesWhole() {
     for (int i = 0; big.size() < 1024 * 1024; ++i) big += "line " + QByteArray::number(i) + " \xc3\xa9\n";
     fake.setOutput("update-check", big);
     ConnectorViewModel model;
+    offerExchanges(model);
     model.checkUpdate();
     waitIdle(model);
     QCOMPARE(model.lastUpdateOutput, QString::fromUtf8(big));
@@ -385,6 +422,7 @@ void ViewModelTest::interfaceStaysResponsiveWhileAChildRuns() {
     FakeConnector fake;
     fake.setDelay("update-download", 1.5);
     ConnectorViewModel model;
+    offerExchanges(model);
     int ticks = 0;
     QTimer ticker;
     connect(&ticker, &QTimer::timeout, [&ticks] { ++ticks; });
@@ -404,10 +442,11 @@ void ViewModelTest::followUpsRunBeforeLaterRequests() {
     fake.setDelay("validate", 0.3);
     fake.setOutput("validate", "status=valid_trade_ready\ncredentials_saved=true\n");
     ConnectorViewModel model;
+    offerExchanges(model);
     model.validateSelectedExchange();
-    model.checkUpdate();  // asked while the validation runs
+    model.deleteSelectedExchangeCredentials();  // asked in the same lane while the validation runs
     waitIdle(model);
-    QCOMPARE(titles(model), (QStringList{"update-check", "balance Bybit", "validate Bybit"}));
+    QCOMPARE(titles(model), (QStringList{"delete-credentials Bybit", "balance Bybit", "validate Bybit"}));
 }
 
 void ViewModelTest::extractValueTakesTheFirstLine() {
@@ -441,6 +480,7 @@ void ViewModelTest::secretsTravelOnStandardInput() {
     FakeConnector fake;
     fake.setOutput("validate", "status=valid_trade_ready\ncredentials_saved=true\n");
     ConnectorViewModel model;
+    offerExchanges(model);
     model.selectedExchangeId = exchange;
     model.setSelectedApiKey("key-1");
     model.setSelectedApiSecret(QString::fromUtf8("secret \xc3\xa9 2"));
@@ -463,6 +503,7 @@ void ViewModelTest::secretsTravelOnStandardInput() {
 void ViewModelTest::aLineBreakInAFieldRunsNothing() {
     FakeConnector fake;
     ConnectorViewModel model;
+    offerExchanges(model);
     model.setSelectedApiKey("key");
     model.setSelectedApiSecret("first\nsecond");
     model.validateSelectedExchange();
@@ -479,6 +520,7 @@ void ViewModelTest::logIsBoundedMaskedAndTimed() {
     fake.setOutput("validate", "status=invalid\nreason=x\n");
     fake.setExitCode("validate", 2);
     ConnectorViewModel model;
+    offerExchanges(model);
     const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
     model.setSelectedExchangeId("okx");
     waitIdle(model);
@@ -495,7 +537,7 @@ void ViewModelTest::logIsBoundedMaskedAndTimed() {
 
     const QUuid oldest = model.logs.last().id;
     for (int i = 0; i < ConnectorViewModel::kLogLimit; ++i) {
-        model.recordRun(RunResult{"run " + QString::number(i), "out", 0, true});
+        model.recordRun(RunResult{"run " + QString::number(i), "out", 0, true, {}});
     }
     QCOMPARE(model.logs.size(), ConnectorViewModel::kLogLimit);
     QCOMPARE(model.logs.first().title, QString("run 199"));
@@ -522,6 +564,7 @@ void ViewModelTest::slowLookupNeverOverwritesTyping() {
     fake.setOutput("load-credentials", lookup);
     fake.setDelay("load-credentials", 0.8);
     ConnectorViewModel model;
+    offerExchanges(model);
     model.setSelectedExchangeId("gate");
     // The user types while the lookup is still on its way.
     QTRY_COMPARE(model.runningTitle(), QString("load-credentials Gate"));
@@ -537,6 +580,7 @@ void ViewModelTest::slowLookupNeverOverwritesTyping() {
 void ViewModelTest::eachTabKeepsItsUnsavedDraft() {
     FakeConnector fake;
     ConnectorViewModel model;
+    offerExchanges(model);
     model.setSelectedExchangeId("okx");
     model.setSelectedApiKey("okx typed");
     model.setSelectedPassphrase("okx pass");
@@ -571,6 +615,7 @@ void ViewModelTest::validationShowsCheckingThenTheReason() {
                    "OK-ACCESS-KEY\\\",\\\"code\\\":\\\"50111\\\"}\"}]\n");
     fake.setDelay("validate", 0.4);
     ConnectorViewModel model;
+    offerExchanges(model);
     model.selectedExchangeId = "okx";
     ExchangeCredentialDraft old = model.selectedDraft();
     old.status = "valid";
@@ -591,10 +636,12 @@ void ViewModelTest::failedClaimKeepsItsMessageUntilTheNextAction() {
     fake.setOutput("claim-token", R"({"status":"error","reason":"token_not_found"})");
     fake.setOutput("bind-status", R"({"status":"ok","bindState":"token_waiting"})");
     ConnectorViewModel model;
+    offerExchanges(model);
     model.setBindToken("wrong");
     model.pressButton("claim-token", [&model] { model.claimToken(); });
     waitIdle(model);
-    const OutcomeLine failed{"Claim failed: token not found", true};
+    const OutcomeLine failed{
+        "The relay no longer knows this bind token: get a new one from the web app and claim it", true};
     QCOMPARE(model.claimMessage, failed);
     QCOMPARE(model.bindingStatus, QString("claim failed"));
     // A refresh that polling or the window starts is not the user's doing.
@@ -610,6 +657,7 @@ void ViewModelTest::failedClaimKeepsItsMessageUntilTheNextAction() {
 void ViewModelTest::emptyTokenSaysSo() {
     FakeConnector fake;
     ConnectorViewModel model;
+    offerExchanges(model);
     model.setBindToken("  \t ");
     model.pressButton("claim-token", [&model] { model.claimToken(); });
     waitIdle(model);
@@ -619,7 +667,8 @@ void ViewModelTest::emptyTokenSaysSo() {
     model.setBindToken(" tok\n");
     model.claimToken();
     waitIdle(model);
-    QCOMPARE(fake.calls().first(), (QStringList{"claim-token", "tok"}));
+    QCOMPARE(fake.calls().first(), (QStringList{"claim-token", "-"}));
+    QCOMPARE(fake.inputs().first(), QByteArray("tok\n"));
     model.windowClosed();
 }
 
@@ -627,17 +676,17 @@ void ViewModelTest::aBusyButtonIsNotQueuedAgain() {
     FakeConnector fake;
     fake.setOutput("validate", "status=valid_trade_ready\ncredentials_saved=true\n");
     fake.setDelay("validate", 0.4);
-    fake.setDelay("update-check", 0.3);
     fake.setDelay("balance", 0.3);
     ConnectorViewModel model;
+    offerExchanges(model);
     const auto validate = [&model] { model.validateSelectedExchange(); };
-    model.pressButton("check-update", [&model] { model.checkUpdate(); });
+    model.pressButton("load-balance", [&model] { model.loadBalance(); });
     model.pressButton("validate-save", validate);
-    // Waiting behind the update check: queued, not running.
+    // Waiting behind the balance in the exchange's lane: queued, not running.
     QVERIFY(model.isBusy("validate-save"));
-    QCOMPARE(model.runningOwner(), QString());
+    QVERIFY(!model.isRunning("validate-save"));
     model.pressButton("validate-save", validate);
-    QTRY_COMPARE(model.runningOwner(), QString("validate-save"));
+    QTRY_VERIFY(model.isRunning("validate-save"));
     model.pressButton("validate-save", validate);
     // Its balance run still belongs to it.
     QTRY_COMPARE(model.runningTitle(), QString("balance Bybit"));
@@ -645,11 +694,162 @@ void ViewModelTest::aBusyButtonIsNotQueuedAgain() {
     model.pressButton("validate-save", validate);
     waitIdle(model);
     QVERIFY(!model.isBusy("validate-save"));
-    QCOMPARE(titles(model), (QStringList{"balance Bybit", "validate Bybit", "update-check"}));
+    QCOMPARE(titles(model), (QStringList{"balance Bybit", "validate Bybit", "balance Bybit"}));
     // Done: the next press runs again.
     model.pressButton("validate-save", validate);
     waitIdle(model);
     QCOMPARE(titles(model).count("validate Bybit"), 2);
+}
+
+void ViewModelTest::staleCardsTurnUnknownWhenACheckFails() {
+    FakeConnector fake;
+    fake.setOutput("status", "connector_health=ready\nrelay_connected=true\n");
+    fake.setOutput("server-health", R"({"reachable":true})");
+    fake.setOutput("bind-status", R"({"status":"ok","bindState":"authorized"})");
+    ConnectorViewModel model;
+    offerExchanges(model);
+    model.healthIntervalMs = 150;
+    model.windowShown();
+    QTRY_COMPARE(model.statusCards().binding.word, QString("authorized"));
+    QCOMPARE(model.statusCards().server.tone, CardTone::good);
+    QVERIFY(model.statusCards().server.detail.startsWith("Confirmed "));
+    // The relay goes away: the next idle check finds out without a click, and no card keeps
+    // its last good word.
+    fake.setOutput("server-health", "curl: (7) Failed to connect to 127.0.0.1 port 9 after 0 ms\n");
+    fake.setExitCode("server-health", 1);
+    fake.setOutput("bind-status", R"({"status":"error","reason":"bind_status_failed"})");
+    QTRY_COMPARE(model.statusCards().server.word, QString("unknown"));
+    QTRY_COMPARE(model.statusCards().binding.word, QString("unknown"));
+    const StatusCards cards = model.statusCards();
+    QCOMPARE(cards.server.tone, CardTone::unknown);
+    QVERIFY2(cards.server.detail.contains("Could not connect to the server") &&
+                 cards.server.detail.contains("last confirmed"),
+             qPrintable(cards.server.detail));
+    QCOMPARE(cards.connector.word, QString("offline"));
+    // Back again: confirmed once more.
+    fake.setOutput("server-health", R"({"reachable":true})");
+    fake.setExitCode("server-health", 0);
+    fake.setOutput("bind-status", R"({"status":"ok","bindState":"authorized"})");
+    QTRY_COMPARE(model.statusCards().binding.word, QString("authorized"));
+    model.windowClosed();
+    waitIdle(model);
+}
+
+void ViewModelTest::aServerCheckFinishesWhileAnExchangeLaneIsBlocked() {
+    FakeConnector fake;
+    fake.setDelay("validate", 4);
+    fake.setOutput("server-health", R"({"reachable":true})");
+    ConnectorViewModel model;
+    offerExchanges(model);
+    model.setSelectedApiKey("k");
+    model.setSelectedApiSecret("s");
+    model.validateSelectedExchange();
+    QTRY_VERIFY(model.runningTitle().contains("validate Bybit"));
+    model.checkServer();
+    // Answered while the slow exchange still holds its own lane.
+    QTRY_COMPARE_WITH_TIMEOUT(model.serverStatus, QString("reachable"), 3000);
+    QVERIFY(model.laneBusy(ConnectorViewModel::exchangeLane("bybit")));
+    QVERIFY(!model.laneBusy(ConnectorViewModel::kPairingLane));
+    waitIdle(model);
+}
+
+void ViewModelTest::pendingPairingFoldsAndAFinalRefusalStopsIt() {
+    FakeConnector fake;
+    fake.setOutput("claim-token", R"({"status":"ok","bindState":"pending_signature"})");
+    fake.setOutput("bind-status", R"({"status":"ok","bindState":"pending_signature"})");
+    fake.setOutput("status", "connector_health=pairing_required\n");
+    fake.setOutput("server-health", R"({"reachable":true})");
+    ConnectorViewModel model;
+    offerExchanges(model);
+    model.pollIntervalMs = 5;
+    model.setBindToken("t");
+    model.claimToken();
+    // Many polling rounds (ten minutes' worth at the real pace is 200): a handful of entries.
+    QTRY_VERIFY_WITH_TIMEOUT(runsOf(model, "bind-status") >= 30, 30000);
+    QVERIFY2(model.logs.size() < 10, qPrintable(titles(model).join(", ")));
+    // The relay forgets the token: the wait ends and says why.
+    fake.setOutput("bind-status", R"({"status":"error","reason":"token_not_found"})");
+    QTRY_COMPARE(model.bindingStatus, QString("token unknown"));
+    QVERIFY(model.statusPollTask == nullptr);
+    QVERIFY(model.claimMessage.isError);
+    QVERIFY(model.claimMessage.text.contains("no longer knows this bind token"));
+    waitIdle(model);
+}
+
+void ViewModelTest::aRejectedRevalidationKeepsTheSavedKeys() {
+    FakeConnector fake;
+    fake.setOutput("validate", "status=valid_trade_ready\nwithdrawal_enabled=true\ncredentials_saved=true\n");
+    fake.setOutput("balance", R"({"retCode":0,"result":{"list":[{"totalEquity":"10"}]}})");
+    ConnectorViewModel model;
+    offerExchanges(model);
+    model.setSelectedApiKey("k");
+    model.setSelectedApiSecret("s");
+    model.validateSelectedExchange();
+    waitIdle(model);
+    QCOMPARE(model.selectedDraft().risk, KeyRisk::withdrawal);
+    QCOMPARE(keyRiskLine(model.selectedDraft().risk).text,
+             QString("This key can withdraw funds. Create a key without withdrawal permission."));
+    // An edit makes the earlier word stale.
+    model.setSelectedApiSecret("s2");
+    QCOMPARE(model.selectedDraft().status, QString("not checked"));
+    QCOMPARE(model.selectedDraft().statusReason, QString());
+    fake.setOutput("validate", "status=invalid\nclass=credentials\ncredentials_saved=false\n");
+    model.validateSelectedExchange();
+    waitIdle(model);
+    QCOMPARE(model.selectedDraft().status, QString("invalid"));
+    QCOMPARE(model.selectedDraft().statusReason,
+             QString("Key or secret not accepted. Saved keys unchanged."));
+    QVERIFY(model.selectedDraft().balanceFromSavedKeys);
+    QCOMPARE(model.selectedDraft().risk, KeyRisk::withdrawal);  // still the saved key's
+}
+
+void ViewModelTest::exchangeListOverviewAndItsFallback() {
+    FakeConnector fake;
+    fake.setOutput("status",
+                   "connector_health=ready\nexchange=bybit status=configured credentials_present=true "
+                   "note=\"\"\nexchange=okx status=configured credentials_present=true note=\"\"\n"
+                   "exchange=gate status=not_configured credentials_present=false note=\"\"\n"
+                   "exchange=mexc status=not_configured credentials_present=false note=\"\"\n");
+    fake.setOutput("balance", R"({"retCode":0,"result":{"list":[{"totalEquity":"1200.5",)"
+                              R"("totalAvailableBalance":"1000","coin":[{"coin":"USDT"}]}]}})");
+    {
+        ConnectorViewModel model;
+        model.loadExchangeList();
+        waitIdle(model);
+        QCOMPARE(model.exchanges.size(), 6);
+        QCOMPARE(model.selectedExchangeId, QString("bybit"));
+        QCOMPARE(model.nameOnlyExchanges, QStringList{"mexc"});
+        QVERIFY(model.exchangeListMessage.text.isEmpty());
+        model.refreshConnectorStatus();
+        waitIdle(model);
+        // Stored exchanges get their row and balance without a click, each in its own lane.
+        QCOMPARE(model.storedExchanges, (QStringList{"bybit", "okx"}));
+        const QList<OverviewRow> rows = model.overview();
+        QCOMPARE(rows.size(), 2);
+        QCOMPARE(rows[0].equity, QString("1200.50 USDT"));
+        QCOMPARE(rows[0].available, QString("1000.00 USDT"));
+        QVERIFY(!rows[1].problem.isEmpty());  // a Bybit answer is no OKX balance
+        QVERIFY(!model.statusSummary().contains("mexc"));
+        QVERIFY(model.statusSummary().contains("exchange=gate"));
+    }
+    // An older connector without the list: said plainly, and validation still works by name.
+    fake.setOutput("exchanges", "usage: korvane-connector <command>\n");
+    fake.setExitCode("exchanges", 2);
+    ConnectorViewModel model;
+    model.loadExchangeList();
+    waitIdle(model);
+    QVERIFY(model.exchanges.isEmpty());
+    QVERIFY(model.exchangeListMessage.isError);
+    QVERIFY(model.exchangeListMessage.text.contains("cannot list its exchanges"));
+    model.setSelectedExchangeId("okx");
+    waitIdle(model);
+    model.setSelectedApiKey("k");
+    model.setSelectedApiSecret("s");
+    model.setSelectedPassphrase("p");
+    model.validateSelectedExchange();
+    waitIdle(model);
+    // Whether it takes a passphrase is the connector's to say: a typed one is passed on.
+    QCOMPARE(fake.calls().last(), (QStringList{"validate", "okx", "-", "-", "-"}));
 }
 
 }  // namespace korvane::connector

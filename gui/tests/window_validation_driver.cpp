@@ -30,6 +30,11 @@ bool wait_until_idle(korvane::connector::ConnectorViewModel& model, qint64 limit
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     korvane::connector::ConnectorViewModel model;
+    // The tabs come from the connector's list; a connector without one still validates.
+    model.loadExchangeList();
+    if (!wait_until_idle(model, 60000)) return 2;
+    if (!model.exchangeListMessage.text.isEmpty())
+        QTextStream(stderr) << model.exchangeListMessage.text << "\n";
     model.setSelectedExchangeId(qEnvironmentVariable("KORVANE_DRIVE_EXCHANGE"));
     // Choosing a tab looks up stored keys first; typing waits for that, as a person would.
     if (!wait_until_idle(model, 60000)) return 2;
