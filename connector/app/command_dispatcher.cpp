@@ -7,6 +7,7 @@
 #include <iostream>
 #include <string>
 
+#include "connector/app/relay_output.h"
 #include "connector/toolkit/text.h"
 
 namespace korvane::connector {
@@ -87,9 +88,9 @@ int print_credentials(const std::optional<StoredCredential>& credential) {
     return 0;
 }
 
-// Returns operand `index` of validate: as given, or for "-" the next line of `input` (without
-// its line end), so a secret need not appear in the program's arguments.
-std::string credential_operand(const Operands& operands, int index) {
+// Returns operand `index`: as given, or for "-" the next line of `input` (without its line
+// end), so a secret need not appear in the program's arguments.
+std::string line_operand(const Operands& operands, int index) {
     std::string value = operands.at(index);
     if (value != "-") return value;
     value.clear();
@@ -105,14 +106,19 @@ int run_status(ConnectorApp& app, const Operands&) {
 int run_validate(ConnectorApp& app, const Operands& operands) {
     StoredCredential credential;
     credential.exchange = operands.at(2);
-    credential.api_key = credential_operand(operands, 3);
-    credential.api_secret = credential_operand(operands, 4);
-    credential.passphrase = credential_operand(operands, 5);
+    credential.api_key = line_operand(operands, 3);
+    credential.api_secret = line_operand(operands, 4);
+    credential.passphrase = line_operand(operands, 5);
     return print_validation(app.validate_and_save({credential.exchange, credential}));
 }
 
 int run_set_wallet(ConnectorApp& app, const Operands& operands) {
-    const bool stored = app.set_owner_wallet(operands.at(2));
+    const BindingAnswer answer = app.set_owner_wallet(operands.at(2));
+    if (answer.reason == "invalid_wallet") {
+        std::cout << "status=error\nreason=invalid_wallet\n";
+        return 2;
+    }
+    const bool stored = answer.kind == BindingAnswer::Kind::bind_state;
     const PairingState pairing = app.pairing_state();
     if (!pairing.owner_wallet_address.empty()) {
         std::cout << "owner_wallet_address=" << printable(pairing.owner_wallet_address) << "\n";
@@ -129,10 +135,15 @@ int run_delete(ConnectorApp& app, const Operands& operands) {
     return removed ? 0 : 2;
 }
 
-// Returns the number operand at `index` in `value`; false (a usage error) when it is no number.
-bool number_operand(const Operands& operands, int index, int& value) {
-    return index >= operands.argc || parse_int_operand(operands.argv[index], value);
+// Returns the number operand at `index` in `value`; false (a usage error) when it is no number
+// or lies outside `low`..`high`.
+bool number_operand(const Operands& operands, int index, int& value, int low = 0, int high = INT_MAX) {
+    if (index >= operands.argc) return true;
+    return parse_int_operand(operands.argv[index], value) && value >= low && value <= high;
 }
+
+// A year of minutes: the longest funding lookback.
+constexpr int kMaxLookbackMinutes = 525600;
 
 using Handler = int (*)(ConnectorApp& app, const Operands& operands);
 
@@ -153,13 +164,17 @@ constexpr Command kCommands[] = {
     {"set-wallet", 3, "<public_evm_address>", "Store the owner wallet; the device becomes unpaired.",
      run_set_wallet},
     {"bind-wallet", 2, "", "Ask the relay to bind the stored wallet to this device.",
-     [](ConnectorApp& app, const Operands&) { return print_json(app.bind_wallet_to_server()); }},
+     [](ConnectorApp& app, const Operands&) { return print_json(render_binding_answer(app.bind_wallet_to_server())); }},
     {"bind-status", 2, "", "Ask the relay how far binding has come.",
-     [](ConnectorApp& app, const Operands&) { return print_json(app.binding_status()); }},
-    {"claim-token", 3, "<token>", "Claim a bind token from the web app; then sign in the browser.",
-     [](ConnectorApp& app, const Operands& o) { return print_json(app.claim_bind_token(o.at(2))); }},
+     [](ConnectorApp& app, const Operands&) { return print_json(render_binding_answer(app.binding_status())); }},
+    {"claim-token", 3, "<token|->",
+     "Claim a bind token from the web app; then sign in the browser. \"-\" reads the token from a line of "
+     "standard input.",
+     [](ConnectorApp& app, const Operands& o) {
+         return print_json(render_binding_answer(app.claim_bind_token(line_operand(o, 2))));
+     }},
     {"disconnect-binding", 2, "", "Forget the binding on this device.",
-     [](ConnectorApp& app, const Operands&) { return print_json(app.disconnect_binding()); }},
+     [](ConnectorApp& app, const Operands&) { return print_json(render_binding_answer(app.disconnect_binding())); }},
     {"capabilities", 2, "", "List which operations each exchange offers.",
      [](ConnectorApp& app, const Operands&) { return print_capabilities(app.capability_matrix()); }},
     {"load-credentials", 3, "<exchange>", "Print the stored key, secret and passphrase of an exchange.",
@@ -179,7 +194,7 @@ constexpr Command kCommands[] = {
      "List funding payments of the last minutes (default 180).",
      [](ConnectorApp& app, const Operands& o) {
          int lookback = 180;
-         if (!number_operand(o, 4, lookback)) return -1;
+         if (!number_operand(o, 4, lookback, 1, kMaxLookbackMinutes)) return -1;
          return print_json(app.get_funding(o.at(2), o.at(3), lookback));
      }},
     {"close-report", 4, "<exchange> <symbol> [order_id]", "Show an order next to the closed positions or fills.",
@@ -205,7 +220,7 @@ constexpr Command kCommands[] = {
     {"update-apply", 2, "", "Open the downloaded disk image to install it.",
      [](ConnectorApp& app, const Operands&) { return print_json(app.update_apply()); }},
     {"server-health", 2, "", "Check that the relay server answers.",
-     [](ConnectorApp& app, const Operands&) { return print_json(app.server_health()); }},
+     [](ConnectorApp& app, const Operands&) { return print_json(render_server_health(app.server_health())); }},
 };
 
 // The general usage names the words in its own order, not the matching order.
@@ -234,15 +249,22 @@ int with_problems(const ConnectorApp& app, int code) {
 }  // namespace
 
 bool parse_int_operand(const char* text, int& value) {
-    const char* p = text;
-    while (std::isspace(static_cast<unsigned char>(*p))) ++p;
-    if (*p == '+' || *p == '-') ++p;
-    if (!std::isdigit(static_cast<unsigned char>(*p))) return false;
-    errno = 0;
-    const long long parsed = std::strtoll(text, nullptr, 10);
-    if (errno == ERANGE || parsed < INT_MIN || parsed > INT_MAX) return false;
+    // "10.9", "25,5", "1e3" or "60min" is not the number its first digits spell: refused
+    // rather than cut short.
+    if (*text == '\0') return false;
+    long long parsed = 0;
+    for (const char* p = text; *p != '\0'; ++p) {
+        if (*p < '0' || *p > '9') return false;
+        parsed = parsed * 10 + (*p - '0');
+        if (parsed > INT_MAX) return false;
+    }
     value = static_cast<int>(parsed);
     return true;
+}
+
+std::string update_signing_note(bool signed_updates) {
+    return signed_updates ? "Updates are installed only when the publisher's signature checks out.\n"
+                          : "Updates: this build has no publisher key and installs UNSIGNED update images.\n";
 }
 
 std::string help_text() {
@@ -265,7 +287,7 @@ int CommandDispatcher::run_cli(int argc, const char* const* argv) {
     if (argc < 2) return usage_error(kGeneralUsage);
     const std::string word = argv[1];
     if (word == "help" || word == "--help") {
-        std::cout << help_text();
+        std::cout << help_text() << update_signing_note(app_.signed_updates());
         return 0;
     }
     if (word == "--version") {

@@ -61,12 +61,12 @@ std::string sanitized_exchange_name(const std::string& exchange) {
     return name;
 }
 
-std::string credential_record_text(const StoredCredential& credential, bool final_newline) {
-    std::string text = format_record_text({{"exchange", credential.exchange},
-                                           {"api_key", credential.api_key},
-                                           {"api_secret", credential.api_secret},
-                                           {"passphrase", credential.passphrase}});
-    if (!final_newline) text.pop_back();
+std::optional<std::string> credential_record_text(const StoredCredential& credential, bool final_newline) {
+    std::optional<std::string> text = format_record_text({{"exchange", credential.exchange},
+                                                          {"api_key", credential.api_key},
+                                                          {"api_secret", credential.api_secret},
+                                                          {"passphrase", credential.passphrase}});
+    if (text && !final_newline) text->pop_back();
     return text;
 }
 
@@ -89,8 +89,14 @@ std::string KeyVault::lock_path() const {
 bool KeyVault::save(const StoredCredential& credential) const {
     // A deletion running beside this save must not rewrite the index from a stale read.
     const FileLock lock(lock_path());
+    sweep_temporary_files();
+    // A value with a line end would be read back as lines of its own: such a credential is
+    // refused rather than stored changed.
+    const std::optional<std::string> secret = credential_record_text(credential, false);
+    const std::optional<std::string> file_text = credential_record_text(credential, true);
+    if (!secret || !file_text) return false;
     const std::string name = sanitized_exchange_name(credential.exchange);
-    if (secrets_.store(service_for(credential.exchange), name, credential_record_text(credential, false))) {
+    if (secrets_.store(service_for(credential.exchange), name, *secret)) {
         // The store cannot be enumerated, so the index is how "status" learns of the item.
         const std::vector<std::string> names = non_empty_lines(read_file(index_path()));
         const bool listed = std::find(names.begin(), names.end(), credential.exchange) != names.end() ||
@@ -103,8 +109,7 @@ bool KeyVault::save(const StoredCredential& credential) const {
         }
         // Unlisted, the stored item would stay unseen by "status": the file copy below is seen.
     }
-    if (!write_file_atomic(fallback_path(credential.exchange), credential_record_text(credential, true),
-                           kSecretFileMode)) {
+    if (!write_file_atomic(fallback_path(credential.exchange), *file_text, kSecretFileMode)) {
         return false;
     }
     // The store may still hold an older copy; unlisting the name makes the file the one loaded.
@@ -132,6 +137,7 @@ std::optional<StoredCredential> KeyVault::load(const std::string& exchange) cons
 
 bool KeyVault::remove(const std::string& exchange) const {
     const FileLock lock(lock_path());
+    sweep_temporary_files();
     const std::vector<std::string> listed = non_empty_lines(read_file(index_path()));
     const bool store_has_latest = std::find(listed.begin(), listed.end(), exchange) != listed.end();
     // A store that cannot confirm the removal (not running, locked) may still hold the copy it
@@ -149,6 +155,23 @@ bool KeyVault::remove(const std::string& exchange) const {
 
     const bool in_file = std::filesystem::exists(fallback_path(exchange), error);
     return out_of_store && !in_file;
+}
+
+void KeyVault::sweep_temporary_files() const {
+    // A run killed between writing a temporary file and renaming it leaves the file behind,
+    // secret and all. Saves and deletes of the vault's files run under the lock, so a temporary
+    // file of theirs seen here belongs to no live run.
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(root_dir_, error)) {
+        const std::string name = entry.path().filename().string();
+        const size_t mark = name.find(kTemporaryMark);
+        if (mark == std::string::npos) continue;
+        const std::string base = name.substr(0, mark);
+        const bool ours = base == "vault_index.txt" ||
+                          (base.size() > 6 && base.compare(base.size() - 6, 6, ".vault") == 0);
+        std::error_code ignored;
+        if (ours && entry.is_regular_file(ignored)) std::filesystem::remove(entry.path(), ignored);
+    }
 }
 
 void KeyVault::drop_from_index(const std::string& exchange) const {

@@ -16,7 +16,10 @@ class Updater {
     Updater(std::string app_root, std::string manifest_url, std::string current_version, HttpClient& http,
             const std::string& update_public_key = "");
 
-    // Returns whether the manifest names a newer version, as JSON.
+    // Returns true when images must carry the publisher's signature (a key was built in).
+    bool signed_updates() const { return signed_only_; }
+
+    // Returns whether the manifest names a newer version, as JSON, with "signed_updates".
     std::string check() const;
     // Downloads the newer image into the updates folder (and the latest-image copy), as JSON.
     // With a key, each image keeps its signature beside it in a ".sig" file.

@@ -54,7 +54,7 @@ TEST_F(Commands, HelpAndVersionNeedNoState) {
     for (const char* word : {"help", "--help"}) {
         const Printed help = run({word});
         EXPECT_EQ(help.code, 0);
-        EXPECT_EQ(help.out, help_text());
+        EXPECT_EQ(help.out, help_text() + update_signing_note(false));
         EXPECT_EQ(help.err, "");
     }
     // Every command word the usage names is explained by help.
@@ -90,7 +90,11 @@ TEST_F(Commands, MissingOrMalformedOperandsPrintTheCommandsUsage) {
          "place-open <exchange> <symbol> <side> <quantity> <price> <leverage>"},
         {{"place-open", "okx", "BTC_USDT", "buy", "1", "2", ""},
          "place-open <exchange> <symbol> <side> <quantity> <price> <leverage>"},
-        {{"claim-token"}, "claim-token <token>"},
+        {{"claim-token"}, "claim-token <token|->"},
+        {{"funding", "okx", "BTC_USDT", "60min"}, "funding <exchange> <symbol> [lookback_minutes]"},
+        {{"funding", "okx", "BTC_USDT", "525601"}, "funding <exchange> <symbol> [lookback_minutes]"},
+        {{"place-open", "okx", "BTC_USDT", "buy", "1", "2", "10.9"},
+         "place-open <exchange> <symbol> <side> <quantity> <price> <leverage>"},
     };
     for (const auto& c : cases) {
         const Printed usage = run(c.args);

@@ -8,7 +8,7 @@ import tempfile
 import unittest
 
 from harness import CONNECTOR, SOURCE_DIR, SandboxTestCase
-from test_updates import KEYED, SHIPPED_KEY, fake_tool, run_program
+from test_updates import KEYED, SHIPPED_KEY, fake_tool, handed_over, run_program
 
 SIGN = os.path.join(SOURCE_DIR, 'scripts', 'sign-update.sh')
 CMAKE = os.environ.get('KORVANE_CMAKE') or shutil.which('cmake') or 'cmake'
@@ -54,11 +54,11 @@ class SignedUpdatesTest(SandboxTestCase):
         self.addCleanup(shutil.rmtree, self.bin_dir, ignore_errors=True)
         self.opener = fake_tool(self.bin_dir, 'open')
 
-    def sign(self, image, key=None):
+    def sign(self, image, key=None, version='0.2.0'):
         path = os.path.join(self.bin_dir, 'image-to-sign.dmg')
         with open(path, 'wb') as handle:
             handle.write(image)
-        code, out, err = sign_script(key or self.publisher, path)
+        code, out, err = sign_script(key or self.publisher, version, path)
         self.assertEqual(code, 0, err)
         return out.strip()
 
@@ -88,6 +88,8 @@ class SignedUpdatesTest(SandboxTestCase):
         cases = [('good signature', IMAGE, self.sign(IMAGE), True),
                  ('flipped byte in the image', bytes(flipped), self.sign(IMAGE), False),
                  ('signature of another image', IMAGE, self.sign(IMAGE + b'!'), False),
+                 # An older, validly signed image put under the manifest's newer version.
+                 ('signed for another version', IMAGE, self.sign(IMAGE, version='0.0.9'), False),
                  ('missing signature', IMAGE, None, False),
                  ('wrong key', IMAGE, self.sign(IMAGE, self.stranger), False)]
         for what, served, signature, installs in cases:
@@ -113,7 +115,7 @@ class SignedUpdatesTest(SandboxTestCase):
                 with open(latest, 'rb') as handle:
                     self.assertEqual(handle.read(), IMAGE)
                 self.assertEqual(self.keyed('update-apply').json()['status'], 'ok')
-                self.assertEqual(self.opened(), '-- ' + latest + '\n')
+                handed_over(self, self.opened(), self.updates, 'Korvane-Connector-latest.dmg', IMAGE)
 
     def test_an_image_swapped_on_disk_is_not_opened(self):
         self.serve(IMAGE, self.sign(IMAGE))
@@ -144,9 +146,11 @@ class SignedUpdatesTest(SandboxTestCase):
         image_path = os.path.join(self.bin_dir, 'release.dmg')
         open(image_path, 'wb').close()
         ec_key = make_key(self.bin_dir, 'ec.pem', '-algorithm', 'EC', '-pkeyopt', 'ec_paramgen_curve:P-256')
-        cases = [((ec_key, image_path), 1, 'is not an Ed25519 key'),
-                 ((self.publisher, image_path + '.missing'), 1, 'cannot read the image'),
-                 ((image_path, image_path), 1, 'cannot read the private key'),
+        cases = [((ec_key, '0.3.0', image_path), 1, 'is not an Ed25519 key'),
+                 ((self.publisher, '0.3.0', image_path + '.missing'), 1, 'cannot read the image'),
+                 ((image_path, '0.3.0', image_path), 1, 'cannot read the private key'),
+                 ((self.publisher, '0 3', image_path), 1, 'the version must'),
+                 ((self.publisher, image_path), 2, 'usage:'),
                  (('--manifest', '0.3.0', 'https://h/"a', self.publisher, image_path), 1, 'the URL must'),
                  (('--manifest', '0 3', 'https://h/a', self.publisher, image_path), 1, 'the version must'),
                  ((self.publisher,), 2, 'usage:')]

@@ -48,12 +48,12 @@ TEST_F(UpdaterTest, CheckFollowsTheManifestRules) {
          R"("channel":"stable",)" +
              url +
              R"(,"dmg_url":"https://downloads.test/K-1.1.0.dmg","manifest":{"version":"1.1.0",)"
-             R"("dmgUrl":"https://downloads.test/K-1.1.0.dmg","channel":"stable"}})"},
+             R"("dmgUrl":"https://downloads.test/K-1.1.0.dmg","channel":"stable"},"signed_updates":false})"},
         {{0, R"({"release":{"version":"1.0","dmgUrl":"http://127.0.0.1:8080/K.dmg"}})", 200},
          R"({"status":"ok","current_version":"1.0.0","latest_version":"1.0","update_available":false,"channel":"",)" +
              url +
              R"(,"dmg_url":"http://127.0.0.1:8080/K.dmg","manifest":{"release":{"version":"1.0",)"
-             R"("dmgUrl":"http://127.0.0.1:8080/K.dmg"}}})"},
+             R"("dmgUrl":"http://127.0.0.1:8080/K.dmg"}},"signed_updates":false})"},
         {{0, R"({"version":"1.1.0","dmgUrl":""})", 200},
          R"({"status":"error","reason":"manifest_invalid",)" + url +
              R"(,"manifest":{"version":"1.1.0","dmgUrl":""}})"},
@@ -118,6 +118,9 @@ TEST_F(UpdaterTest, DownloadKeepsOnlyAWholeImageThatMatchesItsChecksum) {
         EXPECT_EQ(sent.url, "https://downloads.test/K.dmg");
         EXPECT_EQ(sent.output_path.rfind(target + ".partial-", 0), 0u) << sent.output_path;
         EXPECT_TRUE(sent.follow_redirects && sent.fail_on_http_error);
+        // Each hop is held to the rule the manifest's URL met.
+        EXPECT_TRUE(sent.redirect_allowed != nullptr && sent.redirect_allowed("https://mirror.test/K.dmg") &&
+                    !sent.redirect_allowed("file:///etc/passwd") && !sent.redirect_allowed("http://127.1/K.dmg"));
         EXPECT_EQ(sent.timeout_ms, 300000);
         EXPECT_EQ(sent.max_reply_bytes, kMaxImageBytes);
     }
