@@ -5,6 +5,7 @@ import os
 import shutil
 import subprocess
 import tempfile
+import threading
 import unittest
 
 from harness import CONNECTOR, SOURCE_DIR, SandboxTestCase
@@ -131,6 +132,44 @@ class SignedUpdatesTest(SandboxTestCase):
         self.assertEqual(self.keyed('update-apply').json()['reason'], 'update_signature_invalid')
         self.assertEqual(self.opened(), '')
 
+    def test_an_image_swapped_while_it_is_applied_is_never_handed_over(self):
+        # One process keeps swapping the image's name between the signed bytes and unsigned ones;
+        # whatever apply hands over is a copy of exactly the bytes it checked.
+        self.serve(IMAGE, self.sign(IMAGE))
+        self.assertEqual(self.keyed('update-download').json()['status'], 'ok')
+        latest = os.path.join(self.updates, 'Korvane-Connector-latest.dmg')
+        signed, unsigned = latest + '.signed', latest + '.unsigned'
+        shutil.copy(latest, signed)
+        with open(unsigned, 'wb') as handle:
+            handle.write(b'UNSIGNED' + IMAGE[8:])
+        stop = threading.Event()
+
+        def swap():
+            while not stop.is_set():
+                for source in (unsigned, signed):
+                    shutil.copy(source, latest + '.next')
+                    os.replace(latest + '.next', latest)
+
+        swapper = threading.Thread(target=swap)
+        swapper.start()
+        try:
+            outcomes = set()
+            for _ in range(40):
+                answer = self.keyed('update-apply').json()
+                outcomes.add(answer.get('reason', answer['status']))
+                if answer['status'] == 'ok':
+                    handed_over(self, self.opened().splitlines()[-1], self.updates, 'Korvane-Connector-latest.dmg',
+                                IMAGE)
+        finally:
+            stop.set()
+            swapper.join()
+        self.assertLessEqual(outcomes, {'ok', 'update_signature_invalid'})
+
+    def test_keyed_build_says_so(self):
+        self.assertIs(self.keyed('update-check').json()['signed_updates'], True)
+        self.assertIn('publisher\'s signature', self.keyed('help').out)
+        self.assertIn('UNSIGNED', self.keyed('help', key='').out)
+
     def test_script_manifest_installs(self):
         image_path = os.path.join(self.bin_dir, 'release.dmg')
         with open(image_path, 'wb') as handle:
@@ -188,10 +227,10 @@ class SignedUpdatesTest(SandboxTestCase):
 
 
 class UpdateKeyConfigureTest(unittest.TestCase):
-    def configure(self, key):
+    def configure(self, key, *options):
         with tempfile.TemporaryDirectory() as build:
             completed = subprocess.run([CMAKE, '-S', SOURCE_DIR, '-B', build, '-DKORVANE_BUILD_GUI=OFF',
-                                        '-DKORVANE_BUILD_TESTS=OFF', '-DKORVANE_UPDATE_PUBLIC_KEY=' + key],
+                                        '-DKORVANE_BUILD_TESTS=OFF', '-DKORVANE_UPDATE_PUBLIC_KEY=' + key, *options],
                                        capture_output=True, text=True, timeout=300)
         return completed.returncode, ' '.join(completed.stderr.split())
 
@@ -206,6 +245,14 @@ class UpdateKeyConfigureTest(unittest.TestCase):
         code, err = self.configure(key)
         self.assertEqual(code, 0, err)
         self.assertNotIn('KORVANE_UPDATE_PUBLIC_KEY', err)
+
+    def test_a_release_build_without_a_key_must_ask_for_unsigned_updates(self):
+        code, err = self.configure('', '-DCMAKE_BUILD_TYPE=Release')
+        self.assertNotEqual(code, 0)
+        self.assertIn('-DKORVANE_ALLOW_UNSIGNED_UPDATES=ON', err)
+        code, err = self.configure('', '-DCMAKE_BUILD_TYPE=Release', '-DKORVANE_ALLOW_UNSIGNED_UPDATES=ON')
+        self.assertEqual(code, 0, err)
+        self.assertIn('installs UNSIGNED update images', err)
 
 
 if __name__ == '__main__':

@@ -86,6 +86,8 @@ class UpdatesTest(SandboxTestCase):
                 manifest = self.manifest_for(version)
                 answer, _ = self.run_logged('update-check')
                 self.assertEqual(answer['update_available'], available)
+                # An unkeyed build says it installs unsigned images.
+                self.assertIs(answer['signed_updates'], False)
                 self.assertEqual((answer['status'], answer['current_version'], answer['latest_version'],
                                   answer['channel'], answer['dmg_url'], answer['manifest']),
                                  ('ok', '0.1.0', version, 'beta', manifest['dmgUrl'], manifest))
@@ -198,6 +200,13 @@ class UpdatesTest(SandboxTestCase):
                 handed_over(self, log.read(), self.updates, 'Korvane-Connector-0.1.5.dmg', b'')
         with tempfile.TemporaryDirectory() as bin_dir:
             self.assertEqual(self.run_unkeyed('update-apply', env={'PATH': bin_dir}).json()['reason'], 'open_dmg_failed')
+        # Among several images the newest version wins, by version order, not text order.
+        for version in ('0.2', '0.10', '0.9.1'):
+            open(os.path.join(self.updates, 'Korvane-Connector-%s.dmg' % version), 'w').close()
+        with tempfile.TemporaryDirectory() as bin_dir:
+            fake_tool(bin_dir, 'open')
+            self.assertEqual(self.run_unkeyed('update-apply', env={'PATH': bin_dir}).json()['file'],
+                             os.path.join(self.updates, 'Korvane-Connector-0.10.dmg'))
 
 
 if __name__ == '__main__':
