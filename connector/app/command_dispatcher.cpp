@@ -8,6 +8,7 @@
 #include <string>
 
 #include "connector/app/relay_output.h"
+#include "connector/toolkit/secure_wipe.h"
 #include "connector/toolkit/text.h"
 
 namespace korvane::connector {
@@ -109,7 +110,15 @@ int run_validate(ConnectorApp& app, const Operands& operands) {
     credential.api_key = line_operand(operands, 3);
     credential.api_secret = line_operand(operands, 4);
     credential.passphrase = line_operand(operands, 5);
-    return print_validation(app.validate_and_save({credential.exchange, credential}));
+    ValidateCredentialsRequest request{credential.exchange, credential};
+    const ValidateCredentialsResult result = app.validate_and_save(request);
+    // The key, secret and passphrase are not needed past this point.
+    for (StoredCredential* held : {&credential, &request.credential}) {
+        secure_wipe(held->api_key);
+        secure_wipe(held->api_secret);
+        secure_wipe(held->passphrase);
+    }
+    return print_validation(result);
 }
 
 int run_set_wallet(ConnectorApp& app, const Operands& operands) {

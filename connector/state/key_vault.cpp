@@ -8,6 +8,7 @@
 #include "connector/state/file_lock.h"
 #include "connector/state/files.h"
 #include "connector/state/record_text.h"
+#include "connector/toolkit/secure_wipe.h"
 
 namespace korvane::connector {
 namespace {
@@ -92,8 +93,17 @@ bool KeyVault::save(const StoredCredential& credential) const {
     sweep_temporary_files();
     // A value with a line end would be read back as lines of its own: such a credential is
     // refused rather than stored changed.
-    const std::optional<std::string> secret = credential_record_text(credential, false);
-    const std::optional<std::string> file_text = credential_record_text(credential, true);
+    std::optional<std::string> secret = credential_record_text(credential, false);
+    std::optional<std::string> file_text = credential_record_text(credential, true);
+    // The record texts hold the secret; wiped whichever way the save ends.
+    const struct Wipe {
+        std::optional<std::string>& a;
+        std::optional<std::string>& b;
+        ~Wipe() {
+            if (a) secure_wipe(*a);
+            if (b) secure_wipe(*b);
+        }
+    } wipe{secret, file_text};
     if (!secret || !file_text) return false;
     const std::string name = sanitized_exchange_name(credential.exchange);
     if (secrets_.store(service_for(credential.exchange), name, *secret)) {
@@ -125,14 +135,18 @@ std::optional<StoredCredential> KeyVault::load(const std::string& exchange) cons
     // is still asked for, as an item may have been put there without the index.
     const std::vector<std::string> listed = non_empty_lines(read_file(index_path()));
     if (!in_file || std::find(listed.begin(), listed.end(), exchange) != listed.end()) {
-        if (const auto secret = secrets_.fetch(service_for(exchange), sanitized_exchange_name(exchange))) {
+        if (auto secret = secrets_.fetch(service_for(exchange), sanitized_exchange_name(exchange))) {
             StoredCredential credential = parse_credential(*secret);
+            secure_wipe(*secret);
             if (credential.exchange.empty()) credential.exchange = exchange;
             return credential;
         }
     }
     if (!in_file) return std::nullopt;
-    return parse_credential(read_file(fallback_path(exchange)));
+    std::string text = read_file(fallback_path(exchange));
+    StoredCredential credential = parse_credential(text);
+    secure_wipe(text);
+    return credential;
 }
 
 bool KeyVault::remove(const std::string& exchange) const {

@@ -3,12 +3,17 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include <pwd.h>
+#include <unistd.h>
+
+#include "connector/app/entry_point.h"
 #include "tests/support/fakes.h"
 #include "tests/support/temporary_folder.h"
 #include "tests/support/test_sites.h"
@@ -139,6 +144,20 @@ TEST_F(Commands, StateThatCannotBeSavedIsReportedAndFailsTheRun) {
     EXPECT_EQ(validated.code, 1);
     EXPECT_NE(validated.out.find("credentials_saved=true\n"), std::string::npos);
     EXPECT_EQ(validated.err, "korvane-connector: cannot write " + root.path("vault/okx.memory") + "\n");
+}
+
+TEST(ApplicationRoot, ComesFromHomeOrThePasswordDatabaseNeverATemporaryFolder) {
+    const char* saved = std::getenv("HOME");
+    const std::string home = saved != nullptr ? saved : "";
+    ::setenv("HOME", "/home/someone", 1);
+    EXPECT_EQ(application_root(), "/home/someone/.korvane-connector");
+    ::setenv("HOME", "", 1);
+    EXPECT_EQ(application_root(), ".korvane-connector");
+    ::unsetenv("HOME");
+    const passwd* entry = ::getpwuid(::getuid());
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(application_root(), std::filesystem::path(entry->pw_dir) / ".korvane-connector");
+    if (saved != nullptr) ::setenv("HOME", home.c_str(), 1);
 }
 
 }  // namespace
