@@ -8,6 +8,7 @@
 #include <string>
 
 #include "connector/app/relay_output.h"
+#include "connector/app/update_output.h"
 #include "connector/toolkit/secure_wipe.h"
 #include "connector/toolkit/text.h"
 
@@ -223,11 +224,11 @@ constexpr Command kCommands[] = {
          return print_json(app.place_close(o.at(2), o.at(3), o.at(4), o.at(5), o.at(6)));
      }},
     {"update-check", 2, "", "Ask the update manifest whether a newer version exists.",
-     [](ConnectorApp& app, const Operands&) { return print_json(app.update_check()); }},
+     [](ConnectorApp& app, const Operands&) { return print_json(render_update_outcome(app.update_check())); }},
     {"update-download", 2, "", "Download the newer version's disk image.",
-     [](ConnectorApp& app, const Operands&) { return print_json(app.update_download()); }},
+     [](ConnectorApp& app, const Operands&) { return print_json(render_update_outcome(app.update_download())); }},
     {"update-apply", 2, "", "Open the downloaded disk image to install it.",
-     [](ConnectorApp& app, const Operands&) { return print_json(app.update_apply()); }},
+     [](ConnectorApp& app, const Operands&) { return print_json(render_update_outcome(app.update_apply())); }},
     {"server-health", 2, "", "Check that the relay server answers.",
      [](ConnectorApp& app, const Operands&) { return print_json(render_server_health(app.server_health())); }},
 };

@@ -77,10 +77,10 @@ class ConnectorApp {
     std::string place_close(const std::string& exchange, const std::string& symbol, const std::string& side,
                             const std::string& quantity, const std::string& price) const;
 
-    std::string update_check() const { return updater.check(); }
+    UpdateOutcome update_check() const { return updater.check(); }
     bool signed_updates() const { return updater.signed_updates(); }
-    std::string update_download() const { return updater.download(); }
-    std::string update_apply() const { return updater.apply(); }
+    UpdateOutcome update_download() const { return updater.download(); }
+    UpdateOutcome update_apply() const { return updater.apply(); }
 
     // Binding with the relay; each returns what the command answers. Only a 2xx relay reply
     // changes state, read through the JSON parser; a wallet the relay names must be an address

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <vector>
 
 #include "connector/state/files.h"
@@ -63,48 +64,40 @@ Manifest read_manifest(const std::string& text) {
     return manifest;
 }
 
-// The manifest as an answer's member: nested as it came when it is JSON, else as a string, so
-// the answer is JSON either way.
-std::string manifest_member(const std::string& text) {
-    return is_json_value(text) ? text : json_string(text);
+UpdateOutcome refusal(const char* reason) {
+    UpdateOutcome outcome;
+    outcome.reason = reason;
+    return outcome;
 }
 
-// Returns the refusal answer for a manifest that cannot be acted on; empty when it can.
-std::string manifest_refusal(const std::string& manifest_url, const Manifest& manifest) {
+// Returns the refusal for a manifest that cannot be acted on; empty when it can.
+std::optional<UpdateOutcome> manifest_refusal(const std::string& manifest_url, const Manifest& manifest) {
+    UpdateOutcome outcome;
+    outcome.manifest_url = manifest_url;
+    outcome.latest_version = manifest.version;
+    outcome.dmg_url = manifest.dmg_url;
     if (manifest.version.empty() || manifest.dmg_url.empty()) {
-        return JsonObject()
-            .add("status", "error")
-            .add("reason", "manifest_invalid")
-            .add("manifest_url", manifest_url)
-            .add_raw("manifest", manifest_member(manifest.text))
-            .str();
+        outcome.reason = "manifest_invalid";
+        outcome.manifest_text = manifest.text;
+        return outcome;
     }
     // The version becomes part of a file name, and the URL is handed to the network stack.
     if (!is_safe_version(manifest.version)) {
-        return JsonObject()
-            .add("status", "error")
-            .add("reason", "update_manifest_invalid")
-            .add("manifest_url", manifest_url)
-            .str();
+        outcome.reason = "update_manifest_invalid";
+        return outcome;
     }
     if (!is_allowed_image_url(manifest.dmg_url)) {
-        return JsonObject()
-            .add("status", "error")
-            .add("reason", "update_url_rejected")
-            .add("latest_version", manifest.version)
-            .add("dmg_url", manifest.dmg_url)
-            .str();
+        outcome.reason = "update_url_rejected";
+        return outcome;
     }
-    return "";
+    return std::nullopt;
 }
 
-std::string download_failure(const char* reason, const Manifest& manifest) {
-    return JsonObject()
-        .add("status", "error")
-        .add("reason", reason)
-        .add("latest_version", manifest.version)
-        .add("dmg_url", manifest.dmg_url)
-        .str();
+UpdateOutcome download_failure(const char* reason, const Manifest& manifest) {
+    UpdateOutcome outcome = refusal(reason);
+    outcome.latest_version = manifest.version;
+    outcome.dmg_url = manifest.dmg_url;
+    return outcome;
 }
 
 // A name that never ends in ".dmg", so an unfinished file is never taken for an image.
@@ -249,8 +242,8 @@ void sweep_hand_overs(const std::string& updates_dir) {
 }
 
 // Downloads the manifest's image into `path`, following only redirects that meet the image URL
-// rule; returns the refusal answer, empty on success.
-std::string fetch_image(HttpClient& http, const Manifest& manifest, const std::string& path) {
+// rule; returns the refusal, empty on success.
+std::optional<UpdateOutcome> fetch_image(HttpClient& http, const Manifest& manifest, const std::string& path) {
     HttpRequest request;
     request.url = manifest.dmg_url;
     request.timeout_ms = kDownloadLimitMs;
@@ -260,15 +253,9 @@ std::string fetch_image(HttpClient& http, const Manifest& manifest, const std::s
     request.redirect_allowed = is_allowed_image_url;
     request.output_path = path;
     const HttpResult reply = http.send(request);
-    if (reply.exit_code == kHttpRedirectRefused) {
-        return JsonObject()
-            .add("status", "error")
-            .add("reason", "update_url_rejected")
-            .add("latest_version", manifest.version)
-            .add("dmg_url", manifest.dmg_url)
-            .str();
-    }
-    return reply.exit_code == 0 ? "" : download_failure("update_download_failed", manifest);
+    if (reply.exit_code == kHttpRedirectRefused) return download_failure("update_url_rejected", manifest);
+    if (reply.exit_code != 0) return download_failure("update_download_failed", manifest);
+    return std::nullopt;
 }
 
 }  // namespace
@@ -299,49 +286,44 @@ std::string Updater::fetch_manifest() const {
     return reply.exit_code == 0 ? reply.body : "";
 }
 
-std::string Updater::check() const {
+UpdateOutcome Updater::check() const {
     const std::string text = fetch_manifest();
     if (text.empty()) {
-        return JsonObject()
-            .add("status", "error")
-            .add("reason", "update_check_failed")
-            .add("manifest_url", manifest_url_)
-            .str();
+        UpdateOutcome outcome = refusal("update_check_failed");
+        outcome.manifest_url = manifest_url_;
+        return outcome;
     }
     const Manifest manifest = read_manifest(text);
-    if (const std::string refusal = manifest_refusal(manifest_url_, manifest); !refusal.empty()) return refusal;
-    return JsonObject()
-        .add("status", "ok")
-        .add("current_version", current_version_)
-        .add("latest_version", manifest.version)
-        .add("update_available", compare_versions(current_version_, manifest.version) == -1)
-        .add("channel", manifest.channel)
-        .add("manifest_url", manifest_url_)
-        .add("dmg_url", manifest.dmg_url)
-        .add_raw("manifest", manifest_member(manifest.text))
-        .add("signed_updates", signed_only_)
-        .str();
+    if (auto refused = manifest_refusal(manifest_url_, manifest)) return *refused;
+    UpdateOutcome outcome;
+    outcome.kind = UpdateOutcome::Kind::checked;
+    outcome.current_version = current_version_;
+    outcome.latest_version = manifest.version;
+    outcome.update_available = compare_versions(current_version_, manifest.version) == -1;
+    outcome.channel = manifest.channel;
+    outcome.manifest_url = manifest_url_;
+    outcome.dmg_url = manifest.dmg_url;
+    outcome.manifest_text = manifest.text;
+    outcome.signed_updates = signed_only_;
+    return outcome;
 }
 
-std::string Updater::download() const {
+UpdateOutcome Updater::download() const {
     const std::string text = fetch_manifest();
     if (text.empty()) {
-        return JsonObject()
-            .add("status", "error")
-            .add("reason", "manifest_fetch_failed")
-            .add("manifest_url", manifest_url_)
-            .str();
+        UpdateOutcome outcome = refusal("manifest_fetch_failed");
+        outcome.manifest_url = manifest_url_;
+        return outcome;
     }
     const Manifest manifest = read_manifest(text);
-    if (const std::string refusal = manifest_refusal(manifest_url_, manifest); !refusal.empty()) return refusal;
+    if (auto refused = manifest_refusal(manifest_url_, manifest)) return *refused;
+    UpdateOutcome outcome;
+    outcome.current_version = current_version_;
+    outcome.latest_version = manifest.version;
+    outcome.dmg_url = manifest.dmg_url;
     if (compare_versions(current_version_, manifest.version) != -1) {
-        return JsonObject()
-            .add("status", "ok")
-            .add("current_version", current_version_)
-            .add("latest_version", manifest.version)
-            .add("update_available", false)
-            .add("note", "already_on_latest_version")
-            .str();
+        outcome.kind = UpdateOutcome::Kind::already_latest;
+        return outcome;
     }
     // An image that could never be installed is not fetched: with a key, the signature covers
     // the image's digest, so both must be published.
@@ -353,9 +335,9 @@ std::string Updater::download() const {
     // (and matches the published checksum), so "update-apply" never opens a partial file.
     const std::string temporary = partial_name(target);
     std::error_code error;
-    if (const std::string refusal = fetch_image(http_, manifest, temporary); !refusal.empty()) {
+    if (auto refused = fetch_image(http_, manifest, temporary)) {
         fs::remove(temporary, error);
-        return refusal;
+        return *refused;
     }
     const std::string digest = file_sha256(temporary);
     if (digest.empty() || (!manifest.sha256.empty() && lowercase(manifest.sha256) != digest)) {
@@ -383,19 +365,14 @@ std::string Updater::download() const {
     copy_atomically(target, latest);
     // A failed copy leaves the latest image and its signature apart; "update-apply" then refuses it.
     if (signed_only_) copy_atomically(signature_path(target), signature_path(latest));
-    return JsonObject()
-        .add("status", "ok")
-        .add("current_version", current_version_)
-        .add("latest_version", manifest.version)
-        .add("update_available", true)
-        .add("downloaded", true)
-        .add("downloaded_to", target)
-        .add("latest_file", latest)
-        .add("dmg_url", manifest.dmg_url)
-        .str();
+    outcome.kind = UpdateOutcome::Kind::downloaded;
+    outcome.update_available = true;
+    outcome.downloaded_to = target;
+    outcome.latest_file = latest;
+    return outcome;
 }
 
-std::string Updater::apply() const {
+UpdateOutcome Updater::apply() const {
     const std::string dir = updates_dir();
     // The latest-image copy (the last download) first; else the newest versioned image by
     // version order ("0.10" is newer than "0.2").
@@ -423,7 +400,9 @@ std::string Updater::apply() const {
     struct stat info {};
     if (image < 0 || ::fstat(image, &info) != 0 || !S_ISREG(info.st_mode)) {
         if (image >= 0) ::close(image);
-        return JsonObject().add("status", "error").add("reason", "update_file_missing").add("updates_dir", dir).str();
+        UpdateOutcome outcome = refusal("update_file_missing");
+        outcome.updates_dir = dir;
+        return outcome;
     }
     sweep_hand_overs(dir);
     std::string folder = dir + "/" + kHandOverPrefix + "XXXXXX";
@@ -438,7 +417,9 @@ std::string Updater::apply() const {
     const bool copied = copy_fd >= 0 && ::close(copy_fd) == 0 && !digest.empty();
     const auto refuse = [&](const char* reason) {
         fs::remove_all(folder, error);
-        return JsonObject().add("status", "error").add("reason", reason).add("file", candidate).str();
+        UpdateOutcome outcome = refusal(reason);
+        outcome.file = candidate;
+        return outcome;
     };
     if (!copied) return refuse("open_dmg_failed");
     if (signed_only_) {
@@ -452,13 +433,10 @@ std::string Updater::apply() const {
     // The desktop gets the checked copy in a folder only this user can enter, never a name
     // another process could swap.
     if (run_command(open_command(copy)).exit_code != 0) return refuse("open_dmg_failed");
-    return JsonObject()
-        .add("status", "ok")
-        .add("applied", false)
-        .add("install_flow_started", true)
-        .add("file", candidate)
-        .add("note", "dmg_opened_drag_updated_app_into_Applications")
-        .str();
+    UpdateOutcome outcome;
+    outcome.kind = UpdateOutcome::Kind::opened;
+    outcome.file = candidate;
+    return outcome;
 }
 
 }  // namespace korvane::connector

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "connector/updater/update_signature.h"
+#include "connector/app/update_output.h"
 #include "connector/updater/updater.h"
 #include "tests/updater/key_pair.h"
 
@@ -151,7 +152,7 @@ TEST_F(SignedUpdates, DownloadKeepsOnlyImagesThePublisherSignedForThisVersion) {
         SCOPED_TRACE(c.what);
         host.publish(c.served, c.signature ? c.signature->c_str() : nullptr, c.sha256 ? c.sha256->c_str() : nullptr);
         host.urls.clear();
-        const std::string answer = updater(c.key).download();
+        const std::string answer = render_update_outcome(updater(c.key).download());
         if (c.refused != nullptr) {
             EXPECT_EQ(answer, refusal(c.refused));
             EXPECT_EQ(update_files(), std::set<std::string>{});
@@ -173,10 +174,10 @@ TEST_F(SignedUpdates, WithoutKeyUpdatesStayUnsigned) {
     for (const char* signature : {static_cast<const char*>(nullptr), "not a signature"}) {
         host.publish("unsigned image", signature);
         const Updater unkeyed = updater("");
-        EXPECT_NE(unkeyed.download().find(R"("status":"ok")"), std::string::npos);
+        EXPECT_NE(render_update_outcome(unkeyed.download()).find(R"("status":"ok")"), std::string::npos);
         EXPECT_EQ(update_files(),
                   (std::set<std::string>{"Korvane-Connector-0.2.0.dmg", "Korvane-Connector-latest.dmg"}));
-        EXPECT_NE(unkeyed.apply().find(R"("status":"ok")"), std::string::npos) << "not opened";
+        EXPECT_NE(render_update_outcome(unkeyed.apply()).find(R"("status":"ok")"), std::string::npos) << "not opened";
     }
 }
 
@@ -184,24 +185,24 @@ TEST_F(SignedUpdates, ApplyChecksTheImageAgainAndHandsOverTheCheckedCopy) {
     const std::string image = "signed disk image";
     host.publish(image, update_signature(publisher, image).c_str());
     Updater keyed = updater(publisher.public_base64());
-    ASSERT_NE(keyed.download().find(R"("status":"ok")"), std::string::npos);
+    ASSERT_NE(render_update_outcome(keyed.download()).find(R"("status":"ok")"), std::string::npos);
     const fs::path latest = updates() / "Korvane-Connector-latest.dmg";
     const std::string refused =
         R"({"status":"error","reason":"update_signature_invalid","file":")" + latest.string() + "\"}";
 
     std::ofstream(latest, std::ios::binary) << "swapped on disk";
-    EXPECT_EQ(keyed.apply(), refused);
+    EXPECT_EQ(render_update_outcome(keyed.apply()), refused);
     fs::copy_file(updates() / "Korvane-Connector-0.2.0.dmg", latest, fs::copy_options::overwrite_existing);
     fs::remove(updates() / "Korvane-Connector-latest.dmg.sig");
-    EXPECT_EQ(keyed.apply(), refused) << "signature gone";
+    EXPECT_EQ(render_update_outcome(keyed.apply()), refused) << "signature gone";
     std::ofstream(updates() / "Korvane-Connector-latest.dmg.sig") << std::string(3000, 'A');
-    EXPECT_EQ(keyed.apply(), refused) << "far too long to be a signature";
+    EXPECT_EQ(render_update_outcome(keyed.apply()), refused) << "far too long to be a signature";
     EXPECT_EQ(opened(), "");
 
     // Without the latest copy the versioned image, checked against its own signature, is
     // handed over as a private copy.
     fs::remove(latest);
-    const std::string answer = keyed.apply();
+    const std::string answer = render_update_outcome(keyed.apply());
     EXPECT_NE(answer.find(R"("status":"ok")"), std::string::npos) << answer;
     const std::string handed = opened().substr(3, opened().size() - 4);
     EXPECT_EQ(fs::path(handed).filename(), "Korvane-Connector-0.2.0.dmg");
@@ -217,7 +218,7 @@ TEST_F(SignedUpdates, ApplyChecksTheImageAgainAndHandsOverTheCheckedCopy) {
     std::ofstream(updates() / "Korvane-Connector-0.0.9.dmg.sig")
         << "version=0.0.9\nsha256=" << sha256_hex(old_image)
         << "\ned25519=" << update_signature(publisher, old_image, "0.0.9") << "\n";
-    EXPECT_EQ(keyed.apply(), R"({"status":"error","reason":"update_not_newer","file":")" +
+    EXPECT_EQ(render_update_outcome(keyed.apply()), R"({"status":"error","reason":"update_not_newer","file":")" +
                                  (updates() / "Korvane-Connector-0.0.9.dmg").string() + "\"}");
 }
 
@@ -226,7 +227,7 @@ TEST_F(SignedUpdates, ApplyPicksTheNewestImageByVersionOrder) {
     for (const char* name : {"Korvane-Connector-0.2.dmg", "Korvane-Connector-0.10.dmg", "Korvane-Connector-0.9.1.dmg"}) {
         std::ofstream(updates() / name) << name;
     }
-    const std::string answer = unkeyed.apply();
+    const std::string answer = render_update_outcome(unkeyed.apply());
     EXPECT_NE(answer.find("Korvane-Connector-0.10.dmg"), std::string::npos) << answer;
     EXPECT_NE(opened().find("/Korvane-Connector-0.10.dmg\n"), std::string::npos) << opened();
 }

@@ -1,3 +1,4 @@
+#include "connector/app/update_output.h"
 #include "connector/updater/updater.h"
 
 #include <gtest/gtest.h>
@@ -66,7 +67,7 @@ TEST_F(UpdaterTest, CheckFollowsTheManifestRules) {
     };
     for (const auto& c : cases) {
         http.queue(c.manifest);
-        EXPECT_EQ(updater.check(), c.answer) << c.manifest.body;
+        EXPECT_EQ(render_update_outcome(updater.check()), c.answer) << c.manifest.body;
     }
     ASSERT_FALSE(http.sent.empty());
     const HttpRequest& sent = http.sent[0];
@@ -112,7 +113,7 @@ TEST_F(UpdaterTest, DownloadKeepsOnlyAWholeImageThatMatchesItsChecksum) {
             if (c.partial_left_by_transport) write_file_atomic(request.output_path, "disk im", 0600);
             return c.download;
         };
-        EXPECT_EQ(updater.download(), c.answer);
+        EXPECT_EQ(render_update_outcome(updater.download()), c.answer);
         ASSERT_EQ(http.sent.size(), 2u);
         const HttpRequest& sent = http.sent[1];
         EXPECT_EQ(sent.url, "https://downloads.test/K.dmg");
@@ -133,22 +134,22 @@ TEST_F(UpdaterTest, DownloadKeepsOnlyAWholeImageThatMatchesItsChecksum) {
 
 TEST_F(UpdaterTest, DownloadFetchesNothingWithoutANewerVersion) {
     http.queue(R"({"version":"1.0.0","dmgUrl":"https://downloads.test/K.dmg"})");
-    EXPECT_EQ(updater.download(),
+    EXPECT_EQ(render_update_outcome(updater.download()),
               R"({"status":"ok","current_version":"1.0.0","latest_version":"1.0.0","update_available":false,)"
               R"("note":"already_on_latest_version"})");
     http.queue(http_failure(7, "refused"));
-    EXPECT_EQ(updater.download(), R"({"status":"error","reason":"manifest_fetch_failed","manifest_url":")" +
+    EXPECT_EQ(render_update_outcome(updater.download()), R"({"status":"error","reason":"manifest_fetch_failed","manifest_url":")" +
                                       kManifestUrl + "\"}");
     EXPECT_EQ(http.sent.size(), 2u);
     EXPECT_TRUE(updates().empty());
 }
 
 TEST_F(UpdaterTest, ApplyWithoutAnImageSaysWhereItLooked) {
-    EXPECT_EQ(updater.apply(), R"({"status":"error","reason":"update_file_missing","updates_dir":")" +
+    EXPECT_EQ(render_update_outcome(updater.apply()), R"({"status":"error","reason":"update_file_missing","updates_dir":")" +
                                    root.path("updates") + "\"}");
     // A half-downloaded file is never taken for an image.
     write_file_atomic(root.path("updates/Korvane-Connector-2.0.dmg.partial-0a1b2c3d"), "half", 0600);
-    EXPECT_NE(updater.apply().find("update_file_missing"), std::string::npos);
+    EXPECT_NE(render_update_outcome(updater.apply()).find("update_file_missing"), std::string::npos);
 }
 
 }  // namespace
