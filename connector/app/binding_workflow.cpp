@@ -148,7 +148,8 @@ BindingAnswer ConnectorApp::binding_status() {
     }
     if (markers.bind_state == "authorized") {
         if (auto mismatch = wallet_mismatch(markers, pairing.owner_wallet_address)) return *mismatch;
-        if (!markers.wallet.empty()) pairing.owner_wallet_address = markers.wallet;
+        // The address as the user entered it stays; the relay's names it only when none was.
+        if (pairing.owner_wallet_address.empty()) pairing.owner_wallet_address = markers.wallet;
         apply_bound_pairing_state();
         persist_pairing_state();
     } else if (markers.bind_state == "pending_signature") {
@@ -157,8 +158,8 @@ BindingAnswer ConnectorApp::binding_status() {
         pairing.pairing_status = "pending_signature";
         pairing.wallet_approval_confirmed = false;
         if (!markers.wallet.empty()) {
-            pairing.owner_wallet_address = markers.wallet;
-            identity.owner_wallet = markers.wallet;
+            if (pairing.owner_wallet_address.empty()) pairing.owner_wallet_address = markers.wallet;
+            identity.owner_wallet = pairing.owner_wallet_address;
         }
         identity.paired = false;
         save_identity();

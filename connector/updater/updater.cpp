@@ -432,7 +432,8 @@ UpdateOutcome Updater::apply() const {
     }
     // The desktop gets the checked copy in a folder only this user can enter, never a name
     // another process could swap.
-    if (run_command(open_command(copy)).exit_code != 0) return refuse("open_dmg_failed");
+    const std::string absolute = fs::absolute(copy, error).string();
+    if (run_command(open_command(error ? copy : absolute)).exit_code != 0) return refuse("open_dmg_failed");
     UpdateOutcome outcome;
     outcome.kind = UpdateOutcome::Kind::opened;
     outcome.file = candidate;

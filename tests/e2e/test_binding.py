@@ -177,10 +177,13 @@ class BindingTest(SandboxTestCase):
                     self.assertEqual(result.out, printed)
                 json.loads(result.out)
                 self.assertEqual((self.home.read('pairing.env'), self.home.read('device_identity.env')), before)
+        # The same address in other letter case binds; the address stays as the user entered it.
+        mixed = '0xAbCdEf' + '0' * 34
+        self.home.run('set-wallet', mixed)
         self.script('/api/connector/bind-status', '{"status":"ok","bindState":"authorized","wallet":"%s"}'
-                    % WALLET.upper().replace('0X', '0x'))
+                    % mixed.lower())
         self.home.run('bind-status')
-        self.assertEqual((self.pairing()['pairing_status'], self.pairing()['owner_wallet_address']), ('bound', WALLET))
+        self.assertEqual((self.pairing()['pairing_status'], self.pairing()['owner_wallet_address']), ('bound', mixed))
 
     def test_other_answers_change_nothing(self):
         self.home.run('set-wallet', WALLET)
