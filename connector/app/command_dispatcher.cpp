@@ -174,9 +174,13 @@ constexpr Command kCommands[] = {
     {"set-wallet", 3, "<public_evm_address>", "Store the owner wallet; the device becomes unpaired.",
      run_set_wallet},
     {"bind-wallet", 2, "", "Ask the relay to bind the stored wallet to this device.",
-     [](ConnectorApp& app, const Operands&) { return print_json(render_binding_answer(app.bind_wallet_to_server())); }},
+     [](ConnectorApp& app, const Operands&) {
+         return print_json(render_binding_answer(app.bind_wallet_to_server()));
+     }},
     {"bind-status", 2, "", "Ask the relay how far binding has come.",
-     [](ConnectorApp& app, const Operands&) { return print_json(render_binding_answer(app.binding_status())); }},
+     [](ConnectorApp& app, const Operands&) {
+         return print_json(render_binding_answer(app.binding_status()));
+     }},
     {"claim-token", 3, "<token|->",
      "Claim a bind token from the web app; then sign in the browser. \"-\" reads the token from a line of "
      "standard input.",
@@ -184,7 +188,9 @@ constexpr Command kCommands[] = {
          return print_json(render_binding_answer(app.claim_bind_token(line_operand(o, 2))));
      }},
     {"disconnect-binding", 2, "", "Forget the binding on this device.",
-     [](ConnectorApp& app, const Operands&) { return print_json(render_binding_answer(app.disconnect_binding())); }},
+     [](ConnectorApp& app, const Operands&) {
+         return print_json(render_binding_answer(app.disconnect_binding()));
+     }},
     {"capabilities", 2, "", "List which operations each exchange offers.",
      [](ConnectorApp& app, const Operands&) { return print_capabilities(app.capability_matrix()); }},
     {"load-credentials", 3, "<exchange>", "Print the stored key, secret and passphrase of an exchange.",
@@ -224,13 +230,21 @@ constexpr Command kCommands[] = {
          return print_json(app.place_close(o.at(2), o.at(3), o.at(4), o.at(5), o.at(6)));
      }},
     {"update-check", 2, "", "Ask the update manifest whether a newer version exists.",
-     [](ConnectorApp& app, const Operands&) { return print_json(render_update_outcome(app.update_check())); }},
+     [](ConnectorApp& app, const Operands&) {
+         return print_json(render_update_outcome(app.update_check()));
+     }},
     {"update-download", 2, "", "Download the newer version's disk image.",
-     [](ConnectorApp& app, const Operands&) { return print_json(render_update_outcome(app.update_download())); }},
+     [](ConnectorApp& app, const Operands&) {
+         return print_json(render_update_outcome(app.update_download()));
+     }},
     {"update-apply", 2, "", "Open the downloaded disk image to install it.",
-     [](ConnectorApp& app, const Operands&) { return print_json(render_update_outcome(app.update_apply())); }},
+     [](ConnectorApp& app, const Operands&) {
+         return print_json(render_update_outcome(app.update_apply()));
+     }},
     {"server-health", 2, "", "Check that the relay server answers.",
-     [](ConnectorApp& app, const Operands&) { return print_json(render_server_health(app.server_health())); }},
+     [](ConnectorApp& app, const Operands&) {
+         return print_json(render_server_health(app.server_health()));
+     }},
 };
 
 // The general usage names the words in its own order, not the matching order.

@@ -20,7 +20,8 @@ namespace korvane::connector {
 std::string application_root() {
     namespace fs = std::filesystem;
     // A HOME that is set, even empty (the root is then relative), names the home.
-    if (const char* home = std::getenv("HOME"); home != nullptr) return (fs::path(home) / ".korvane-connector").string();
+    if (const char* home = std::getenv("HOME"); home != nullptr)
+        return (fs::path(home) / ".korvane-connector").string();
     // Never a shared folder such as /tmp: another user could make the root first, or plant a
     // link there.
     const passwd* entry = ::getpwuid(::getuid());
@@ -32,7 +33,8 @@ int connector_main(int argc, const char* const* argv, const std::string& update_
     harden_process();
     const std::string root = application_root();
     if (root.empty()) {
-        std::cerr << "korvane-connector: cannot find the home folder: HOME is unset and the user has no home\n";
+        std::cerr
+            << "korvane-connector: cannot find the home folder: HOME is unset and the user has no home\n";
         return 1;
     }
     // Without its root the program can keep no state; stop before touching anything else.

@@ -9,10 +9,10 @@ namespace korvane::connector {
 // What one binding command answers, before it is written out.
 struct BindingAnswer {
     enum class Kind {
-        relay_reply,  // the relay's reply, passed on
-        refused,      // the connector's own error: `reason`, and for a wallet mismatch both wallets
-        bind_state,   // a state the connector reports itself: `bind_state`, `connector_id`, `pairing_status`
-        disconnected, // the binding was forgotten locally
+        relay_reply,   // the relay's reply, passed on
+        refused,       // the connector's own error: `reason`, and for a wallet mismatch both wallets
+        bind_state,    // a state the connector reports itself: `bind_state`, `connector_id`, `pairing_status`
+        disconnected,  // the binding was forgotten locally
     };
     Kind kind = Kind::refused;
     RelayReply reply;          // relay_reply

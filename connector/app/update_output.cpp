@@ -16,7 +16,8 @@ std::string render_refusal(const UpdateOutcome& outcome) {
     answer.add("status", "error").add("reason", outcome.reason);
     const std::string& reason = outcome.reason;
     if (reason == "manifest_invalid") {
-        answer.add("manifest_url", outcome.manifest_url).add_raw("manifest", manifest_member(outcome.manifest_text));
+        answer.add("manifest_url", outcome.manifest_url)
+            .add_raw("manifest", manifest_member(outcome.manifest_text));
     } else if (reason == "update_check_failed" || reason == "manifest_fetch_failed" ||
                reason == "update_manifest_invalid") {
         answer.add("manifest_url", outcome.manifest_url);

@@ -71,7 +71,7 @@ HttpResult RelayClient::post_json(const std::string& path, const std::string& bo
 
 // Values are JSON-escaped into the bodies, so a quote in a token cannot rewrite the request.
 RelayReply RelayClient::bind_wallet(const std::string& wallet, const std::string& connector_id,
-                                     const std::string& label) const {
+                                    const std::string& label) const {
     const std::string body =
         JsonObject().add("wallet", wallet).add("connectorId", connector_id).add("connectorLabel", label).str();
     return reply_or(post_json("/api/connector/bind", body), "bind_request_failed");
@@ -79,14 +79,15 @@ RelayReply RelayClient::bind_wallet(const std::string& wallet, const std::string
 
 RelayReply RelayClient::bind_status(const std::string& wallet, const std::string& connector_id) const {
     HttpRequest request;
-    request.url = relay_api_root(server_url_) + "/api/connector/bind-status?connectorId=" + percent_encode(connector_id);
+    request.url = relay_api_root(server_url_) +
+                  "/api/connector/bind-status?connectorId=" + percent_encode(connector_id);
     if (!wallet.empty()) request.headers = {"x-korvane-wallet: " + wallet};
     request.timeout_ms = kRequestLimitMs;
     return reply_or(http_.send(request), "bind_status_failed");
 }
 
 RelayReply RelayClient::claim_token(const std::string& token, const std::string& connector_id,
-                                     const std::string& label) const {
+                                    const std::string& label) const {
     const std::string body =
         JsonObject().add("token", token).add("connectorId", connector_id).add("connectorLabel", label).str();
     return reply_or(post_json("/api/connector/claim-token", body), "claim_token_failed");

@@ -181,8 +181,8 @@ void KeyVault::sweep_temporary_files() const {
         const size_t mark = name.find(kTemporaryMark);
         if (mark == std::string::npos) continue;
         const std::string base = name.substr(0, mark);
-        const bool ours = base == "vault_index.txt" ||
-                          (base.size() > 6 && base.compare(base.size() - 6, 6, ".vault") == 0);
+        const bool ours =
+            base == "vault_index.txt" || (base.size() > 6 && base.compare(base.size() - 6, 6, ".vault") == 0);
         std::error_code ignored;
         if (ours && entry.is_regular_file(ignored)) std::filesystem::remove(entry.path(), ignored);
     }

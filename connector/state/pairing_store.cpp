@@ -18,7 +18,8 @@ bool is_wallet_address(std::string_view text) {
 bool is_bind_token(std::string_view text) {
     if (text.empty() || text.size() > 512) return false;
     for (const char c : text) {
-        if (!std::isalnum(static_cast<unsigned char>(c)) && std::string_view("._~+/=-").find(c) == std::string_view::npos)
+        if (!std::isalnum(static_cast<unsigned char>(c)) &&
+            std::string_view("._~+/=-").find(c) == std::string_view::npos)
             return false;
     }
     return true;

@@ -172,9 +172,11 @@ HttpResult CurlHttpClient::send(const HttpRequest& request) {
     CURLcode code = curl_easy_perform(curl);
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &result.status);
     // Redirects the caller judges are followed here, one hop at a time, each checked first.
-    for (int hop = 0; manual_redirects && code == CURLE_OK && result.status >= 300 && result.status < 400; ++hop) {
+    for (int hop = 0; manual_redirects && code == CURLE_OK && result.status >= 300 && result.status < 400;
+         ++hop) {
         const char* location = nullptr;
-        if (curl_easy_getinfo(curl, CURLINFO_REDIRECT_URL, &location) != CURLE_OK || location == nullptr) break;
+        if (curl_easy_getinfo(curl, CURLINFO_REDIRECT_URL, &location) != CURLE_OK || location == nullptr)
+            break;
         const std::string next = location;
         if (hop == kMaxRedirects || !request.redirect_allowed(next)) {
             curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);

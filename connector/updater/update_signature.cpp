@@ -2,7 +2,6 @@
 
 #include <sodium.h>
 
-
 namespace korvane::connector {
 namespace {
 
@@ -45,7 +44,8 @@ bool verify_update_signature(std::string_view version, std::string_view sha256_h
     const std::optional<std::string> signature = decode_exact(signature_base64, crypto_sign_BYTES);
     if (!signature) return false;
     const std::string text = update_signed_text(version, sha256_hex);
-    return crypto_sign_verify_detached(as_bytes(*signature), as_bytes(text), text.size(), as_bytes(public_key)) == 0;
+    return crypto_sign_verify_detached(as_bytes(*signature), as_bytes(text), text.size(),
+                                       as_bytes(public_key)) == 0;
 }
 
 static_assert(sizeof(crypto_hash_sha256_state) <= 512, "Sha256Stream's state buffer is too small");
@@ -56,7 +56,8 @@ Sha256Stream::Sha256Stream() {
 }
 
 void Sha256Stream::add(std::string_view bytes) {
-    crypto_hash_sha256_update(reinterpret_cast<crypto_hash_sha256_state*>(state_), as_bytes(bytes), bytes.size());
+    crypto_hash_sha256_update(reinterpret_cast<crypto_hash_sha256_state*>(state_), as_bytes(bytes),
+                              bytes.size());
 }
 
 std::string Sha256Stream::hex() {

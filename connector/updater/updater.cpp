@@ -3,9 +3,9 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <cerrno>
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -184,7 +184,8 @@ KeptSignature read_kept_signature(const std::string& image) {
 }
 
 bool is_sha256_hex(const std::string& text) {
-    return text.size() == 64 && std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isxdigit(c); });
+    return text.size() == 64 &&
+           std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isxdigit(c); });
 }
 
 // Returns the SHA-256 (lowercase hex) of the file open on `fd`, read from its start to its end;
@@ -243,7 +244,8 @@ void sweep_hand_overs(const std::string& updates_dir) {
 
 // Downloads the manifest's image into `path`, following only redirects that meet the image URL
 // rule; returns the refusal, empty on success.
-std::optional<UpdateOutcome> fetch_image(HttpClient& http, const Manifest& manifest, const std::string& path) {
+std::optional<UpdateOutcome> fetch_image(HttpClient& http, const Manifest& manifest,
+                                         const std::string& path) {
     HttpRequest request;
     request.url = manifest.dmg_url;
     request.timeout_ms = kDownloadLimitMs;

@@ -22,7 +22,8 @@ size_t lines_with_equals(std::string_view text) {
         if (end == std::string_view::npos) end = text.size();
         std::string_view line = text.substr(start, end - start);
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        const bool clean = line.find('\r') == std::string_view::npos && line.find('\0') == std::string_view::npos;
+        const bool clean =
+            line.find('\r') == std::string_view::npos && line.find('\0') == std::string_view::npos;
         if (clean && line.find('=') != std::string_view::npos) ++count;
         start = end + 1;
     }
@@ -52,7 +53,8 @@ void check_parse(std::string_view text) {
 void check_write(std::string_view text) {
     const std::string value(text);
     const std::optional<std::string> written = format_record_text({{"k", value}});
-    FUZZ_CHECK(written.has_value() == (value.find_first_of(std::string_view("\r\n\0", 3)) == std::string::npos));
+    FUZZ_CHECK(written.has_value() ==
+               (value.find_first_of(std::string_view("\r\n\0", 3)) == std::string::npos));
     if (!written) return;
     const std::vector<RecordEntry> read = parse_record_text(*written);
     FUZZ_CHECK(read.size() == 1 && read[0].first == "k" && read[0].second == value);
@@ -66,7 +68,8 @@ void check_printable(std::string_view text) {
         FUZZ_CHECK(c >= 0x20 && c != 0x7F);
         FUZZ_CHECK(shown[i] == text[i] || shown[i] == '?');
     }
-    const std::vector<RecordEntry> echoed = parse_record_text(format_record_text({{"reason", shown}}).value());
+    const std::vector<RecordEntry> echoed =
+        parse_record_text(format_record_text({{"reason", shown}}).value());
     FUZZ_CHECK(echoed.size() == 1 && echoed[0].first == "reason" && echoed[0].second == shown);
 }
 

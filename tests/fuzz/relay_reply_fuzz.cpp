@@ -13,7 +13,8 @@ namespace {
 
 void check_reply(std::string_view input) {
     if (input.empty()) return;
-    const RelayReply reply{true, 200 + static_cast<unsigned char>(input[0]), std::string(input.substr(1)), ""};
+    const RelayReply reply{true, 200 + static_cast<unsigned char>(input[0]), std::string(input.substr(1)),
+                           ""};
     const RelayMarkers markers = read_relay_markers(reply.body);
     const std::optional<Json> parsed = parse_json(reply.body);
     const bool object = parsed && parsed->is_object();

@@ -114,7 +114,8 @@ TEST(RelayClient, RequestsEscapeTheirValuesAndFailWithFixedTexts) {
     EXPECT_FALSE(reply.succeeded());
     // Ids are percent-encoded into the query.
     client.bind_status("", "dev ice&x=1#");
-    EXPECT_EQ(http.sent.back().url, "http://relay.test:8080/api/connector/bind-status?connectorId=dev%20ice%26x%3D1%23");
+    EXPECT_EQ(http.sent.back().url,
+              "http://relay.test:8080/api/connector/bind-status?connectorId=dev%20ice%26x%3D1%23");
 }
 
 }  // namespace

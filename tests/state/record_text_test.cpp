@@ -11,8 +11,8 @@ namespace korvane::connector {
 namespace {
 
 TEST(RecordText, ParsesKeyValueLines) {
-    const auto entries = parse_record_text(std::string(
-        "a=1\nno equals sign\nb=x=y=z\nc=\r\n=empty key\nd=\ne=x\ry\nf=\0\ng=2\r\r\n", 61));
+    const auto entries = parse_record_text(
+        std::string("a=1\nno equals sign\nb=x=y=z\nc=\r\n=empty key\nd=\ne=x\ry\nf=\0\ng=2\r\r\n", 61));
     const std::vector<RecordEntry> expected = {
         {"a", "1"}, {"b", "x=y=z"}, {"c", ""}, {"", "empty key"}, {"d", ""}};
     EXPECT_EQ(entries, expected);

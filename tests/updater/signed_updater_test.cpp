@@ -7,8 +7,8 @@
 #include <set>
 #include <sstream>
 
-#include "connector/updater/update_signature.h"
 #include "connector/app/update_output.h"
+#include "connector/updater/update_signature.h"
 #include "connector/updater/updater.h"
 #include "tests/updater/key_pair.h"
 
@@ -27,7 +27,8 @@ std::string sha256_hex(const std::string& bytes) {
 }
 
 // Returns what the publisher's tool makes for `image` published as `version`.
-std::string update_signature(const KeyPair& key, const std::string& image, const std::string& version = "0.2.0") {
+std::string update_signature(const KeyPair& key, const std::string& image,
+                             const std::string& version = "0.2.0") {
     return key.sign(update_signed_text(version, sha256_hex(image)));
 }
 
@@ -135,22 +136,25 @@ TEST_F(SignedUpdates, DownloadKeepsOnlyImagesThePublisherSignedForThisVersion) {
          "update_signature_invalid", true},
         {"signature of another image", image, update_signature(publisher, "another image"), std::nullopt,
          publisher.public_base64(), "update_signature_invalid", true},
-        {"older image put under a newer version", image, update_signature(publisher, image, "0.0.9"), std::nullopt,
+        {"older image put under a newer version", image, update_signature(publisher, image, "0.0.9"),
+         std::nullopt, publisher.public_base64(), "update_signature_invalid", true},
+        {"the image's bytes signed alone", image, publisher.sign(image), std::nullopt,
          publisher.public_base64(), "update_signature_invalid", true},
-        {"the image's bytes signed alone", image, publisher.sign(image), std::nullopt, publisher.public_base64(),
-         "update_signature_invalid", true},
         {"missing signature", image, std::nullopt, std::nullopt, publisher.public_base64(),
          "update_signature_invalid", false},
-        {"missing digest", image, good, std::string(), publisher.public_base64(), "update_signature_invalid", false},
+        {"missing digest", image, good, std::string(), publisher.public_base64(), "update_signature_invalid",
+         false},
         {"signature not Base64", image, "not a signature", std::nullopt, publisher.public_base64(),
          "update_signature_invalid", true},
         {"wrong key", image, update_signature(stranger, image), std::nullopt, publisher.public_base64(),
          "update_signature_invalid", true},
-        {"built-in key that does not decode", image, good, std::nullopt, "abc", "update_signature_invalid", true},
+        {"built-in key that does not decode", image, good, std::nullopt, "abc", "update_signature_invalid",
+         true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        host.publish(c.served, c.signature ? c.signature->c_str() : nullptr, c.sha256 ? c.sha256->c_str() : nullptr);
+        host.publish(c.served, c.signature ? c.signature->c_str() : nullptr,
+                     c.sha256 ? c.sha256->c_str() : nullptr);
         host.urls.clear();
         const std::string answer = render_update_outcome(updater(c.key).download());
         if (c.refused != nullptr) {
@@ -177,7 +181,8 @@ TEST_F(SignedUpdates, WithoutKeyUpdatesStayUnsigned) {
         EXPECT_NE(render_update_outcome(unkeyed.download()).find(R"("status":"ok")"), std::string::npos);
         EXPECT_EQ(update_files(),
                   (std::set<std::string>{"Korvane-Connector-0.2.0.dmg", "Korvane-Connector-latest.dmg"}));
-        EXPECT_NE(render_update_outcome(unkeyed.apply()).find(R"("status":"ok")"), std::string::npos) << "not opened";
+        EXPECT_NE(render_update_outcome(unkeyed.apply()).find(R"("status":"ok")"), std::string::npos)
+            << "not opened";
     }
 }
 
@@ -218,13 +223,15 @@ TEST_F(SignedUpdates, ApplyChecksTheImageAgainAndHandsOverTheCheckedCopy) {
     std::ofstream(updates() / "Korvane-Connector-0.0.9.dmg.sig")
         << "version=0.0.9\nsha256=" << sha256_hex(old_image)
         << "\ned25519=" << update_signature(publisher, old_image, "0.0.9") << "\n";
-    EXPECT_EQ(render_update_outcome(keyed.apply()), R"({"status":"error","reason":"update_not_newer","file":")" +
-                                 (updates() / "Korvane-Connector-0.0.9.dmg").string() + "\"}");
+    EXPECT_EQ(render_update_outcome(keyed.apply()),
+              R"({"status":"error","reason":"update_not_newer","file":")" +
+                  (updates() / "Korvane-Connector-0.0.9.dmg").string() + "\"}");
 }
 
 TEST_F(SignedUpdates, ApplyPicksTheNewestImageByVersionOrder) {
     const Updater unkeyed = updater("");
-    for (const char* name : {"Korvane-Connector-0.2.dmg", "Korvane-Connector-0.10.dmg", "Korvane-Connector-0.9.1.dmg"}) {
+    for (const char* name :
+         {"Korvane-Connector-0.2.dmg", "Korvane-Connector-0.10.dmg", "Korvane-Connector-0.9.1.dmg"}) {
         std::ofstream(updates() / name) << name;
     }
     const std::string answer = render_update_outcome(unkeyed.apply());

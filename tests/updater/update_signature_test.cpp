@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-
 #include "connector/toolkit/digest.h"
 #include "tests/updater/key_pair.h"
 
@@ -52,8 +51,8 @@ TEST(UpdateSignature, AcceptsOnlyThePublishersSignatureOfThisVersionAndDigest) {
         {"good", "0.2.0", digest, good, publisher.public_key, true},
         {"another version on the same image", "9.9.9", digest, good, publisher.public_key, false},
         {"another image", "0.2.0", other_digest, good, publisher.public_key, false},
-        {"the image's bytes signed, not the text", "0.2.0", digest, publisher.sign("image"), publisher.public_key,
-         false},
+        {"the image's bytes signed, not the text", "0.2.0", digest, publisher.sign("image"),
+         publisher.public_key, false},
         {"signed by another key", "0.2.0", digest, stranger.sign(update_signed_text("0.2.0", digest)),
          publisher.public_key, false},
         {"checked under another key", "0.2.0", digest, good, stranger.public_key, false},

@@ -1,5 +1,5 @@
-#include "connector/app/update_output.h"
 #include "connector/updater/updater.h"
+#include "connector/app/update_output.h"
 
 #include <gtest/gtest.h>
 
@@ -121,7 +121,8 @@ TEST_F(UpdaterTest, DownloadKeepsOnlyAWholeImageThatMatchesItsChecksum) {
         EXPECT_TRUE(sent.follow_redirects && sent.fail_on_http_error);
         // Each hop is held to the rule the manifest's URL met.
         EXPECT_TRUE(sent.redirect_allowed != nullptr && sent.redirect_allowed("https://mirror.test/K.dmg") &&
-                    !sent.redirect_allowed("file:///etc/passwd") && !sent.redirect_allowed("http://127.1/K.dmg"));
+                    !sent.redirect_allowed("file:///etc/passwd") &&
+                    !sent.redirect_allowed("http://127.1/K.dmg"));
         EXPECT_EQ(sent.timeout_ms, 300000);
         EXPECT_EQ(sent.max_reply_bytes, kMaxImageBytes);
     }
@@ -138,15 +139,17 @@ TEST_F(UpdaterTest, DownloadFetchesNothingWithoutANewerVersion) {
               R"({"status":"ok","current_version":"1.0.0","latest_version":"1.0.0","update_available":false,)"
               R"("note":"already_on_latest_version"})");
     http.queue(http_failure(7, "refused"));
-    EXPECT_EQ(render_update_outcome(updater.download()), R"({"status":"error","reason":"manifest_fetch_failed","manifest_url":")" +
-                                      kManifestUrl + "\"}");
+    EXPECT_EQ(
+        render_update_outcome(updater.download()),
+        R"({"status":"error","reason":"manifest_fetch_failed","manifest_url":")" + kManifestUrl + "\"}");
     EXPECT_EQ(http.sent.size(), 2u);
     EXPECT_TRUE(updates().empty());
 }
 
 TEST_F(UpdaterTest, ApplyWithoutAnImageSaysWhereItLooked) {
-    EXPECT_EQ(render_update_outcome(updater.apply()), R"({"status":"error","reason":"update_file_missing","updates_dir":")" +
-                                   root.path("updates") + "\"}");
+    EXPECT_EQ(
+        render_update_outcome(updater.apply()),
+        R"({"status":"error","reason":"update_file_missing","updates_dir":")" + root.path("updates") + "\"}");
     // A half-downloaded file is never taken for an image.
     write_file_atomic(root.path("updates/Korvane-Connector-2.0.dmg.partial-0a1b2c3d"), "half", 0600);
     EXPECT_NE(render_update_outcome(updater.apply()).find("update_file_missing"), std::string::npos);
