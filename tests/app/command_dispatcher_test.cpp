@@ -146,6 +146,55 @@ TEST_F(Commands, StateThatCannotBeSavedIsReportedAndFailsTheRun) {
     EXPECT_EQ(validated.err, "korvane-connector: cannot write " + root.path("vault/okx.memory") + "\n");
 }
 
+TEST_F(Commands, ARelayReplyBindsOnlyAs2xxTopLevelMembersNamingTheUsersWallet) {
+    const std::string wallet = "0xAbCdEf0000000000000000000000000000000000";
+    const std::string other = "0xeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeee";
+    const struct {
+        long status;
+        std::string body;
+        bool binds;
+        std::string printed;  // empty: the reply itself
+    } cases[] = {
+        {200, R"({"bindState":"authorized","wallet":")" + wallet + "\"}", true, ""},
+        {200, R"({"bindState":"authorized","wallet":"0xabcdef0000000000000000000000000000000000"})", true,
+         ""},
+        {200, R"({"bindState":"authorized"})", true, ""},
+        {403,
+         R"({"status":"error","reason":"wallet_mismatch","conflictingBinding":{"bindState":"authorized",)"
+         R"("wallet":")" +
+             other + "\"}}",
+         false, ""},
+        {200, R"({"result":{"bindState":"authorized"}})", false, ""},
+        {200, R"({"message":"\"bindState\":\"authorized\""})", false, ""},
+        {200, R"({"bindState":"authorized","wallet":")" + other + "\"}", false,
+         R"({"status":"error","reason":"relay_wallet_mismatch","wallet":")" + wallet +
+             R"(","relay_wallet":")" + other + "\"}"},
+        {200, R"({"bindState":"authorized","wallet":7})", false,
+         R"({"status":"error","reason":"relay_wallet_mismatch","wallet":")" + wallet +
+             R"(","relay_wallet":""})"},
+        {200,
+         std::string(R"({"bindState":"authorized"})"
+                     "\0"
+                     R"({"x":1})",
+                     34),
+         false,
+         R"({"status":"error","reason":"invalid_response","kind":"bind_status","http_status":200,)"
+         R"("body_text":"{\"bindState\":\"authorized\"}\u0000{\"x\":1}"})"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.body);
+        ASSERT_EQ(run({"disconnect-binding"}).code, 0);
+        ASSERT_EQ(run({"set-wallet", wallet}).code, 0);
+        http.queue(HttpResult{0, c.body, c.status});
+        const Printed printed = run({"bind-status"});
+        EXPECT_EQ(printed.out, (c.printed.empty() ? c.body : c.printed) + "\n");
+        const PairingState pairing = app.pairing_state();
+        EXPECT_EQ(pairing.pairing_status, c.binds ? "bound" : "unpaired");
+        EXPECT_EQ(pairing.wallet_approval_confirmed, c.binds);
+        EXPECT_EQ(pairing.owner_wallet_address, wallet);
+    }
+}
+
 TEST(ApplicationRoot, ComesFromHomeOrThePasswordDatabaseNeverATemporaryFolder) {
     const char* saved = std::getenv("HOME");
     const std::string home = saved != nullptr ? saved : "";
