@@ -376,14 +376,10 @@ UpdateOutcome Updater::download() const {
 
 UpdateOutcome Updater::apply() const {
     const std::string dir = updates_dir();
-    // The latest-image copy (the last download) first; else the newest versioned image by
-    // version order ("0.10" is newer than "0.2").
-    std::string candidate = latest_symlink_target(dir), candidate_version;
+    // The newest versioned image by version order ("0.10" is newer than "0.2").
+    std::string candidate, candidate_version;
     std::error_code error;
-    const bool have_latest = fs::is_regular_file(fs::symlink_status(candidate, error));
-    if (!have_latest) candidate.clear();
     for (const auto& entry : fs::directory_iterator(dir, error)) {
-        if (have_latest) break;
         std::error_code ignored;
         if (!entry.is_regular_file(ignored) || entry.is_symlink(ignored)) continue;
         const std::string name = entry.path().filename().string();
@@ -394,6 +390,16 @@ UpdateOutcome Updater::apply() const {
             candidate = entry.path().string();
             candidate_version = version;
         }
+    }
+    // The latest-image copy is the last download, the one offered first. With a key its signed
+    // version says which it is: an older image downloaded last never wins over a newer one (one
+    // whose signature record is gone is still taken, and refused, rather than passed over).
+    const std::string latest = latest_symlink_target(dir);
+    const std::string latest_version = signed_only_ ? read_kept_signature(latest).version : "";
+    if (fs::is_regular_file(fs::symlink_status(latest, error)) &&
+        (candidate.empty() || latest_version.empty() ||
+         compare_versions(latest_version, candidate_version) >= 0)) {
+        candidate = latest;
     }
     if (candidate.empty()) candidate = latest_symlink_target(dir);  // named in no answer; opens as missing
     // Opened once: what is checked and handed over is what this descriptor reads, whatever

@@ -215,6 +215,17 @@ TEST_F(SignedUpdates, ApplyChecksTheImageAgainAndHandsOverTheCheckedCopy) {
     EXPECT_EQ(fs::status(fs::path(handed).parent_path()).permissions(), fs::perms::owner_all);
     EXPECT_EQ(read(handed), image);
 
+    // With a key the latest copy stands in only for the newest version on disk.
+    const std::string newer = "newer signed image";
+    std::ofstream(updates() / "Korvane-Connector-0.3.0.dmg", std::ios::binary) << newer;
+    std::ofstream(updates() / "Korvane-Connector-0.3.0.dmg.sig")
+        << "version=0.3.0\nsha256=" << sha256_hex(newer)
+        << "\ned25519=" << update_signature(publisher, newer, "0.3.0") << "\n";
+    fs::copy_file(updates() / "Korvane-Connector-0.2.0.dmg", latest);
+    fs::copy_file(updates() / "Korvane-Connector-0.2.0.dmg.sig",
+                  updates() / "Korvane-Connector-latest.dmg.sig", fs::copy_options::overwrite_existing);
+    EXPECT_NE(render_update_outcome(keyed.apply()).find("Korvane-Connector-0.3.0.dmg"), std::string::npos);
+
     // A signed image no newer than the running version is never opened.
     fs::remove_all(updates());
     fs::create_directories(updates());
