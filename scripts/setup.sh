@@ -68,7 +68,14 @@ fi
 
 # Configured every time, so options given now (--no-gui, --developer) win over an older build folder.
 echo "== configuring build/ (window: $gui, warnings as errors: $werror)"
+# Updates are signed with the publisher's key when KORVANE_UPDATE_PUBLIC_KEY names it (or build/
+# was configured with one); without a key the build installs unsigned update images, and the
+# configure step says so.
+update_key=(-DKORVANE_ALLOW_UNSIGNED_UPDATES=ON)
+if [[ -n ${KORVANE_UPDATE_PUBLIC_KEY:-} ]]; then
+    update_key=(-DKORVANE_UPDATE_PUBLIC_KEY="$KORVANE_UPDATE_PUBLIC_KEY" -DKORVANE_ALLOW_UNSIGNED_UPDATES=OFF)
+fi
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORVANE_BUILD_GUI="$gui" \
-    -DKORVANE_WARNINGS_AS_ERRORS="$werror" >/dev/null
+    -DKORVANE_WARNINGS_AS_ERRORS="$werror" "${update_key[@]}" >/dev/null
 echo "== building ${targets[*]:-everything}"
 cmake --build build -j "$(nproc 2>/dev/null || echo 2)" ${targets[@]+"${targets[@]}"}

@@ -1,67 +1,92 @@
 // The ConnectorApp operations that bind this device to an account through the relay.
 #include "connector/app/connector_app.h"
+#include "connector/app/relay_reply_reader.h"
 #include "connector/state/platform_texts.h"
 #include "connector/toolkit/json.h"
 #include "connector/toolkit/text.h"
 
+#include <cctype>
+
 namespace korvane::connector {
 namespace {
 
-// Returns the value after the first "wallet":" up to the next quote; empty when either is missing.
-std::string extract_wallet(const std::string& response) {
-    const std::string marker = "\"wallet\":\"";
-    const size_t start = response.find(marker);
-    if (start == std::string::npos) return "";
-    const size_t value = start + marker.size();
-    const size_t end = response.find('"', value);
-    return end == std::string::npos ? "" : response.substr(value, end - value);
+bool same_wallet(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    }
+    return true;
+}
+
+BindingAnswer relay_answer(RelayReply reply, const char* operation) {
+    BindingAnswer answer;
+    answer.kind = BindingAnswer::Kind::relay_reply;
+    answer.reply = std::move(reply);
+    answer.operation = operation;
+    return answer;
+}
+
+BindingAnswer refusal(const char* reason) {
+    BindingAnswer answer;
+    answer.reason = reason;
+    return answer;
+}
+
+// Returns the refusal for a reply that names a wallet this device must not take: not an
+// address, or another one than the user entered (`owner`, empty when none was entered).
+std::optional<BindingAnswer> wallet_mismatch(const RelayMarkers& markers, const std::string& owner) {
+    if (!markers.names_wallet) return std::nullopt;
+    if (is_wallet_address(markers.wallet) && (owner.empty() || same_wallet(markers.wallet, owner))) {
+        return std::nullopt;
+    }
+    BindingAnswer answer = refusal("relay_wallet_mismatch");
+    answer.wallet = owner;
+    answer.relay_wallet = markers.wallet;
+    return answer;
 }
 
 }  // namespace
 
-std::string ConnectorApp::server_health() const {
-    const ServerStatus status = relay.health(identity.owner_wallet);
-    // A reachable relay's reply is nested as it came when it is JSON; anything else is quoted,
-    // so the answer stays one JSON text.
-    const std::string message =
-        status.reachable && is_json_value(status.message) ? status.message : json_string(status.message);
-    return JsonObject()
-        .add("status", "ok")
-        .add("relay_url", status.relay_url)
-        .add("reachable", status.reachable)
-        .add("health_status", status.health_status)
-        .add("wallet_address", status.wallet_address)
-        .add_raw("message", message)
-        .str();
+ServerStatus ConnectorApp::server_health() const {
+    return relay.health(identity.owner_wallet);
 }
 
-bool ConnectorApp::set_owner_wallet(const std::string& address) {
-    if (!pairing_store.set_owner_wallet(address)) return false;
+BindingAnswer ConnectorApp::set_owner_wallet(const std::string& address) {
+    // The address goes into a state file, a request header and the status output.
+    if (!is_wallet_address(address)) return refusal("invalid_wallet");
+    if (!pairing_store.set_owner_wallet(address)) return refusal("write_failed");
     pairing = pairing_store.load();
     identity.owner_wallet = pairing.owner_wallet_address;
     identity.paired = false;
-    return identity_store.save(identity);
-}
-
-std::string ConnectorApp::bind_wallet_to_server() {
-    if (pairing.owner_wallet_address.empty()) {
-        return "{\"status\":\"error\",\"reason\":\"wallet_missing\"}";
-    }
-    const std::string answer = relay.bind_wallet(pairing.owner_wallet_address, identity.device_id, relay_label());
-    // Only an answer that says the binding took marks the device bound; a transport failure
-    // or an error page leaves the state as it was.
-    if (contains_any(answer, {"\"status\":\"ok\"", "\"bindState\":\"authorized\""})) {
-        apply_bound_pairing_state();
-        persist_pairing_state();
-    }
+    if (!identity_store.save(identity)) return refusal("write_failed");
+    BindingAnswer answer;
+    answer.kind = BindingAnswer::Kind::bind_state;
+    answer.pairing_status = pairing.pairing_status;
     return answer;
 }
 
-std::string ConnectorApp::claim_bind_token(const std::string& token) {
-    if (token.empty()) return "{\"status\":\"error\",\"reason\":\"token_missing\"}";
-    const std::string answer = relay.claim_token(token, identity.device_id, claim_label());
-    if (contains_any(
-            answer, {"\"status\":\"ok\"", "\"status\":\"pending_signature\"", "\"waiting_for_signature\""})) {
+BindingAnswer ConnectorApp::bind_wallet_to_server() {
+    if (pairing.owner_wallet_address.empty()) return refusal("wallet_missing");
+    RelayReply reply = relay.bind_wallet(pairing.owner_wallet_address, identity.device_id, relay_label());
+    // Only a successful reply that says the binding took marks the device bound; a transport
+    // failure or an error reply leaves the state as it was.
+    const RelayMarkers markers = trusted_relay_markers(reply);
+    if (markers.status == "ok" || markers.bind_state == "authorized") {
+        if (auto mismatch = wallet_mismatch(markers, pairing.owner_wallet_address)) return *mismatch;
+        apply_bound_pairing_state();
+        persist_pairing_state();
+    }
+    return relay_answer(std::move(reply), "bind");
+}
+
+BindingAnswer ConnectorApp::claim_bind_token(const std::string& token) {
+    if (token.empty()) return refusal("token_missing");
+    // The token is stored in the pairing file and sent to the relay.
+    if (!is_bind_token(token)) return refusal("invalid_token");
+    RelayReply reply = relay.claim_token(token, identity.device_id, claim_label());
+    const RelayMarkers markers = trusted_relay_markers(reply);
+    if (markers.status == "ok" || markers.status == "pending_signature" || markers.waiting_for_signature) {
         pairing.latest_bind_token = token;
         pairing.latest_claimed_connector_id = identity.device_id;
         pairing.pairing_status = "pending_signature";
@@ -72,10 +97,10 @@ std::string ConnectorApp::claim_bind_token(const std::string& token) {
         save_identity();
         persist_pairing_state();
     }
-    return answer;
+    return relay_answer(std::move(reply), "claim_token");
 }
 
-std::string ConnectorApp::disconnect_binding() {
+BindingAnswer ConnectorApp::disconnect_binding() {
     pairing.owner_wallet_address.clear();
     pairing.pairing_status = "unpaired";
     pairing.wallet_approval_confirmed = false;
@@ -86,14 +111,20 @@ std::string ConnectorApp::disconnect_binding() {
     save_identity();
     health = ConnectorHealth::pairing_required;
     persist_pairing_state();
-    return "{\"status\":\"ok\",\"state\":\"disconnected\"}";
+    BindingAnswer answer;
+    answer.kind = BindingAnswer::Kind::disconnected;
+    return answer;
 }
 
-std::string ConnectorApp::binding_status() {
+BindingAnswer ConnectorApp::binding_status() {
     const std::string& device_id = identity.device_id;
     // A claim made before the wallet was known: ask again, the answer may name the wallet now.
-    if (pairing.owner_wallet_address.empty() && !pairing.latest_bind_token.empty()) {
-        if (adopt_wallet_from(relay.claim_token(pairing.latest_bind_token, device_id, claim_label()))) {
+    if (pairing.owner_wallet_address.empty() && is_bind_token(pairing.latest_bind_token)) {
+        const RelayMarkers markers =
+            trusted_relay_markers(relay.claim_token(pairing.latest_bind_token, device_id, claim_label()));
+        if (auto mismatch = wallet_mismatch(markers, pairing.owner_wallet_address)) return *mismatch;
+        if (!markers.wallet.empty()) {
+            pairing.owner_wallet_address = markers.wallet;
             persist_pairing_state();
         }
     }
@@ -101,37 +132,41 @@ std::string ConnectorApp::binding_status() {
         if (pairing.latest_bind_token.empty() && pairing.latest_claimed_connector_id.empty()) {
             return token_waiting_answer(pairing.pairing_status);
         }
-        return JsonObject()
-            .add("status", "ok")
-            .add("bindState", "pending_signature")
-            .add("connectorId", device_id)
-            .add("pairingStatus", pairing.pairing_status)
-            .str();
+        BindingAnswer answer = token_waiting_answer(pairing.pairing_status);
+        answer.bind_state = "pending_signature";
+        return answer;
     }
 
-    const std::string answer = relay.bind_status(pairing.owner_wallet_address, device_id);
-    if (contains(answer, "\"reason\":\"session_missing\"") ||
-        response_has_bind_state(answer, "token_missing")) {
+    RelayReply reply = relay.bind_status(pairing.owner_wallet_address, device_id);
+    const RelayMarkers markers = trusted_relay_markers(reply);
+    // The relay reports a lost session with 401; that reply may only ever unbind.
+    const RelayMarkers unbinding =
+        reply.delivered && reply.http_status == 401 ? read_relay_markers(reply.body) : markers;
+    if (unbinding.reason == "session_missing" || markers.bind_state == "token_missing") {
         disconnect_binding();
         return token_waiting_answer("unpaired");
     }
-    if (response_has_bind_state(answer, "authorized")) {
-        adopt_wallet_from(answer);
+    if (markers.bind_state == "authorized") {
+        if (auto mismatch = wallet_mismatch(markers, pairing.owner_wallet_address)) return *mismatch;
+        // The address as the user entered it stays; the relay's names it only when none was.
+        if (pairing.owner_wallet_address.empty()) pairing.owner_wallet_address = markers.wallet;
         apply_bound_pairing_state();
         persist_pairing_state();
-        return answer;
-    }
-    if (response_has_bind_state(answer, "pending_signature")) {
+    } else if (markers.bind_state == "pending_signature") {
+        if (auto mismatch = wallet_mismatch(markers, pairing.owner_wallet_address)) return *mismatch;
         pairing.latest_claimed_connector_id = device_id;
         pairing.pairing_status = "pending_signature";
         pairing.wallet_approval_confirmed = false;
-        if (adopt_wallet_from(answer)) identity.owner_wallet = pairing.owner_wallet_address;
+        if (!markers.wallet.empty()) {
+            if (pairing.owner_wallet_address.empty()) pairing.owner_wallet_address = markers.wallet;
+            identity.owner_wallet = pairing.owner_wallet_address;
+        }
         identity.paired = false;
         save_identity();
         health = ConnectorHealth::pairing_required;
         persist_pairing_state();
     }
-    return answer;
+    return relay_answer(std::move(reply), "bind_status");
 }
 
 void ConnectorApp::apply_bound_pairing_state() {
@@ -162,24 +197,13 @@ void ConnectorApp::clear_pending_pairing_state() {
     pairing.latest_claimed_connector_id.clear();
 }
 
-bool ConnectorApp::response_has_bind_state(const std::string& response, const std::string& state) const {
-    return contains(response, "\"bindState\":\"" + state + "\"");
-}
-
-bool ConnectorApp::adopt_wallet_from(const std::string& response) {
-    const std::string wallet = extract_wallet(response);
-    if (wallet.empty()) return false;
-    pairing.owner_wallet_address = wallet;
-    return true;
-}
-
-std::string ConnectorApp::token_waiting_answer(const std::string& pairing_status) const {
-    return JsonObject()
-        .add("status", "ok")
-        .add("bindState", "token_waiting")
-        .add("connectorId", identity.device_id)
-        .add("pairingStatus", pairing_status)
-        .str();
+BindingAnswer ConnectorApp::token_waiting_answer(const std::string& pairing_status) const {
+    BindingAnswer answer;
+    answer.kind = BindingAnswer::Kind::bind_state;
+    answer.bind_state = "token_waiting";
+    answer.connector_id = identity.device_id;
+    answer.pairing_status = pairing_status;
+    return answer;
 }
 
 std::string ConnectorApp::claim_label() const {

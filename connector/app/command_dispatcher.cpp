@@ -10,6 +10,9 @@
 #include "connector/app/doctor.h"
 #include "connector/exchanges/exchange_table.h"
 #include "connector/toolkit/json.h"
+#include "connector/app/relay_output.h"
+#include "connector/app/update_output.h"
+#include "connector/toolkit/secure_wipe.h"
 #include "connector/toolkit/text.h"
 
 namespace korvane::connector {
@@ -110,9 +113,9 @@ int print_credentials(const std::optional<StoredCredential>& credential) {
     return 0;
 }
 
-// Returns operand `index` of validate: as given, or for "-" the next line of `input` (without
-// its line end), so a secret need not appear in the program's arguments.
-std::string credential_operand(const Operands& operands, int index) {
+// Returns operand `index`: as given, or for "-" the next line of `input` (without its line
+// end), so a secret need not appear in the program's arguments.
+std::string line_operand(const Operands& operands, int index) {
     std::string value = operands.at(index);
     if (value != "-") return value;
     value.clear();
@@ -132,14 +135,27 @@ int run_validate(ConnectorApp& app, const Operands& operands) {
     if (operands.argc < first + 3) return -1;
     StoredCredential credential;
     credential.exchange = operands.at(first);
-    credential.api_key = credential_operand(operands, first + 1);
-    credential.api_secret = credential_operand(operands, first + 2);
-    credential.passphrase = credential_operand(operands, first + 3);
-    return print_validation(app.validate_and_save({credential.exchange, credential, demo}));
+    credential.api_key = line_operand(operands, first + 1);
+    credential.api_secret = line_operand(operands, first + 2);
+    credential.passphrase = line_operand(operands, first + 3);
+    ValidateCredentialsRequest request{credential.exchange, credential, demo};
+    const ValidateCredentialsResult result = app.validate_and_save(request);
+    // The key, secret and passphrase are not needed past this point.
+    for (StoredCredential* held : {&credential, &request.credential}) {
+        secure_wipe(held->api_key);
+        secure_wipe(held->api_secret);
+        secure_wipe(held->passphrase);
+    }
+    return print_validation(result);
 }
 
 int run_set_wallet(ConnectorApp& app, const Operands& operands) {
-    const bool stored = app.set_owner_wallet(operands.at(2));
+    const BindingAnswer answer = app.set_owner_wallet(operands.at(2));
+    if (answer.reason == "invalid_wallet") {
+        std::cout << "status=error\nreason=invalid_wallet\n";
+        return 2;
+    }
+    const bool stored = answer.kind == BindingAnswer::Kind::bind_state;
     const PairingState pairing = app.pairing_state();
     if (!pairing.owner_wallet_address.empty()) {
         std::cout << "owner_wallet_address=" << printable(pairing.owner_wallet_address) << "\n";
@@ -155,6 +171,9 @@ int run_delete(ConnectorApp& app, const Operands& operands) {
               << "removed=" << flag(removed) << "\n";
     return removed ? 0 : 2;
 }
+
+// A year of minutes: the longest funding lookback.
+constexpr int kMaxLookbackMinutes = 525600;
 
 using Handler = int (*)(ConnectorApp& app, const Operands& operands);
 
@@ -179,7 +198,10 @@ bool fill_operand(OperationRequest& request, std::string_view name, const char* 
     if (name == "quantity") request.quantity = value;
     if (name == "price") request.price = value;
     if (name == "leverage") return parse_int_operand(value, request.leverage);
-    if (name == "lookback_minutes") return parse_int_operand(value, request.lookback_minutes);
+    if (name == "lookback_minutes") {
+        return parse_int_operand(value, request.lookback_minutes) && request.lookback_minutes >= 1 &&
+               request.lookback_minutes <= kMaxLookbackMinutes;
+    }
     return true;
 }
 
@@ -237,13 +259,23 @@ constexpr Command kCommands[] = {
     {"set-wallet", 3, "<public_evm_address>", "Store the owner wallet; the device becomes unpaired.",
      run_set_wallet},
     {"bind-wallet", 2, "", "Ask the relay to bind the stored wallet to this device.",
-     [](ConnectorApp& app, const Operands&) { return print_json(app.bind_wallet_to_server()); }},
+     [](ConnectorApp& app, const Operands&) {
+         return print_json(render_binding_answer(app.bind_wallet_to_server()));
+     }},
     {"bind-status", 2, "", "Ask the relay how far binding has come.",
-     [](ConnectorApp& app, const Operands&) { return print_json(app.binding_status()); }},
-    {"claim-token", 3, "<token>", "Claim a bind token from the web app; then sign in the browser.",
-     [](ConnectorApp& app, const Operands& o) { return print_json(app.claim_bind_token(o.at(2))); }},
+     [](ConnectorApp& app, const Operands&) {
+         return print_json(render_binding_answer(app.binding_status()));
+     }},
+    {"claim-token", 3, "<token|->",
+     "Claim a bind token from the web app; then sign in the browser. \"-\" reads the token from a line of "
+     "standard input.",
+     [](ConnectorApp& app, const Operands& o) {
+         return print_json(render_binding_answer(app.claim_bind_token(line_operand(o, 2))));
+     }},
     {"disconnect-binding", 2, "", "Forget the binding on this device.",
-     [](ConnectorApp& app, const Operands&) { return print_json(app.disconnect_binding()); }},
+     [](ConnectorApp& app, const Operands&) {
+         return print_json(render_binding_answer(app.disconnect_binding()));
+     }},
     {"capabilities", 2, "", "List which operations each exchange offers.",
      [](ConnectorApp&, const Operands&) { return print_capabilities(); }},
     {"balance", 3, "<exchange>", "Read the USDT futures balance.", nullptr, &kBalance},
@@ -263,13 +295,21 @@ constexpr Command kCommands[] = {
      "Show a contract's size and trading rules from the exchange's public list (no key needed).",
      run_contract_info},
     {"update-check", 2, "", "Ask the update manifest whether a newer version exists.",
-     [](ConnectorApp& app, const Operands&) { return print_json(app.update_check()); }},
+     [](ConnectorApp& app, const Operands&) {
+         return print_json(render_update_outcome(app.update_check()));
+     }},
     {"update-download", 2, "", "Download the newer version's disk image.",
-     [](ConnectorApp& app, const Operands&) { return print_json(app.update_download()); }},
+     [](ConnectorApp& app, const Operands&) {
+         return print_json(render_update_outcome(app.update_download()));
+     }},
     {"update-apply", 2, "", "Open the downloaded disk image to install it.",
-     [](ConnectorApp& app, const Operands&) { return print_json(app.update_apply()); }},
+     [](ConnectorApp& app, const Operands&) {
+         return print_json(render_update_outcome(app.update_apply()));
+     }},
     {"server-health", 2, "", "Check that the relay server answers.",
-     [](ConnectorApp& app, const Operands&) { return print_json(app.server_health()); }},
+     [](ConnectorApp& app, const Operands&) {
+         return print_json(render_server_health(app.server_health()));
+     }},
     {"doctor", 2, "", "Check this machine: secret store, each stored key, clocks, the relay; hints for each problem.",
      [](ConnectorApp& app, const Operands&) { return print_diagnosis(diagnose(app)); }},
     {"exchanges", 2, "", "List the exchanges as JSON: name, display name, passphrase, live, quantity unit.",
@@ -302,13 +342,15 @@ int with_problems(const ConnectorApp& app, int code) {
 }  // namespace
 
 bool parse_int_operand(const char* text, int& value) {
-    const char* p = text;
-    while (std::isspace(static_cast<unsigned char>(*p))) ++p;
-    if (*p == '+' || *p == '-') ++p;
-    if (!std::isdigit(static_cast<unsigned char>(*p))) return false;
-    errno = 0;
-    const long long parsed = std::strtoll(text, nullptr, 10);
-    if (errno == ERANGE || parsed < INT_MIN || parsed > INT_MAX) return false;
+    // "10.9", "25,5", "1e3" or "60min" is not the number its first digits spell: refused
+    // rather than cut short.
+    if (*text == '\0') return false;
+    long long parsed = 0;
+    for (const char* p = text; *p != '\0'; ++p) {
+        if (*p < '0' || *p > '9') return false;
+        parsed = parsed * 10 + (*p - '0');
+        if (parsed > INT_MAX) return false;
+    }
     value = static_cast<int>(parsed);
     return true;
 }
@@ -324,6 +366,11 @@ std::string quantity_units_sentence() {
     }
     return "Quantities are in base coins on " + base + " and in contracts on " + contracts +
            " (a contract's size: contract-info <exchange> <symbol>).\n";
+}
+
+std::string update_signing_note(bool signed_updates) {
+    return signed_updates ? "Updates are installed only when the publisher's signature checks out.\n"
+                          : "Updates: this build has no publisher key and installs UNSIGNED update images.\n";
 }
 
 std::string help_text() {
@@ -347,7 +394,7 @@ int CommandDispatcher::run_cli(int argc, const char* const* argv) {
     if (argc < 2) return usage_error(general_usage());
     const std::string word = argv[1];
     if (word == "help" || word == "--help") {
-        std::cout << help_text();
+        std::cout << help_text() << update_signing_note(app_.signed_updates());
         return 0;
     }
     if (word == "--version") {

@@ -21,9 +21,12 @@ class CommandDispatcher {
     std::istream& input_;
 };
 
-// Parses a number operand like strtol (leading white space, sign, digits, rest ignored).
-// Returns false when there are no digits or the value does not fit in 32 bits.
+// Parses a number operand: decimal digits only, nothing before or after them (no sign, space,
+// fraction or exponent). Returns false for anything else and for a value past 32 bits.
 bool parse_int_operand(const char* text, int& value);
+
+// Returns the line `help` ends with: whether update images must be signed.
+std::string update_signing_note(bool signed_updates);
 
 // Returns the text `help` prints: every command with its operands and what it does.
 std::string help_text();

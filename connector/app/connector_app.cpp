@@ -1,5 +1,6 @@
 #include "connector/app/connector_app.h"
 
+#include "connector/state/record_text.h"
 #include "connector/toolkit/endpoints.h"
 
 namespace korvane::connector {
@@ -27,7 +28,6 @@ ConnectorApp::ConnectorApp(const std::string& app_root, const std::string& relay
     : http_(outside.http),
       clock_(outside.clock),
       secrets_(outside.secrets),
-      update_public_key_(update_public_key),
       identity_store(app_root),
       vault(app_root + "/vault", outside.secrets),
       memory_store(app_root + "/vault"),
@@ -76,7 +76,12 @@ ValidateCredentialsResult ConnectorApp::validate_and_save(const ValidateCredenti
     result.credentials_saved = vault.save(request.credential);
     if (!result.credentials_saved) {
         result.status = ExchangeConnectionStatus::error;
-        result.reason = "failed to persist credentials to local vault";
+        const StoredCredential& c = request.credential;
+        // A line end would let the value write lines of its own into the record: refused whole.
+        const bool storable = fits_record_line(c.exchange) && fits_record_line(c.api_key) &&
+                              fits_record_line(c.api_secret) && fits_record_line(c.passphrase);
+        result.reason = storable ? "failed to persist credentials to local vault"
+                                 : "credentials hold a line break or NUL byte and cannot be stored";
         return result;
     }
     // What the check learned (the key's site, its key version, the clock, its environment) serves

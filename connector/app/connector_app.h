@@ -9,6 +9,7 @@
 #include "connector/exchanges/exchange_operations.h"
 #include "connector/exchanges/exchange_registry.h"
 #include "connector/relay/relay_client.h"
+#include "connector/app/relay_output.h"
 #include "connector/state/account_memory.h"
 #include "connector/state/device_identity_store.h"
 #include "connector/state/key_vault.h"
@@ -69,21 +70,25 @@ class ConnectorApp {
     SecretStore& secret_store() const { return secrets_; }
     HttpClient& http() const { return http_; }
     const Clock& clock() const { return clock_; }
-    // True when update images must carry the publisher's signature.
-    bool updates_signed() const { return !update_public_key_.empty(); }
 
-    std::string update_check() const { return updater.check(); }
-    std::string update_download() const { return updater.download(); }
-    std::string update_apply() const { return updater.apply(); }
+    UpdateOutcome update_check() const { return updater.check(); }
+    bool signed_updates() const { return updater.signed_updates(); }
+    UpdateOutcome update_download() const { return updater.download(); }
+    UpdateOutcome update_apply() const { return updater.apply(); }
 
-    // Binding with the relay; each returns the JSON the command prints.
-    std::string server_health() const;
-    // Stores the owner wallet and marks the device unpaired; false when it could not be stored.
-    bool set_owner_wallet(const std::string& address);
-    std::string bind_wallet_to_server();
-    std::string binding_status();
-    std::string claim_bind_token(const std::string& token);
-    std::string disconnect_binding();
+    // Binding with the relay; each returns what the command answers. Only a 2xx relay reply
+    // changes state, read through the JSON parser; a wallet the relay names must be an address
+    // and the one the user entered ("relay_wallet_mismatch" otherwise).
+    ServerStatus server_health() const;
+    // Stores the owner wallet and marks the device unpaired: a bind_state answer carrying the
+    // pairing status, or refused with "invalid_wallet" (not 0x and 40 hex digits) or
+    // "write_failed".
+    BindingAnswer set_owner_wallet(const std::string& address);
+    BindingAnswer bind_wallet_to_server();
+    BindingAnswer binding_status();
+    // Refused with "token_missing" (empty) or "invalid_token" (not 1-512 of [A-Za-z0-9._~+/=-]).
+    BindingAnswer claim_bind_token(const std::string& token);
+    BindingAnswer disconnect_binding();
 
     // Returns what could not be saved during this run (one message each); empty when every
     // state write succeeded.
@@ -93,10 +98,7 @@ class ConnectorApp {
     void apply_bound_pairing_state();
     bool persist_pairing_state();
     void clear_pending_pairing_state();
-    bool response_has_bind_state(const std::string& response, const std::string& state) const;
-    // Stores the wallet named in `response` as the owner address; false when it names none.
-    bool adopt_wallet_from(const std::string& response);
-    std::string token_waiting_answer(const std::string& pairing_status) const;
+    BindingAnswer token_waiting_answer(const std::string& pairing_status) const;
     std::string claim_label() const;
     // Saves the identity; a failure is recorded among the run's problems.
     bool save_identity();
@@ -106,7 +108,6 @@ class ConnectorApp {
     HttpClient& http_;
     const Clock& clock_;
     SecretStore& secrets_;
-    std::string update_public_key_;
     std::vector<std::string> problems_;
     DeviceIdentityStore identity_store;
     KeyVault vault;

@@ -69,7 +69,7 @@ bool key_accepted(const ValidateCredentialsResult& key) {
 Diagnosis diagnose(const ConnectorApp& app) {
     Diagnosis diagnosis;
     diagnosis.relay_url = app.relay_client().server_url();
-    diagnosis.signed_updates = app.updates_signed();
+    diagnosis.signed_updates = app.signed_updates();
     // Every key and the relay at once: the slowest check, not their sum, is what the user waits for.
     std::vector<std::future<CredentialDiagnosis>> keys;
     for (const std::string& name : app.key_vault().list_exchanges()) {

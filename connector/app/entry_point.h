@@ -5,8 +5,8 @@
 
 namespace korvane::connector {
 
-// Returns the application root: $HOME/.korvane-connector, or <temp>/korvane-connector when
-// HOME is unset.
+// Returns the application root: $HOME/.korvane-connector (relative when HOME is empty), the
+// home folder coming from the password database when HOME is unset; empty when that has none.
 std::string application_root();
 
 // Settles the application root and relay URL, bootstraps the application and runs one command;

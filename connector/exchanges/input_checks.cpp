@@ -60,7 +60,7 @@ std::string check_price(const std::string& price) {
 }
 
 std::string check_leverage(int leverage) {
-    return leverage >= 1 ? "" : "invalid_leverage";
+    return leverage >= 1 && leverage <= kMaxLeverage ? "" : "invalid_leverage";
 }
 
 std::string whole_units(const std::string& quantity) {

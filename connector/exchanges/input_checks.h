@@ -17,7 +17,10 @@ std::string check_side(const std::string& side);
 // Plain positive decimals, not all zeros -> "invalid_quantity" / "invalid_price".
 std::string check_quantity(const std::string& quantity);
 std::string check_price(const std::string& price);
-// Leverage of at least 1 -> "invalid_leverage".
+// The highest leverage any of the exchanges offers on a USDT perpetual.
+constexpr int kMaxLeverage = 200;
+
+// Leverage from 1 to kMaxLeverage -> "invalid_leverage".
 std::string check_leverage(int leverage);
 
 // Returns `quantity` (a checked positive decimal) as a whole number without leading zeros, for

@@ -8,12 +8,29 @@ namespace {
 constexpr long kHealthLimitMs = 10000;
 constexpr long kRequestLimitMs = 15000;
 
-std::string reply_or(const HttpResult& reply, const char* reason) {
-    if (reply.exit_code == 0) return reply.body;
-    return std::string("{\"status\":\"error\",\"reason\":\"") + reason + "\"}";
+RelayReply reply_or(const HttpResult& reply, const char* reason) {
+    if (reply.exit_code == 0) return RelayReply{true, reply.status, reply.body, ""};
+    return RelayReply{false, 0, "", reason};
 }
 
 }  // namespace
+
+std::string percent_encode(const std::string& text) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (const unsigned char c : text) {
+        const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                           c == '.' || c == '_' || c == '~' || c == '-' || c == ':';
+        if (plain) {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += kHex[c >> 4];
+            out += kHex[c & 0x0F];
+        }
+    }
+    return out;
+}
 
 std::string relay_api_root(const std::string& relay_url) {
     if (relay_url.rfind("ws://", 0) == 0) return "http://" + relay_url.substr(5);
@@ -53,23 +70,24 @@ HttpResult RelayClient::post_json(const std::string& path, const std::string& bo
 }
 
 // Values are JSON-escaped into the bodies, so a quote in a token cannot rewrite the request.
-std::string RelayClient::bind_wallet(const std::string& wallet, const std::string& connector_id,
-                                     const std::string& label) const {
+RelayReply RelayClient::bind_wallet(const std::string& wallet, const std::string& connector_id,
+                                    const std::string& label) const {
     const std::string body =
         JsonObject().add("wallet", wallet).add("connectorId", connector_id).add("connectorLabel", label).str();
     return reply_or(post_json("/api/connector/bind", body), "bind_request_failed");
 }
 
-std::string RelayClient::bind_status(const std::string& wallet, const std::string& connector_id) const {
+RelayReply RelayClient::bind_status(const std::string& wallet, const std::string& connector_id) const {
     HttpRequest request;
-    request.url = relay_api_root(server_url_) + "/api/connector/bind-status?connectorId=" + connector_id;
+    request.url = relay_api_root(server_url_) +
+                  "/api/connector/bind-status?connectorId=" + percent_encode(connector_id);
     if (!wallet.empty()) request.headers = {"x-korvane-wallet: " + wallet};
     request.timeout_ms = kRequestLimitMs;
     return reply_or(http_.send(request), "bind_status_failed");
 }
 
-std::string RelayClient::claim_token(const std::string& token, const std::string& connector_id,
-                                     const std::string& label) const {
+RelayReply RelayClient::claim_token(const std::string& token, const std::string& connector_id,
+                                    const std::string& label) const {
     const std::string body =
         JsonObject().add("token", token).add("connectorId", connector_id).add("connectorLabel", label).str();
     return reply_or(post_json("/api/connector/claim-token", body), "claim_token_failed");

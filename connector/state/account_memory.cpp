@@ -73,7 +73,7 @@ AccountMemory AccountMemoryStore::load(const std::string& exchange, const std::s
 
 Status AccountMemoryStore::save(const std::string& exchange, const std::string& api_key,
                                 const AccountMemory& memory) const {
-    const std::string text = format_record_text({
+    const std::optional<std::string> text = format_record_text({
         {"key_digest", key_digest(api_key)},
         {site_line(exchange), memory.site},
         {key_version_line(exchange), memory.key_version},
@@ -82,7 +82,7 @@ Status AccountMemoryStore::save(const std::string& exchange, const std::string& 
         {"clock_offset_ms", std::to_string(memory.clock_offset_ms)},
         {"clock_measured_at_ms", std::to_string(memory.clock_measured_at_ms)},
     });
-    if (!write_file_atomic(path(exchange), text, 0600)) {
+    if (!text || !write_file_atomic(path(exchange), *text, 0600)) {
         return Status::failure("write_failed", "cannot write " + path(exchange));
     }
     return Status::success();

@@ -1,5 +1,7 @@
 #include "connector/state/device_identity_store.h"
 
+#include <sys/stat.h>
+
 #include "connector/state/files.h"
 #include "connector/state/random_hex.h"
 #include "connector/state/record_text.h"
@@ -63,7 +65,7 @@ DeviceIdentity DeviceIdentityStore::load_or_create(bool* saved) const {
 
 bool DeviceIdentityStore::save(const DeviceIdentity& identity) const {
     make_private_directory(root_);
-    const std::string text = format_record_text({
+    const std::optional<std::string> text = format_record_text({
         {"device_id", identity.device_id},
         {"connector_instance_id", identity.connector_instance_id},
         {"device_label", identity.device_label},
@@ -72,8 +74,10 @@ bool DeviceIdentityStore::save(const DeviceIdentity& identity) const {
         {"paired", identity.paired ? "1" : "0"},
     });
     // Start-up saves on every run; a file that already holds these bytes needs no new copy.
-    if (read_file(identity_path()) == text) return true;
-    return write_file_atomic(identity_path(), text, 0644);
+    if (!text) return false;
+    // (An older build wrote it readable by all; the mode is mended either way.)
+    if (read_file(identity_path()) == *text) return ::chmod(identity_path().c_str(), 0600) == 0;
+    return write_file_atomic(identity_path(), *text, 0600);
 }
 
 }  // namespace korvane::connector

@@ -39,7 +39,7 @@ std::string read_file(const std::string& path) {
 
 bool write_file_atomic(const std::string& path, const std::string& content, mode_t mode) {
     // A random suffix keeps concurrent runs from sharing one temporary file.
-    const std::string temporary = path + ".tmp-" + random_hex(12);
+    const std::string temporary = path + kTemporaryMark + random_hex(12);
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     if (fd < 0) return false;
     const bool written = write_all(fd, content) && ::fsync(fd) == 0;
@@ -59,15 +59,23 @@ bool append_file(const std::string& path, const std::string& content, mode_t mod
 }
 
 std::string make_private_directory(const std::string& path) {
-    // Every store asks for its folder; one stat answers all but the first.
     struct stat info {};
-    if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && (info.st_mode & 0777) == S_IRWXU)
-        return "";
-    std::error_code error;
-    std::filesystem::create_directories(path, error);
-    if (error) return error.message();
-    if (!std::filesystem::is_directory(path, error)) return "not a directory";
-    if (::chmod(path.c_str(), S_IRWXU) != 0) return std::strerror(errno);
+    if (::lstat(path.c_str(), &info) != 0) {
+        if (errno != ENOENT) return std::strerror(errno);
+        const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+        std::error_code error;
+        if (!parent.empty()) std::filesystem::create_directories(parent, error);
+        if (error) return error.message();
+        // Made private from the start: whatever the umask, no one else sees it even for a moment.
+        if (::mkdir(path.c_str(), S_IRWXU) != 0 && errno != EEXIST) return std::strerror(errno);
+        if (::lstat(path.c_str(), &info) != 0) return std::strerror(errno);
+    }
+    // A link could lead anywhere, and a folder someone else owns (made first in a shared place)
+    // is theirs to read: neither holds our state.
+    if (S_ISLNK(info.st_mode)) return "is a symbolic link";
+    if (!S_ISDIR(info.st_mode)) return "not a directory";
+    if (info.st_uid != ::geteuid()) return "owned by another user";
+    if ((info.st_mode & 0777) != S_IRWXU && ::chmod(path.c_str(), S_IRWXU) != 0) return std::strerror(errno);
     return "";
 }
 

@@ -5,6 +5,9 @@
 
 namespace korvane::connector {
 
+// What write_file_atomic puts between a file's name and the random suffix of its temporary file.
+inline constexpr const char* kTemporaryMark = ".tmp-";
+
 // Returns the whole file as text; empty when it cannot be opened.
 std::string read_file(const std::string& path);
 
@@ -17,7 +20,8 @@ bool write_file_atomic(const std::string& path, const std::string& content, mode
 bool append_file(const std::string& path, const std::string& content, mode_t mode);
 
 // Creates `path` with all missing parents; the last folder gets mode 0700 so only the owner
-// can list or enter it. Returns an empty string on success, else what went wrong.
+// can list or enter it. An existing `path` must be a folder (not a symbolic link) owned by this
+// user; its mode is set to 0700. Returns an empty string on success, else what went wrong.
 std::string make_private_directory(const std::string& path);
 
 // Returns `exchange` with every "/", backslash and space replaced by "_": the name its files in

@@ -8,6 +8,7 @@
 #include "connector/state/file_lock.h"
 #include "connector/state/files.h"
 #include "connector/state/record_text.h"
+#include "connector/toolkit/secure_wipe.h"
 
 namespace korvane::connector {
 namespace {
@@ -53,12 +54,12 @@ std::string lines_text(const std::vector<std::string>& lines) {
 
 }  // namespace
 
-std::string credential_record_text(const StoredCredential& credential, bool final_newline) {
-    std::string text = format_record_text({{"exchange", credential.exchange},
-                                           {"api_key", credential.api_key},
-                                           {"api_secret", credential.api_secret},
-                                           {"passphrase", credential.passphrase}});
-    if (!final_newline) text.pop_back();
+std::optional<std::string> credential_record_text(const StoredCredential& credential, bool final_newline) {
+    std::optional<std::string> text = format_record_text({{"exchange", credential.exchange},
+                                                          {"api_key", credential.api_key},
+                                                          {"api_secret", credential.api_secret},
+                                                          {"passphrase", credential.passphrase}});
+    if (text && !final_newline) text->pop_back();
     return text;
 }
 
@@ -81,8 +82,23 @@ std::string KeyVault::lock_path() const {
 bool KeyVault::save(const StoredCredential& credential) const {
     // A deletion running beside this save must not rewrite the index from a stale read.
     const FileLock lock(lock_path());
+    sweep_temporary_files();
+    // A value with a line end would be read back as lines of its own: such a credential is
+    // refused rather than stored changed.
+    std::optional<std::string> secret = credential_record_text(credential, false);
+    std::optional<std::string> file_text = credential_record_text(credential, true);
+    // The record texts hold the secret; wiped whichever way the save ends.
+    const struct Wipe {
+        std::optional<std::string>& a;
+        std::optional<std::string>& b;
+        ~Wipe() {
+            if (a) secure_wipe(*a);
+            if (b) secure_wipe(*b);
+        }
+    } wipe{secret, file_text};
+    if (!secret || !file_text) return false;
     const std::string name = sanitized_exchange_name(credential.exchange);
-    if (secrets_.store(service_for(credential.exchange), name, credential_record_text(credential, false))) {
+    if (secrets_.store(service_for(credential.exchange), name, *secret)) {
         // The store cannot be enumerated, so the index is how "status" learns of the item.
         const std::vector<std::string> names = non_empty_lines(read_file(index_path()));
         const bool listed = std::find(names.begin(), names.end(), credential.exchange) != names.end() ||
@@ -95,8 +111,7 @@ bool KeyVault::save(const StoredCredential& credential) const {
         }
         // Unlisted, the stored item would stay unseen by "status": the file copy below is seen.
     }
-    if (!write_file_atomic(fallback_path(credential.exchange), credential_record_text(credential, true),
-                           kSecretFileMode)) {
+    if (!write_file_atomic(fallback_path(credential.exchange), *file_text, kSecretFileMode)) {
         return false;
     }
     // The store may still hold an older copy; unlisting the name makes the file the one loaded.
@@ -112,18 +127,23 @@ std::optional<StoredCredential> KeyVault::load(const std::string& exchange) cons
     // is still asked for, as an item may have been put there without the index.
     const std::vector<std::string> listed = non_empty_lines(read_file(index_path()));
     if (!in_file || std::find(listed.begin(), listed.end(), exchange) != listed.end()) {
-        if (const auto secret = secrets_.fetch(service_for(exchange), sanitized_exchange_name(exchange))) {
+        if (auto secret = secrets_.fetch(service_for(exchange), sanitized_exchange_name(exchange))) {
             StoredCredential credential = parse_credential(*secret);
+            secure_wipe(*secret);
             if (credential.exchange.empty()) credential.exchange = exchange;
             return credential;
         }
     }
     if (!in_file) return std::nullopt;
-    return parse_credential(read_file(fallback_path(exchange)));
+    std::string text = read_file(fallback_path(exchange));
+    StoredCredential credential = parse_credential(text);
+    secure_wipe(text);
+    return credential;
 }
 
 bool KeyVault::remove(const std::string& exchange) const {
     const FileLock lock(lock_path());
+    sweep_temporary_files();
     const std::vector<std::string> listed = non_empty_lines(read_file(index_path()));
     const bool store_has_latest = std::find(listed.begin(), listed.end(), exchange) != listed.end();
     // A store that cannot confirm the removal (not running, locked) may still hold the copy it
@@ -141,6 +161,23 @@ bool KeyVault::remove(const std::string& exchange) const {
 
     const bool in_file = std::filesystem::exists(fallback_path(exchange), error);
     return out_of_store && !in_file;
+}
+
+void KeyVault::sweep_temporary_files() const {
+    // A run killed between writing a temporary file and renaming it leaves the file behind,
+    // secret and all. Saves and deletes of the vault's files run under the lock, so a temporary
+    // file of theirs seen here belongs to no live run.
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(root_dir_, error)) {
+        const std::string name = entry.path().filename().string();
+        const size_t mark = name.find(kTemporaryMark);
+        if (mark == std::string::npos) continue;
+        const std::string base = name.substr(0, mark);
+        const bool ours =
+            base == "vault_index.txt" || (base.size() > 6 && base.compare(base.size() - 6, 6, ".vault") == 0);
+        std::error_code ignored;
+        if (ours && entry.is_regular_file(ignored)) std::filesystem::remove(entry.path(), ignored);
+    }
 }
 
 void KeyVault::drop_from_index(const std::string& exchange) const {

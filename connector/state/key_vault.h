@@ -55,13 +55,16 @@ class KeyVault {
     std::string lock_path() const;
     // Removes every index line of `exchange`; the caller holds the lock.
     void drop_from_index(const std::string& exchange) const;
+    // Removes the temporary files a killed save or delete left in the vault; call under the lock.
+    void sweep_temporary_files() const;
 
     std::string root_dir_;
     SecretStore& secrets_;
 };
 
 // Returns the four-line record text of `credential`; `final_newline` adds a line end after the
-// last line (fallback files have one, keychain secrets do not).
-std::string credential_record_text(const StoredCredential& credential, bool final_newline);
+// last line (fallback files have one, keychain secrets do not). Nullopt when a value holds a
+// carriage return, line feed or NUL.
+std::optional<std::string> credential_record_text(const StoredCredential& credential, bool final_newline);
 
 }  // namespace korvane::connector

@@ -1,9 +1,29 @@
 #include "connector/state/pairing_store.h"
 
+#include <cctype>
+
 #include "connector/state/files.h"
 #include "connector/state/record_text.h"
 
 namespace korvane::connector {
+
+bool is_wallet_address(std::string_view text) {
+    if (text.size() != 42 || text[0] != '0' || text[1] != 'x') return false;
+    for (const char c : text.substr(2)) {
+        if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
+    }
+    return true;
+}
+
+bool is_bind_token(std::string_view text) {
+    if (text.empty() || text.size() > 512) return false;
+    for (const char c : text) {
+        if (!std::isalnum(static_cast<unsigned char>(c)) &&
+            std::string_view("._~+/=-").find(c) == std::string_view::npos)
+            return false;
+    }
+    return true;
+}
 
 PairingStore::PairingStore(std::string app_root) : root_(std::move(app_root)) {
     make_private_directory(root_);
@@ -37,7 +57,7 @@ PairingState PairingStore::load() const {
 }
 
 bool PairingStore::save(const PairingState& state) const {
-    const std::string text = format_record_text({
+    const std::optional<std::string> text = format_record_text({
         {"owner_wallet_address", state.owner_wallet_address},
         {"pairing_status", state.pairing_status},
         {"server_account_ref", state.server_account_ref},
@@ -46,7 +66,8 @@ bool PairingStore::save(const PairingState& state) const {
         {"platform_terms_accepted", state.platform_terms_accepted ? "1" : "0"},
         {"wallet_approval_confirmed", state.wallet_approval_confirmed ? "1" : "0"},
     });
-    return write_file_atomic(pairing_path(), text, 0644);
+    // The file holds the bind token: private, like every file of the application root.
+    return text && write_file_atomic(pairing_path(), *text, 0600);
 }
 
 bool PairingStore::set_owner_wallet(const std::string& address) const {

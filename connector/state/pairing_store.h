@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace korvane::connector {
 
@@ -14,6 +15,12 @@ struct PairingState {
     bool platform_terms_accepted = false;
     bool wallet_approval_confirmed = false;
 };
+
+// Returns true for an EVM wallet address: "0x" and 40 hex digits, either case.
+bool is_wallet_address(std::string_view text);
+
+// Returns true for a bind token: 1 to 512 characters of [A-Za-z0-9._~+/=-].
+bool is_bind_token(std::string_view text);
 
 // Reads and writes "pairing.env" in the application root.
 class PairingStore {

@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "connector/toolkit/text.h"
+
 namespace korvane::connector {
 namespace {
 
@@ -77,6 +79,8 @@ void restrict_protocols(CURL* curl, bool https_only_redirects) {
                      static_cast<long>(https_only_redirects ? CURLPROTO_HTTPS : CURLPROTO_HTTP | CURLPROTO_HTTPS));
 #endif
 }
+
+constexpr int kMaxRedirects = 5;
 
 std::string too_large_message(size_t limit) {
     return "reply too large: over " + std::to_string(limit) + " bytes";
@@ -178,9 +182,10 @@ HttpResult CurlHttpClient::perform(CURL* curl, const HttpRequest& request) {
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, on_reply_bytes);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
     curl_easy_setopt(curl, CURLOPT_FAILONERROR, request.fail_on_http_error ? 1L : 0L);
-    if (request.follow_redirects) {
+    const bool manual_redirects = request.follow_redirects && request.redirect_allowed != nullptr;
+    if (request.follow_redirects && !manual_redirects) {
         curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-        curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 5L);
+        curl_easy_setopt(curl, CURLOPT_MAXREDIRS, static_cast<long>(kMaxRedirects));
     }
     // Verification stays on; a private CA file may replace the system's store, never disable it.
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
@@ -212,8 +217,34 @@ HttpResult CurlHttpClient::perform(CURL* curl, const HttpRequest& request) {
     headers = curl_slist_append(headers, "Expect:");
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
 
-    const CURLcode code = curl_easy_perform(curl);
+    CURLcode code = curl_easy_perform(curl);
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &result.status);
+    // Redirects the caller judges are followed here, one hop at a time, each checked first.
+    for (int hop = 0; manual_redirects && code == CURLE_OK && result.status >= 300 && result.status < 400;
+         ++hop) {
+        const char* location = nullptr;
+        if (curl_easy_getinfo(curl, CURLINFO_REDIRECT_URL, &location) != CURLE_OK || location == nullptr)
+            break;
+        const std::string next = location;
+        if (hop == kMaxRedirects || !request.redirect_allowed(next)) {
+            curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
+            curl_slist_free_all(headers);
+            if (sink.fd >= 0) ::close(sink.fd);
+            return hop == kMaxRedirects
+                       ? http_failure(kHttpTooManyRedirects, "Maximum (5) redirects followed")
+                       : http_failure(kHttpRedirectRefused, "redirect refused: " + printable(next));
+        }
+        // The redirect's own body is not part of the reply.
+        result.body.clear();
+        sink.received = 0;
+        if (sink.fd >= 0 && (::ftruncate(sink.fd, 0) != 0 || ::lseek(sink.fd, 0, SEEK_SET) != 0)) {
+            sink.write_failed = true;
+            break;
+        }
+        curl_easy_setopt(curl, CURLOPT_URL, next.c_str());
+        code = curl_easy_perform(curl);
+        curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &result.status);
+    }
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
     curl_slist_free_all(headers);
     if (sink.fd >= 0 && ::close(sink.fd) != 0 && code == CURLE_OK) sink.write_failed = true;

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace korvane::connector {
@@ -17,6 +18,8 @@ constexpr int kHttpTimedOut = 28;          // the deadline passed
 constexpr int kHttpReplyTooLarge = 63;     // the reply passed its size limit
 constexpr int kHttpErrorStatus = 22;       // `fail_on_http_error` and a status of 400 or more
 constexpr int kHttpWriteFailed = 23;       // the reply could not be written to its file
+constexpr int kHttpRedirectRefused = 1;    // a redirect led where the request may not go
+constexpr int kHttpTooManyRedirects = 47;  // more redirects than a request follows
 
 // One HTTP request. Only http:// and https:// URLs are sent; certificates are always verified.
 struct HttpRequest {
@@ -28,6 +31,9 @@ struct HttpRequest {
     size_t max_reply_bytes = kMaxReplyBytes;
     bool fail_on_http_error = false;   // a status of 400 or more is a failure (exit 22)
     bool follow_redirects = false;     // follow up to a few http(s) redirects
+    // With follow_redirects: when set, every hop's absolute URL must pass it, else the request
+    // fails with kHttpRedirectRefused.
+    bool (*redirect_allowed)(std::string_view url) = nullptr;
     std::string output_path;           // when set, the reply body streams into this file
 };
 

@@ -31,6 +31,12 @@ bool nesting_within(std::string_view text, int limit) {
     return true;
 }
 
+// A NUL byte is never part of a JSON text, and a reader that stops at it would take what
+// follows for something else; too deep a nesting is refused before anything is built.
+bool acceptable(std::string_view text) {
+    return text.find('\0') == std::string_view::npos && nesting_within(text, kMaxJsonDepth);
+}
+
 // Length of the UTF-8 sequence starting at `at`, or 0 when it is not well formed.
 size_t utf8_sequence(std::string_view text, size_t at) {
     const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
@@ -79,14 +85,14 @@ const Json* find_member(const Json& value, std::string_view key) {
 }  // namespace
 
 std::optional<Json> parse_json(std::string_view text) {
-    if (!nesting_within(text, kMaxJsonDepth)) return std::nullopt;
+    if (!acceptable(text)) return std::nullopt;
     Json value = Json::parse(text.begin(), text.end(), nullptr, false);
     if (value.is_discarded()) return std::nullopt;
     return value;
 }
 
 bool is_json_value(std::string_view text) {
-    return nesting_within(text, kMaxJsonDepth) && Json::accept(text.begin(), text.end());
+    return acceptable(text) && Json::accept(text.begin(), text.end());
 }
 
 std::string find_string_member(const Json& value, std::string_view key) {

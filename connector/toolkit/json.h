@@ -15,10 +15,12 @@ using Json = nlohmann::ordered_json;
 constexpr int kMaxJsonDepth = 128;
 
 // Returns the value of `text` when it is exactly one JSON value (white space around it allowed)
-// nested no deeper than kMaxJsonDepth; empty otherwise. Never throws.
+// nested no deeper than kMaxJsonDepth; empty otherwise, and for any text holding a NUL byte.
+// Never throws.
 std::optional<Json> parse_json(std::string_view text);
 
-// Returns true when `text` is exactly one JSON value nested no deeper than kMaxJsonDepth.
+// Returns true when `text` is exactly one JSON value nested no deeper than kMaxJsonDepth and
+// holds no NUL byte.
 bool is_json_value(std::string_view text);
 
 // Returns the first non-empty string value of a member named `key`, searching `value` and

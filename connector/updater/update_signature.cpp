@@ -2,8 +2,6 @@
 
 #include <sodium.h>
 
-#include "connector/toolkit/mapped_file.h"
-
 namespace korvane::connector {
 namespace {
 
@@ -36,17 +34,38 @@ std::optional<std::string> decode_update_public_key(std::string_view base64) {
     return decode_exact(base64, crypto_sign_PUBLICKEYBYTES);
 }
 
-bool verify_file_signature(const std::string& path, std::string_view signature_base64,
-                           std::string_view public_key) {
+std::string update_signed_text(std::string_view version, std::string_view sha256_hex) {
+    return "korvane-connector-update:" + std::string(version) + ":" + std::string(sha256_hex);
+}
+
+bool verify_update_signature(std::string_view version, std::string_view sha256_hex,
+                             std::string_view signature_base64, std::string_view public_key) {
     if (public_key.size() != crypto_sign_PUBLICKEYBYTES) return false;
     const std::optional<std::string> signature = decode_exact(signature_base64, crypto_sign_BYTES);
     if (!signature) return false;
-    const MappedFile image(path);
-    if (!image.ok()) return false;
-    // Plain Ed25519 hashes the message in one pass, so the pages of the mapping are read in
-    // order and can be dropped again by the system; publishers sign with stock tools.
-    return crypto_sign_verify_detached(as_bytes(*signature), as_bytes(image.bytes()), image.bytes().size(),
+    const std::string text = update_signed_text(version, sha256_hex);
+    return crypto_sign_verify_detached(as_bytes(*signature), as_bytes(text), text.size(),
                                        as_bytes(public_key)) == 0;
+}
+
+static_assert(sizeof(crypto_hash_sha256_state) <= 512, "Sha256Stream's state buffer is too small");
+
+Sha256Stream::Sha256Stream() {
+    if (sodium_init() < 0) return;
+    crypto_hash_sha256_init(reinterpret_cast<crypto_hash_sha256_state*>(state_));
+}
+
+void Sha256Stream::add(std::string_view bytes) {
+    crypto_hash_sha256_update(reinterpret_cast<crypto_hash_sha256_state*>(state_), as_bytes(bytes),
+                              bytes.size());
+}
+
+std::string Sha256Stream::hex() {
+    unsigned char digest[crypto_hash_sha256_BYTES];
+    crypto_hash_sha256_final(reinterpret_cast<crypto_hash_sha256_state*>(state_), digest);
+    char text[crypto_hash_sha256_BYTES * 2 + 1];
+    sodium_bin2hex(text, sizeof text, digest, sizeof digest);
+    return text;
 }
 
 }  // namespace korvane::connector

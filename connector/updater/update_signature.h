@@ -10,12 +10,27 @@ namespace korvane::connector {
 // padded, nothing before or after it) is `base64`; nullopt for anything else.
 std::optional<std::string> decode_update_public_key(std::string_view base64);
 
+// Returns the text an update's "ed25519" signature signs: "korvane-connector-update:" + version
+// + ":" + the image's SHA-256 as lowercase hex. Signing the version with the image's digest
+// means no version can be put on another image, an older one included.
+std::string update_signed_text(std::string_view version, std::string_view sha256_hex);
+
 // Returns true when `signature_base64`, the standard Base64 text of a 64-byte Ed25519
-// signature, signs the whole content of the file at `path` under `public_key` (32 raw bytes).
-// False when the signature does not match or is malformed, the key is not 32 bytes, or the
-// file cannot be read. The file is mapped rather than read, so a large image is never copied
-// into memory.
-bool verify_file_signature(const std::string& path, std::string_view signature_base64,
-                           std::string_view public_key);
+// signature, signs update_signed_text(version, sha256_hex) under `public_key` (32 raw bytes).
+// False when the signature does not match or is malformed, or the key is not 32 bytes.
+bool verify_update_signature(std::string_view version, std::string_view sha256_hex,
+                             std::string_view signature_base64, std::string_view public_key);
+
+// Streams a SHA-256 digest (libsodium) over data read piece by piece.
+class Sha256Stream {
+  public:
+    Sha256Stream();
+    void add(std::string_view bytes);
+    // Returns the digest as 64 lowercase hex digits; call once, after the last add.
+    std::string hex();
+
+  private:
+    alignas(64) unsigned char state_[512];
+};
 
 }  // namespace korvane::connector

@@ -6,6 +6,31 @@
 
 namespace korvane::connector {
 
+// What one update step found; the command layer writes it out.
+struct UpdateOutcome {
+    enum class Kind {
+        refused,         // `reason`, with the members that name what was refused
+        checked,         // check: the manifest was read
+        already_latest,  // download: the manifest's version is not newer; nothing fetched
+        downloaded,      // download: `downloaded_to` and its copy `latest_file` hold the image
+        opened,          // apply: `file` was handed to the desktop
+    };
+    Kind kind = Kind::refused;
+    std::string reason;
+    std::string manifest_url;
+    std::string manifest_text;  // as fetched: checked, and refused with "manifest_invalid"
+    std::string current_version;
+    std::string latest_version;
+    std::string channel;
+    std::string dmg_url;
+    bool update_available = false;
+    bool signed_updates = false;  // checked: images must carry the publisher's signature
+    std::string downloaded_to;
+    std::string latest_file;
+    std::string file;         // apply: the image chosen
+    std::string updates_dir;  // refused with "update_file_missing"
+};
+
 // Self-update from a published manifest: check, download the disk image, open it.
 class Updater {
   public:
@@ -16,14 +41,18 @@ class Updater {
     Updater(std::string app_root, std::string manifest_url, std::string current_version, HttpClient& http,
             const std::string& update_public_key = "");
 
-    // Returns whether the manifest names a newer version, as JSON.
-    std::string check() const;
-    // Downloads the newer image into the updates folder (and the latest-image copy), as JSON.
+    // Returns true when images must carry the publisher's signature (a key was built in).
+    bool signed_updates() const { return signed_only_; }
+
+    // Returns whether the manifest names a newer version.
+    UpdateOutcome check() const;
+    // Downloads the newer image into the updates folder (and the latest-image copy).
     // With a key, each image keeps its signature beside it in a ".sig" file.
-    std::string download() const;
-    // Opens the latest downloaded image for the user, as JSON; with a key, only when the image
-    // still matches the signature kept beside it.
-    std::string apply() const;
+    UpdateOutcome download() const;
+    // Hands the latest downloaded image (else the newest by version) to the desktop as a private
+    // copy of the bytes checked; with a key, only when they match the signature kept beside it
+    // and its signed version is newer than the running one.
+    UpdateOutcome apply() const;
 
   private:
     std::string updates_dir() const;

@@ -1,5 +1,7 @@
 """The update host: a settable manifest at /current/manifest.json and one disk image, served
-signed (the default manifest carries the image's Ed25519 signature) or unsigned."""
+signed or unsigned. The default manifest always carries the image's "sha256" (a keyed build needs
+it) and, when one was given, the publisher's "ed25519" signature of the text
+"korvane-connector-update:<version>:<sha256>", made by the publisher's tool (scripts/sign-update.sh)."""
 import base64
 import hashlib
 import threading
@@ -29,8 +31,9 @@ class UpdateHost:
 
     def configure(self, settings):
         """Control request: any of manifest (text), manifest_status, image (text), image_base64
-        (the image's bytes in Base64), image_status, ed25519 (the signature the default manifest
-        publishes, made by the publisher's tools; null or absent: unsigned), reset."""
+        (the image's bytes in Base64), image_status, ed25519 (the signature of version 0.2.0 and the
+        image's digest the default manifest publishes, made by the publisher's tool; null or
+        absent: unsigned), reset."""
         with self.lock:
             if settings.get('reset'):
                 self._reset()

@@ -3,12 +3,17 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include <pwd.h>
+#include <unistd.h>
+
+#include "connector/app/entry_point.h"
 #include "tests/support/fakes.h"
 #include "tests/support/temporary_folder.h"
 #include "tests/support/test_sites.h"
@@ -54,7 +59,7 @@ TEST_F(Commands, HelpAndVersionNeedNoState) {
     for (const char* word : {"help", "--help"}) {
         const Printed help = run({word});
         EXPECT_EQ(help.code, 0);
-        EXPECT_EQ(help.out, help_text());
+        EXPECT_EQ(help.out, help_text() + update_signing_note(false));
         EXPECT_EQ(help.err, "");
     }
     // Every command word the usage names is explained by help.
@@ -91,7 +96,11 @@ TEST_F(Commands, MissingOrMalformedOperandsPrintTheCommandsUsage) {
          "place-open <exchange> <symbol> <side> <quantity> <price> <leverage>"},
         {{"place-open", "okx", "BTC_USDT", "buy", "1", "2", ""},
          "place-open <exchange> <symbol> <side> <quantity> <price> <leverage>"},
-        {{"claim-token"}, "claim-token <token>"},
+        {{"claim-token"}, "claim-token <token|->"},
+        {{"funding", "okx", "BTC_USDT", "60min"}, "funding <exchange> <symbol> [lookback_minutes]"},
+        {{"funding", "okx", "BTC_USDT", "525601"}, "funding <exchange> <symbol> [lookback_minutes]"},
+        {{"place-open", "okx", "BTC_USDT", "buy", "1", "2", "10.9"},
+         "place-open <exchange> <symbol> <side> <quantity> <price> <leverage>"},
     };
     for (const auto& c : cases) {
         const Printed usage = run(c.args);
@@ -136,6 +145,69 @@ TEST_F(Commands, StateThatCannotBeSavedIsReportedAndFailsTheRun) {
     EXPECT_EQ(validated.code, 1);
     EXPECT_NE(validated.out.find("credentials_saved=true\n"), std::string::npos);
     EXPECT_EQ(validated.err, "korvane-connector: cannot write " + root.path("vault/okx.memory") + "\n");
+}
+
+TEST_F(Commands, ARelayReplyBindsOnlyAs2xxTopLevelMembersNamingTheUsersWallet) {
+    const std::string wallet = "0xAbCdEf0000000000000000000000000000000000";
+    const std::string other = "0xeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeeee";
+    const struct {
+        long status;
+        std::string body;
+        bool binds;
+        std::string printed;  // empty: the reply itself
+    } cases[] = {
+        {200, R"({"bindState":"authorized","wallet":")" + wallet + "\"}", true, ""},
+        {200, R"({"bindState":"authorized","wallet":"0xabcdef0000000000000000000000000000000000"})", true,
+         ""},
+        {200, R"({"bindState":"authorized"})", true, ""},
+        {403,
+         R"({"status":"error","reason":"wallet_mismatch","conflictingBinding":{"bindState":"authorized",)"
+         R"("wallet":")" +
+             other + "\"}}",
+         false, ""},
+        {200, R"({"result":{"bindState":"authorized"}})", false, ""},
+        {200, R"({"message":"\"bindState\":\"authorized\""})", false, ""},
+        {200, R"({"bindState":"authorized","wallet":")" + other + "\"}", false,
+         R"({"status":"error","reason":"relay_wallet_mismatch","wallet":")" + wallet +
+             R"(","relay_wallet":")" + other + "\"}"},
+        {200, R"({"bindState":"authorized","wallet":7})", false,
+         R"({"status":"error","reason":"relay_wallet_mismatch","wallet":")" + wallet +
+             R"(","relay_wallet":""})"},
+        {200,
+         std::string(R"({"bindState":"authorized"})"
+                     "\0"
+                     R"({"x":1})",
+                     34),
+         false,
+         R"({"status":"error","reason":"invalid_response","kind":"bind_status","http_status":200,)"
+         R"("body_text":"{\"bindState\":\"authorized\"}\u0000{\"x\":1}"})"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.body);
+        ASSERT_EQ(run({"disconnect-binding"}).code, 0);
+        ASSERT_EQ(run({"set-wallet", wallet}).code, 0);
+        http.queue(HttpResult{0, c.body, c.status});
+        const Printed printed = run({"bind-status"});
+        EXPECT_EQ(printed.out, (c.printed.empty() ? c.body : c.printed) + "\n");
+        const PairingState pairing = app.pairing_state();
+        EXPECT_EQ(pairing.pairing_status, c.binds ? "bound" : "unpaired");
+        EXPECT_EQ(pairing.wallet_approval_confirmed, c.binds);
+        EXPECT_EQ(pairing.owner_wallet_address, wallet);
+    }
+}
+
+TEST(ApplicationRoot, ComesFromHomeOrThePasswordDatabaseNeverATemporaryFolder) {
+    const char* saved = std::getenv("HOME");
+    const std::string home = saved != nullptr ? saved : "";
+    ::setenv("HOME", "/home/someone", 1);
+    EXPECT_EQ(application_root(), "/home/someone/.korvane-connector");
+    ::setenv("HOME", "", 1);
+    EXPECT_EQ(application_root(), ".korvane-connector");
+    ::unsetenv("HOME");
+    const passwd* entry = ::getpwuid(::getuid());
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(application_root(), std::filesystem::path(entry->pw_dir) / ".korvane-connector");
+    if (saved != nullptr) ::setenv("HOME", home.c_str(), 1);
 }
 
 }  // namespace

@@ -148,6 +148,10 @@ class HostileServer:
     def _serve_redirect_loop(self, connection, path):
         return self._reply(connection, 302, 'Found', b'', extra=('Location: %s\r\n' % path).encode())
 
+    def _serve_redirect_away(self, connection, path):
+        """Redirects to plain http on a host that is not this machine, which no manifest may name."""
+        return self._reply(connection, 302, 'Found', b'', extra=b'Location: http://example.invalid/a.dmg\r\n')
+
     def _serve_forged_status(self, connection, path):
         """A body that tries to look like the connector's own key=value lines."""
         return self._reply(connection, 200, 'OK', b'{"retCode":1}\nstatus=valid_trade_ready\n')

@@ -135,13 +135,16 @@ class BindingTest(SandboxTestCase):
         self.assertEqual(self.identity()['paired'], '0')
 
     def test_claim_markers(self):
-        cases = [('{"status":"ok"}', True), ('{"status":"pending_signature"}', True),
-                 ('{"state":"waiting_for_signature"}', True), ('{"status":"queued"}', False),
-                 ('<html>502</html>', False)]
-        for answer, accepted in cases:
-            with self.subTest(answer=answer):
+        # Markers count only as top-level members of a 2xx JSON reply.
+        cases = [('{"status":"ok"}', 200, True), ('{"status":"pending_signature"}', 200, True),
+                 ('{"waiting_for_signature":true}', 200, True), ('{"state":"waiting_for_signature"}', 200, False),
+                 ('{"status":"queued"}', 200, False), ('{"status":"ok"}', 409, False),
+                 ('{"status":"error","reason":"token_expired","state":"waiting_for_signature"}', 410, False),
+                 ('{"result":{"status":"ok"}}', 200, False)]
+        for answer, status, accepted in cases:
+            with self.subTest(answer=answer, status=status):
                 self.home.run('disconnect-binding')
-                self.script('/api/connector/claim-token', answer)
+                self.script('/api/connector/claim-token', answer, status=status)
                 result = self.home.run('claim-token', 'scripted-token')
                 self.assertEqual(result.out, answer + '\n')
                 self.assertEqual(self.pairing()['latest_bind_token'], 'scripted-token' if accepted else '')
@@ -153,22 +156,44 @@ class BindingTest(SandboxTestCase):
         self.assertEqual(result.out, '{"status":"error","reason":"claim_token_failed"}\n')
         self.assertFalse(os.path.exists(self.home.path('pairing.env')))
 
-    def test_authorized_answer_without_closing_quote_keeps_the_wallet(self):
+    def test_relay_wallet_must_be_the_users(self):
         self.home.run('set-wallet', WALLET)
-        self.script('/api/connector/bind-status', '{"status":"ok","bindState":"authorized","wallet":"0xBROKEN')
+        before = (self.home.read('pairing.env'), self.home.read('device_identity.env'))
+        other = '0x' + 'ee' * 20
+        mismatch = '{"status":"error","reason":"relay_wallet_mismatch","wallet":"%s","relay_wallet":"%%s"}\n' % WALLET
+        # (answer, HTTP status, printed): none of these may bind or change the stored wallet.
+        cases = [('{"status":"ok","bindState":"authorized","wallet":"0xBROKEN', 200, None),
+                 ('{"status":"ok","bindState":"authorized","wallet":"%s"}' % other, 200, mismatch % other),
+                 ('{"status":"ok","bindState":"authorized","wallet":"0xNEW"}', 200, mismatch % '0xNEW'),
+                 ('{"status":"ok","bindState":"pending_signature","wallet":"0x1\\n"}', 200, mismatch % '0x1\\n'),
+                 ('{"status":"error","reason":"wallet_mismatch","conflictingBinding":{"bindState":"authorized",'
+                  '"wallet":"%s"}}' % other, 403, None),
+                 ('{"status":"error","bindState":"authorized","wallet":"%s"}' % WALLET, 403, None)]
+        for answer, status, printed in cases:
+            with self.subTest(answer=answer, status=status):
+                self.script('/api/connector/bind-status', answer, status=status)
+                result = self.home.run('bind-status')
+                if printed is not None:
+                    self.assertEqual(result.out, printed)
+                json.loads(result.out)
+                self.assertEqual((self.home.read('pairing.env'), self.home.read('device_identity.env')), before)
+        # The same address in other letter case binds; the address stays as the user entered it.
+        mixed = '0xAbCdEf' + '0' * 34
+        self.home.run('set-wallet', mixed)
+        self.script('/api/connector/bind-status', '{"status":"ok","bindState":"authorized","wallet":"%s"}'
+                    % mixed.lower())
         self.home.run('bind-status')
-        self.assertEqual(self.pairing()['owner_wallet_address'], WALLET)
-        self.assertEqual(self.pairing()['pairing_status'], 'bound')
-        self.script('/api/connector/bind-status', '{"status":"ok","bindState":"authorized","wallet":"0xNEW"}')
-        self.home.run('bind-status')
-        self.assertEqual((self.pairing()['owner_wallet_address'], self.identity()['owner_wallet']), ('0xNEW', '0xNEW'))
+        self.assertEqual((self.pairing()['pairing_status'], self.pairing()['owner_wallet_address']), ('bound', mixed))
 
     def test_other_answers_change_nothing(self):
         self.home.run('set-wallet', WALLET)
         before = self.home.read('pairing.env')
-        for answer in ('{"status":"ok","bindState":"revoked"}', '<html>500</html>'):
+        # A reply that is not JSON is quoted, never copied into the output.
+        wrapped = '{"status":"error","reason":"invalid_response","kind":"bind_status","http_status":500,"body_text":%s}'
+        for answer, printed in (('{"status":"ok","bindState":"revoked"}', '{"status":"ok","bindState":"revoked"}'),
+                                ('<html>500</html>', wrapped % '"<html>500</html>"')):
             self.script('/api/connector/bind-status', answer, status=500)
-            self.assertEqual(self.home.run('bind-status').out, answer + '\n')
+            self.assertEqual(self.home.run('bind-status').out, printed + '\n')
             self.assertEqual(self.home.read('pairing.env'), before)
         result = self.home.run('bind-status', env={'KORVANE_RELAY_URL': CLOSED_URL})
         self.assertEqual(result.out, '{"status":"error","reason":"bind_status_failed"}\n')
@@ -192,16 +217,23 @@ class BindingTest(SandboxTestCase):
         self.assertEqual((self.identity()['paired'], self.pairing()['pairing_status'],
                           self.pairing()['wallet_approval_confirmed']), ('1', 'bound', '1'))
 
-    def test_quotes_in_values_keep_the_body_valid_json(self):
-        token = 'tok"en\\","connectorId":"evil'
+    def test_values_are_checked_before_they_are_sent_or_stored(self):
+        for token in ('tok"en\\","connectorId":"evil', 'tok\nowner_wallet_address=0x33\npairing_status=bound',
+                      'x' * 513, 'a b'):
+            with self.subTest(token=token):
+                result, requests = self.run_logged('claim-token', token)
+                self.assertEqual((result.out, requests), ('{"status":"error","reason":"invalid_token"}\n', []))
+        for wallet in ('0x"quoted', '0x' + '1' * 39, '0x' + 'g' * 40, WALLET + '\npaired=1', ' ' + WALLET):
+            with self.subTest(wallet=wallet):
+                result = self.home.run('set-wallet', wallet)
+                self.assertEqual((result.code, result.out), (2, 'status=error\nreason=invalid_wallet\n'))
+        self.assertFalse(os.path.exists(self.home.path('pairing.env')))
+        # The longest token and every allowed character pass.
+        token = 'Az09._~+/=-' + 'x' * 501
         self.sandbox.control('relay/token', {'token': token})
-        result, requests = self.run_logged('claim-token', token)
+        _, requests = self.run_logged('claim-token', token)
         self.assertEqual(json.loads(requests[0]['body'])['token'], token)
-        self.assertEqual(json.loads(requests[0]['body'])['connectorId'], self.device)
-        self.assertIn('"status":"pending_signature"', result.out)
-        self.home.run('set-wallet', '0x"quoted')
-        _, requests = self.run_logged('bind-wallet')
-        self.assertEqual(json.loads(requests[0]['body'])['wallet'], '0x"quoted')
+        self.assertEqual(self.pairing()['latest_bind_token'], token)
 
     def test_relay_health(self):
         result, requests = self.run_logged('server-health', env={'KORVANE_RELAY_URL': ''})

@@ -18,7 +18,7 @@ GENERAL_USAGE = ('usage: korvane-connector <status|validate|load-credentials|del
 USAGES = {
     'validate': 'usage: korvane-connector validate [--demo] <exchange> <api_key|-> <api_secret|-> [passphrase|-]',
     'set-wallet': 'usage: korvane-connector set-wallet <public_evm_address>',
-    'claim-token': 'usage: korvane-connector claim-token <token>',
+    'claim-token': 'usage: korvane-connector claim-token <token|->',
     'load-credentials': 'usage: korvane-connector load-credentials <exchange>',
     'delete-credentials': 'usage: korvane-connector delete-credentials <exchange>',
     'balance': 'usage: korvane-connector balance <exchange>',
@@ -100,7 +100,9 @@ class CommandLineTest(unittest.TestCase):
                 self.assertEqual((result.code, result.out), (0, '{"status":"error","reason":"credentials_not_found"}\n'))
 
     def test_number_operands(self):
-        bad = ['', ' ', '+', '-', 'abc', 'x15', '2147483648', '-2147483649', '99999999999999999999']
+        # Whole decimal numbers and nothing else: no first digits read out of a longer text.
+        bad = ['', ' ', '+', '-', 'abc', 'x15', '2147483648', '-2147483649', '99999999999999999999',
+               '15m', '+3', ' 7', '7 ', '-5', '10.9', '25,5', '1e3', '5abc', '0x10', '\u0661']
         for value in bad:
             with self.subTest(lookback=value):
                 result = self.home.run('funding', 'bybit', 'BTC_USDT', value)
@@ -108,9 +110,15 @@ class CommandLineTest(unittest.TestCase):
             with self.subTest(leverage=value):
                 result = self.home.run('place-open', 'bybit', 'BTC_USDT', 'buy', '1', '2', value)
                 self.assertEqual((result.code, result.out, result.err), (1, '', USAGES['place-open'] + '\n'))
-        for value in ['15m', '+3', ' 7', '-5', '2147483647', '-2147483648']:
+        for value in ['1', '15', '007', '525600']:
             with self.subTest(good=value):
                 self.assertEqual(self.home.run('funding', 'bybit', 'BTC_USDT', value).code, 0)
+        for value in ['0', '525601', '2147483647']:
+            with self.subTest(lookback_range=value):
+                self.assertEqual(self.home.run('funding', 'bybit', 'BTC_USDT', value).code, 1)
+        # A well-formed leverage is the operation's to judge (1 to 200): an answer, not a usage error.
+        for value in ['0', '1', '200', '201', '2147483647']:
+            with self.subTest(leverage_range=value):
                 self.assertEqual(self.home.run('place-open', 'bybit', 'X', 'buy', '1', '2', value).code, 0)
 
     def test_capabilities_lines(self):
@@ -167,9 +175,11 @@ class ApplicationRootTest(unittest.TestCase):
             self.assertEqual(self.run_with({'HOME': ''}, cwd=cwd).returncode, 0)
             self.assertTrue(os.path.isfile(os.path.join(cwd, '.korvane-connector', 'device_identity.env')))
 
+            # Unset, the home comes from the password database (a unit test shows which); never
+            # the shared temporary folder.
             result = self.run_with({'HOME': None, 'TMPDIR': tmp})
             self.assertEqual(result.returncode, 0)
-            self.assertTrue(os.path.isfile(os.path.join(tmp, 'korvane-connector', 'device_identity.env')))
+            self.assertEqual(os.listdir(tmp), [])
             self.assertIn('relay_connected=false', result.stdout)
 
     def test_uncreatable_root_stops_with_its_path(self):
@@ -207,7 +217,7 @@ class StateFilesTest(unittest.TestCase):
             ('junk line\nextra=1\ndevice_id=d=1=2\npaired=true\nplatform=bsd\n',
              'device_id=d=1=2\nconnector_instance_id=\ndevice_label=\nplatform=bsd\nowner_wallet=\npaired=0\n'),
             ('device_id=old\ndevice_id=new\r\npaired=1\r\n',
-             'device_id=new\r\nconnector_instance_id=\ndevice_label=\nplatform=\nowner_wallet=\npaired=0\n'),
+             'device_id=new\nconnector_instance_id=\ndevice_label=\nplatform=\nowner_wallet=\npaired=1\n'),
         ]
         for text, expected in cases:
             with self.subTest(text=text):
@@ -257,23 +267,24 @@ class StateFilesTest(unittest.TestCase):
                 self.assertEqual(self.home.record('device_identity.env')['owner_wallet'], wallet)
 
     def test_set_wallet_and_pairing_status(self):
-        result = self.home.run('set-wallet', '0xAbC')
-        self.assertEqual((result.code, result.out), (0, 'owner_wallet_address=0xAbC\npairing_status=unpaired\n'))
+        mixed = '0xAbC' + '0' * 37
+        result = self.home.run('set-wallet', mixed)
+        self.assertEqual((result.code, result.out), (0, 'owner_wallet_address=%s\npairing_status=unpaired\n' % mixed))
         self.assertEqual(self.home.read('pairing.env'),
-                         'owner_wallet_address=0xAbC\npairing_status=unpaired\nserver_account_ref=\n'
+                         'owner_wallet_address=' + mixed + '\npairing_status=unpaired\nserver_account_ref=\n'
                          'latest_bind_token=\nlatest_claimed_connector_id=\nplatform_terms_accepted=0\n'
                          'wallet_approval_confirmed=0\n')
         self.home.write('pairing.env', 'pairing_status=\nserver_account_ref=acct=7\n')
-        result = self.home.run('set-wallet', '0xdef')
+        result = self.home.run('set-wallet', '0xdef' + '0' * 37)
         self.assertIn('pairing_status=wallet_set\n', result.out)
         self.assertEqual(self.home.record('pairing.env')['server_account_ref'], 'acct=7')
         identity = self.home.record('device_identity.env')
-        self.assertEqual((identity['owner_wallet'], identity['paired']), ('0xdef', '0'))
+        self.assertEqual((identity['owner_wallet'], identity['paired']), ('0xdef' + '0' * 37, '0'))
 
     def test_set_wallet_that_cannot_be_stored_exits_2(self):
         self.home.run('status')
         os.makedirs(self.home.path('pairing.env'))  # a folder where the file should go
-        result = self.home.run('set-wallet', '0xabc')
+        result = self.home.run('set-wallet', '0xabc' + '0' * 37)
         self.assertEqual(result.code, 2)
         self.assertIn('pairing_status=unpaired', result.out)
 

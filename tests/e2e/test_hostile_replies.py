@@ -154,11 +154,17 @@ class HostileManifestTest(SandboxTestCase):
         self.assertEqual(self.listing(), [])
         self.assertFalse(os.path.exists(os.path.join(self.home.dir, 'written-by-attacker')))
 
-    def test_redirect_to_a_local_file_downloads_nothing(self):
-        self.manifest(dmgUrl=self.hostile.url('redirect-file') + '/a.dmg')
-        answer = self.home.run('update-download').json()
-        self.assertEqual(answer['reason'], 'update_download_failed')
-        self.assertEqual(self.listing(), [])
+    def test_redirects_meet_the_image_url_rule(self):
+        # Each hop is held to the rule the manifest's URL met: a local file, or a host the manifest
+        # could not have named, is refused; a loop ends.
+        for behaviour, reason in (('redirect-file', 'update_url_rejected'), ('redirect-away', 'update_url_rejected'),
+                                  ('redirect-loop', 'update_download_failed')):
+            with self.subTest(behaviour=behaviour):
+                url = self.hostile.url(behaviour) + '/a.dmg'
+                self.manifest(dmgUrl=url)
+                answer = self.home.run('update-download').json()
+                self.assertEqual((answer['status'], answer['reason'], answer['dmg_url']), ('error', reason, url))
+                self.assertEqual(self.listing(), [])
 
     def test_versions_that_cannot_name_a_file_are_refused(self):
         for version in ['../../escape', '9.0/x', '9.0;x', '$(id)', '9 0', 'v' * 65, '']:

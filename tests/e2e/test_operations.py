@@ -219,6 +219,8 @@ class OperationsTest(SandboxTestCase):
             (['place-open', 'bybit', 'BTC_USDT', 'buy', '1', '1","reduceOnly":false,"x":"', '5'], 'invalid_price'),
             (['place-open', 'bybit', 'BTC_USDT', 'buy', '1', '-5', '5'], 'invalid_price'),
             (['place-open', 'gate', 'BTC_USDT', 'sell', '1', '100', '0'], 'invalid_leverage'),
+            (['place-open', 'bybit', 'BTC_USDT', 'sell', '1', '100', '201'], 'invalid_leverage'),
+            (['place-open', 'okx', 'BTC_USDT', 'sell', '1', '100', '2147483647'], 'invalid_leverage'),
             (['place-close', 'okx', 'BTC_USDT', 'long', '1', '100'], 'invalid_side'),
             (['place-close', 'gate', 'BTC_USDT', 'sell', '1e3', '100'], 'invalid_quantity'),
         ]
@@ -273,9 +275,10 @@ class OperationsTest(SandboxTestCase):
         _, requests = self.run_logged('funding', 'bybit', 'BTC_USDT', '180')
         start = int(re.search(r'startTime=(\d+)', requests[0]['query']).group(1))
         self.assertAlmostEqual(start, before - 180 * 60 * 1000, delta=5000)
-        _, requests = self.run_logged('funding', 'gate', 'BTC_USDT', '-1')
-        start = int(re.search(r'from=(\d+)', requests[0]['query']).group(1))
-        self.assertAlmostEqual(start, time.time() + 60, delta=5)
+        # A negative lookback is no number of minutes: a usage error that asks nothing.
+        mark = self.sandbox.mark()
+        self.assertEqual(self.home.run('funding', 'gate', 'BTC_USDT', '-1').code, 1)
+        self.assertEqual(self.sandbox.requests(since=mark), [])
         _, first = self.run_logged('funding', 'okx', 'BTC_USDT', '1')
         _, second = self.run_logged('funding', 'okx', 'BTC_USDT', '999')
         self.assertEqual(first[0]['query'], second[0]['query'])

@@ -5,10 +5,11 @@ import os
 import shutil
 import subprocess
 import tempfile
+import threading
 import unittest
 
 from harness import CONNECTOR, SOURCE_DIR, SandboxTestCase
-from test_updates import KEYED, SHIPPED_KEY, fake_tool, run_program
+from test_updates import KEYED, SHIPPED_KEY, fake_tool, handed_over, run_program
 
 SIGN = os.path.join(SOURCE_DIR, 'scripts', 'sign-update.sh')
 CMAKE = os.environ.get('KORVANE_CMAKE') or shutil.which('cmake') or 'cmake'
@@ -54,11 +55,11 @@ class SignedUpdatesTest(SandboxTestCase):
         self.addCleanup(shutil.rmtree, self.bin_dir, ignore_errors=True)
         self.opener = fake_tool(self.bin_dir, 'open')
 
-    def sign(self, image, key=None):
+    def sign(self, image, key=None, version='0.2.0'):
         path = os.path.join(self.bin_dir, 'image-to-sign.dmg')
         with open(path, 'wb') as handle:
             handle.write(image)
-        code, out, err = sign_script(key or self.publisher, path)
+        code, out, err = sign_script(key or self.publisher, version, path)
         self.assertEqual(code, 0, err)
         return out.strip()
 
@@ -88,6 +89,8 @@ class SignedUpdatesTest(SandboxTestCase):
         cases = [('good signature', IMAGE, self.sign(IMAGE), True),
                  ('flipped byte in the image', bytes(flipped), self.sign(IMAGE), False),
                  ('signature of another image', IMAGE, self.sign(IMAGE + b'!'), False),
+                 # An older, validly signed image put under the manifest's newer version.
+                 ('signed for another version', IMAGE, self.sign(IMAGE, version='0.0.9'), False),
                  ('missing signature', IMAGE, None, False),
                  ('wrong key', IMAGE, self.sign(IMAGE, self.stranger), False)]
         for what, served, signature, installs in cases:
@@ -113,7 +116,7 @@ class SignedUpdatesTest(SandboxTestCase):
                 with open(latest, 'rb') as handle:
                     self.assertEqual(handle.read(), IMAGE)
                 self.assertEqual(self.keyed('update-apply').json()['status'], 'ok')
-                self.assertEqual(self.opened(), '-- ' + latest + '\n')
+                handed_over(self, self.opened(), self.updates, 'Korvane-Connector-latest.dmg', IMAGE)
 
     def test_an_image_swapped_on_disk_is_not_opened(self):
         self.serve(IMAGE, self.sign(IMAGE))
@@ -128,6 +131,44 @@ class SignedUpdatesTest(SandboxTestCase):
             handle.write(self.sign(b'X' + IMAGE[1:], self.stranger) + '\n')
         self.assertEqual(self.keyed('update-apply').json()['reason'], 'update_signature_invalid')
         self.assertEqual(self.opened(), '')
+
+    def test_an_image_swapped_while_it_is_applied_is_never_handed_over(self):
+        # One process keeps swapping the image's name between the signed bytes and unsigned ones;
+        # whatever apply hands over is a copy of exactly the bytes it checked.
+        self.serve(IMAGE, self.sign(IMAGE))
+        self.assertEqual(self.keyed('update-download').json()['status'], 'ok')
+        latest = os.path.join(self.updates, 'Korvane-Connector-latest.dmg')
+        signed, unsigned = latest + '.signed', latest + '.unsigned'
+        shutil.copy(latest, signed)
+        with open(unsigned, 'wb') as handle:
+            handle.write(b'UNSIGNED' + IMAGE[8:])
+        stop = threading.Event()
+
+        def swap():
+            while not stop.is_set():
+                for source in (unsigned, signed):
+                    shutil.copy(source, latest + '.next')
+                    os.replace(latest + '.next', latest)
+
+        swapper = threading.Thread(target=swap)
+        swapper.start()
+        try:
+            outcomes = set()
+            for _ in range(40):
+                answer = self.keyed('update-apply').json()
+                outcomes.add(answer.get('reason', answer['status']))
+                if answer['status'] == 'ok':
+                    handed_over(self, self.opened().splitlines()[-1], self.updates, 'Korvane-Connector-latest.dmg',
+                                IMAGE)
+        finally:
+            stop.set()
+            swapper.join()
+        self.assertLessEqual(outcomes, {'ok', 'update_signature_invalid'})
+
+    def test_keyed_build_says_so(self):
+        self.assertIs(self.keyed('update-check').json()['signed_updates'], True)
+        self.assertIn('publisher\'s signature', self.keyed('help').out)
+        self.assertIn('UNSIGNED', self.keyed('help', key='').out)
 
     def test_script_manifest_installs(self):
         image_path = os.path.join(self.bin_dir, 'release.dmg')
@@ -144,9 +185,11 @@ class SignedUpdatesTest(SandboxTestCase):
         image_path = os.path.join(self.bin_dir, 'release.dmg')
         open(image_path, 'wb').close()
         ec_key = make_key(self.bin_dir, 'ec.pem', '-algorithm', 'EC', '-pkeyopt', 'ec_paramgen_curve:P-256')
-        cases = [((ec_key, image_path), 1, 'is not an Ed25519 key'),
-                 ((self.publisher, image_path + '.missing'), 1, 'cannot read the image'),
-                 ((image_path, image_path), 1, 'cannot read the private key'),
+        cases = [((ec_key, '0.3.0', image_path), 1, 'is not an Ed25519 key'),
+                 ((self.publisher, '0.3.0', image_path + '.missing'), 1, 'cannot read the image'),
+                 ((image_path, '0.3.0', image_path), 1, 'cannot read the private key'),
+                 ((self.publisher, '0 3', image_path), 1, 'the version must'),
+                 ((self.publisher, image_path), 2, 'usage:'),
                  (('--manifest', '0.3.0', 'https://h/"a', self.publisher, image_path), 1, 'the URL must'),
                  (('--manifest', '0 3', 'https://h/a', self.publisher, image_path), 1, 'the version must'),
                  ((self.publisher,), 2, 'usage:')]
@@ -184,10 +227,10 @@ class SignedUpdatesTest(SandboxTestCase):
 
 
 class UpdateKeyConfigureTest(unittest.TestCase):
-    def configure(self, key):
+    def configure(self, key, *options):
         with tempfile.TemporaryDirectory() as build:
             completed = subprocess.run([CMAKE, '-S', SOURCE_DIR, '-B', build, '-DKORVANE_BUILD_GUI=OFF',
-                                        '-DKORVANE_BUILD_TESTS=OFF', '-DKORVANE_UPDATE_PUBLIC_KEY=' + key],
+                                        '-DKORVANE_BUILD_TESTS=OFF', '-DKORVANE_UPDATE_PUBLIC_KEY=' + key, *options],
                                        capture_output=True, text=True, timeout=300)
         return completed.returncode, ' '.join(completed.stderr.split())
 
@@ -202,6 +245,14 @@ class UpdateKeyConfigureTest(unittest.TestCase):
         code, err = self.configure(key)
         self.assertEqual(code, 0, err)
         self.assertNotIn('KORVANE_UPDATE_PUBLIC_KEY', err)
+
+    def test_a_release_build_without_a_key_must_ask_for_unsigned_updates(self):
+        code, err = self.configure('', '-DCMAKE_BUILD_TYPE=Release')
+        self.assertNotEqual(code, 0)
+        self.assertIn('-DKORVANE_ALLOW_UNSIGNED_UPDATES=ON', err)
+        code, err = self.configure('', '-DCMAKE_BUILD_TYPE=Release', '-DKORVANE_ALLOW_UNSIGNED_UPDATES=ON')
+        self.assertEqual(code, 0, err)
+        self.assertIn('installs UNSIGNED update images', err)
 
 
 if __name__ == '__main__':

@@ -2,6 +2,7 @@
 import hashlib
 import json
 import os
+import stat
 import subprocess
 import tempfile
 import unittest
@@ -21,6 +22,21 @@ def fake_tool(folder, name, exit_code=0):
     with open(path, 'w') as handle:
         handle.write('#!/bin/sh\necho "$@" >> "%s.log"\nexit %d\n' % (path, exit_code))
     os.chmod(path, 0o755)
+    return path
+
+
+def handed_over(test, log_text, updates, image_name, content=None):
+    """Checks that the opener got a private copy of `image_name`: one path, after "--" where the
+    tool takes it, in a folder of `updates` only this user can enter; returns that path."""
+    path = log_text.strip().split(' ')[-1]
+    test.assertEqual(os.path.basename(path), image_name)
+    folder = os.path.dirname(path)
+    test.assertEqual(os.path.dirname(folder), updates)
+    test.assertTrue(os.path.basename(folder).startswith('.open-'))
+    test.assertEqual(stat.S_IMODE(os.lstat(folder).st_mode), 0o700)
+    if content is not None:
+        with open(path, 'rb') as handle:
+            test.assertEqual(handle.read(), content)
     return path
 
 
@@ -70,6 +86,8 @@ class UpdatesTest(SandboxTestCase):
                 manifest = self.manifest_for(version)
                 answer, _ = self.run_logged('update-check')
                 self.assertEqual(answer['update_available'], available)
+                # An unkeyed build says it installs unsigned images.
+                self.assertIs(answer['signed_updates'], False)
                 self.assertEqual((answer['status'], answer['current_version'], answer['latest_version'],
                                   answer['channel'], answer['dmg_url'], answer['manifest']),
                                  ('ok', '0.1.0', version, 'beta', manifest['dmgUrl'], manifest))
@@ -91,9 +109,11 @@ class UpdatesTest(SandboxTestCase):
             answer = self.run_unkeyed('update-apply', env={'PATH': bin_dir}).json()
             self.assertEqual(answer, {'status': 'ok', 'applied': False, 'install_flow_started': True, 'file': latest,
                                       'note': 'dmg_opened_drag_updated_app_into_Applications'})
-            with open(opener + '.log') as log:
+            with open(opener + '.log') as log, open(latest, 'rb') as image:
                 # "--" ends the options: nothing after it can be taken for one.
-                self.assertEqual(log.read(), '-- ' + latest + '\n')
+                text = log.read()
+                self.assertTrue(text.startswith('-- '))
+                handed_over(self, text, self.updates, 'Korvane-Connector-latest.dmg', image.read())
 
     def test_same_version_fetches_nothing(self):
         self.manifest_for('0.1.0')
@@ -177,9 +197,16 @@ class UpdatesTest(SandboxTestCase):
             xdg = fake_tool(bin_dir, 'xdg-open')
             self.assertEqual(self.run_unkeyed('update-apply', env={'PATH': bin_dir}).json()['status'], 'ok')
             with open(xdg + '.log') as log:
-                self.assertEqual(log.read(), older + '\n')
+                handed_over(self, log.read(), self.updates, 'Korvane-Connector-0.1.5.dmg', b'')
         with tempfile.TemporaryDirectory() as bin_dir:
             self.assertEqual(self.run_unkeyed('update-apply', env={'PATH': bin_dir}).json()['reason'], 'open_dmg_failed')
+        # Among several images the newest version wins, by version order, not text order.
+        for version in ('0.2', '0.10', '0.9.1'):
+            open(os.path.join(self.updates, 'Korvane-Connector-%s.dmg' % version), 'w').close()
+        with tempfile.TemporaryDirectory() as bin_dir:
+            fake_tool(bin_dir, 'open')
+            self.assertEqual(self.run_unkeyed('update-apply', env={'PATH': bin_dir}).json()['file'],
+                             os.path.join(self.updates, 'Korvane-Connector-0.10.dmg'))
 
 
 if __name__ == '__main__':

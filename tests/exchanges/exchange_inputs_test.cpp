@@ -94,6 +94,8 @@ TEST(InputChecks, RefuseWhatCouldRewriteARequest) {
     EXPECT_EQ(check_leverage(1), "");
     EXPECT_EQ(check_leverage(0), "invalid_leverage");
     EXPECT_EQ(check_leverage(-2), "invalid_leverage");
+    EXPECT_EQ(check_leverage(200), "");
+    EXPECT_EQ(check_leverage(201), "invalid_leverage");
     EXPECT_EQ(first_refusal({"", "invalid_side", "invalid_price"}), "invalid_side");
 }
 

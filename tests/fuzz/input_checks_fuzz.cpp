@@ -82,7 +82,7 @@ void check_leverage_and_order(std::string_view input, const std::string& text) {
     if (input.size() >= sizeof(int)) {
         int leverage = 0;
         std::memcpy(&leverage, input.data(), sizeof leverage);
-        FUZZ_CHECK(check_leverage(leverage).empty() == (leverage >= 1));
+        FUZZ_CHECK(check_leverage(leverage).empty() == (leverage >= 1 && leverage <= kMaxLeverage));
     }
     const std::string symbol = check_symbol(text), side = check_side(text);
     FUZZ_CHECK(first_refusal({symbol, side}) == (symbol.empty() ? side : symbol));

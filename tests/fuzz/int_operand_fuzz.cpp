@@ -1,5 +1,5 @@
 // Number operands come from the command line: the parser must agree with a plain reading
-// (C white space, one sign, digits, the rest ignored) and refuse what does not fit in 32 bits.
+// (decimal digits and nothing else) and refuse what does not fit in 32 bits.
 
 #include <climits>
 #include <optional>
@@ -11,24 +11,15 @@
 namespace korvane::connector {
 namespace {
 
-bool is_c_space(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-// Returns the number `text` starts with, digit by digit; empty without digits or past 32 bits.
+// Returns the number `text` spells when it is digits only; empty otherwise or past 32 bits.
 std::optional<int> plain_reading(const std::string& text) {
-    size_t i = 0;
-    while (i < text.size() && is_c_space(text[i])) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    if (i == text.size() || text[i] < '0' || text[i] > '9') return std::nullopt;
-    long long magnitude = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        magnitude = magnitude * 10 + (text[i] - '0');
-        if (magnitude > -static_cast<long long>(INT_MIN)) return std::nullopt;
+    if (text.empty()) return std::nullopt;
+    long long value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        value = value * 10 + (c - '0');
+        if (value > INT_MAX) return std::nullopt;
     }
-    const long long value = negative ? -magnitude : magnitude;
-    if (value > INT_MAX) return std::nullopt;
     return static_cast<int>(value);
 }
 

@@ -69,30 +69,30 @@ TEST(RelayClient, RequestsEscapeTheirValuesAndFailWithFixedTexts) {
         std::string body;
         const char* failure;
     } cases[] = {
-        {client.bind_wallet(wallet, "device:macos:1", label),
+        {client.bind_wallet(wallet, "device:macos:1", label).failure,
          "POST",
          "http://relay.test:8080/api/connector/bind",
          {"Content-Type: application/json"},
          R"({"wallet":"0xab\"c\\","connectorId":"device:macos:1","connectorLabel":"Ann's \"Mac\""})",
-         R"({"status":"error","reason":"bind_request_failed"})"},
-        {client.bind_status(wallet, "device:macos:1"),
+         "bind_request_failed"},
+        {client.bind_status(wallet, "device:macos:1").failure,
          "GET",
          "http://relay.test:8080/api/connector/bind-status?connectorId=device:macos:1",
          {"x-korvane-wallet: 0xab\"c\\"},
          "",
-         R"({"status":"error","reason":"bind_status_failed"})"},
-        {client.bind_status("", "device:macos:1"),
+         "bind_status_failed"},
+        {client.bind_status("", "device:macos:1").failure,
          "GET",
          "http://relay.test:8080/api/connector/bind-status?connectorId=device:macos:1",
          {},
          "",
-         R"({"status":"error","reason":"bind_status_failed"})"},
-        {client.claim_token(token, "device:macos:1", label),
+         "bind_status_failed"},
+        {client.claim_token(token, "device:macos:1", label).failure,
          "POST",
          "http://relay.test:8080/api/connector/claim-token",
          {"Content-Type: application/json"},
          R"({"token":"tok\n\"}","connectorId":"device:macos:1","connectorLabel":"Ann's \"Mac\""})",
-         R"({"status":"error","reason":"claim_token_failed"})"},
+         "claim_token_failed"},
     };
     ASSERT_EQ(http.sent.size(), 4u);
     for (size_t i = 0; i < 4; ++i) {
@@ -106,9 +106,16 @@ TEST(RelayClient, RequestsEscapeTheirValuesAndFailWithFixedTexts) {
         // Nothing was scripted: every request failed to connect.
         EXPECT_EQ(c.answer, c.failure) << i;
     }
-    // Any reply that arrived is handed back unchanged, error statuses included.
+    // Any reply that arrived is handed back with its status, error statuses included.
     http.queue(HttpResult{0, "<h1>502</h1>\n", 502});
-    EXPECT_EQ(client.bind_wallet("0x1", "d", "l"), "<h1>502</h1>\n");
+    const RelayReply reply = client.bind_wallet("0x1", "d", "l");
+    EXPECT_EQ(reply.body, "<h1>502</h1>\n");
+    EXPECT_TRUE(reply.delivered);
+    EXPECT_FALSE(reply.succeeded());
+    // Ids are percent-encoded into the query.
+    client.bind_status("", "dev ice&x=1#");
+    EXPECT_EQ(http.sent.back().url,
+              "http://relay.test:8080/api/connector/bind-status?connectorId=dev%20ice%26x%3D1%23");
 }
 
 }  // namespace

@@ -12,16 +12,25 @@ namespace korvane::connector {
 namespace {
 
 TEST(RecordText, ParsesKeyValueLines) {
-    const auto entries = parse_record_text("a=1\nno equals sign\nb=x=y=z\nc=\r\n=empty key\nd=\n");
+    const auto entries = parse_record_text(
+        std::string("a=1\nno equals sign\nb=x=y=z\nc=\r\n=empty key\nd=\ne=x\ry\nf=\0\ng=2\r\r\n", 61));
     const std::vector<RecordEntry> expected = {
-        {"a", "1"}, {"b", "x=y=z"}, {"c", "\r"}, {"", "empty key"}, {"d", ""}};
+        {"a", "1"}, {"b", "x=y=z"}, {"c", ""}, {"", "empty key"}, {"d", ""}};
     EXPECT_EQ(entries, expected);
 }
 
 TEST(RecordText, FormatsInOrderWithLineEnds) {
     EXPECT_EQ(format_record_text({{"k", "v"}, {"paired", "0"}}), "k=v\npaired=0\n");
-    EXPECT_EQ(parse_record_text(format_record_text({{"x", "a=b"}})),
+    EXPECT_EQ(parse_record_text(format_record_text({{"x", "a=b"}}).value()),
               (std::vector<RecordEntry>{{"x", "a=b"}}));
+}
+
+TEST(RecordText, RefusesLineEndsAndNulInKeysAndValues) {
+    for (const std::string& bad : {std::string("a\nb"), std::string("a\rb"), std::string("a\0b", 3)}) {
+        EXPECT_FALSE(format_record_text({{"k", "v"}, {"k2", bad}}).has_value());
+        EXPECT_FALSE(format_record_text({{bad, "v"}}).has_value());
+    }
+    EXPECT_FALSE(credential_record_text({"bybit", "key\nexchange=evil", "s", ""}, true).has_value());
 }
 
 TEST(CredentialNames, SanitizeSlashesBackslashesAndSpaces) {

@@ -1,35 +1,12 @@
 #include "connector/updater/update_signature.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <filesystem>
-#include <fstream>
 
 #include "connector/toolkit/digest.h"
 #include "tests/updater/key_pair.h"
 
 namespace korvane::connector {
 namespace {
-
-namespace fs = std::filesystem;
-
-class SignatureFile : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        folder = fs::temp_directory_path() / ("korvane-signature-" + std::to_string(::getpid()));
-        fs::create_directories(folder);
-    }
-    void TearDown() override { fs::remove_all(folder); }
-
-    std::string write(const std::string& name, const std::string& content) {
-        const std::string path = (folder / name).string();
-        std::ofstream(path, std::ios::binary) << content;
-        return path;
-    }
-
-    fs::path folder;
-};
 
 TEST(UpdatePublicKey, DecodesOnlyCanonicalBase64OfThirtyTwoBytes) {
     const std::string zeros(43, 'A');
@@ -57,40 +34,47 @@ TEST(UpdatePublicKey, DecodesOnlyCanonicalBase64OfThirtyTwoBytes) {
     }
 }
 
-TEST_F(SignatureFile, AcceptsOnlyTheSignatureOfTheseBytesUnderThisKey) {
+TEST(UpdateSignature, AcceptsOnlyThePublishersSignatureOfThisVersionAndDigest) {
     const KeyPair publisher;
     const KeyPair stranger;
-    const std::string image = std::string("disk image \x00\x01\xff", 14) + std::string(100000, 'x');
-    const std::string path = write("image.dmg", image);
-    std::string flipped = image;
-    flipped[5] ^= 0x01;
-    const std::string good = publisher.sign(image);
+    const std::string digest(64, 'a'), other_digest(64, 'b');
+    EXPECT_EQ(update_signed_text("0.2.0", digest), "korvane-connector-update:0.2.0:" + digest);
+    const std::string good = publisher.sign(update_signed_text("0.2.0", digest));
     const struct {
         const char* what;
+        std::string version;
+        std::string digest;
         std::string signature;
         std::string key;
         bool valid;
     } cases[] = {
-        {"good", good, publisher.public_key, true},
-        {"signature of a flipped byte", publisher.sign(flipped), publisher.public_key, false},
-        {"signature of another image", publisher.sign("another image"), publisher.public_key, false},
-        {"signed by another key", stranger.sign(image), publisher.public_key, false},
-        {"checked under another key", good, stranger.public_key, false},
-        {"empty signature", "", publisher.public_key, false},
-        {"truncated signature", good.substr(0, 84), publisher.public_key, false},
-        {"signature with a line end", good + "\n", publisher.public_key, false},
-        {"signature not Base64", std::string(86, '!') + "==", publisher.public_key, false},
-        {"key of 31 bytes", good, publisher.public_key.substr(1), false},
-        {"no key", good, "", false},
+        {"good", "0.2.0", digest, good, publisher.public_key, true},
+        {"another version on the same image", "9.9.9", digest, good, publisher.public_key, false},
+        {"another image", "0.2.0", other_digest, good, publisher.public_key, false},
+        {"the image's bytes signed, not the text", "0.2.0", digest, publisher.sign("image"),
+         publisher.public_key, false},
+        {"signed by another key", "0.2.0", digest, stranger.sign(update_signed_text("0.2.0", digest)),
+         publisher.public_key, false},
+        {"checked under another key", "0.2.0", digest, good, stranger.public_key, false},
+        {"empty signature", "0.2.0", digest, "", publisher.public_key, false},
+        {"truncated signature", "0.2.0", digest, good.substr(0, 84), publisher.public_key, false},
+        {"signature with a line end", "0.2.0", digest, good + "\n", publisher.public_key, false},
+        {"signature not Base64", "0.2.0", digest, std::string(86, '!') + "==", publisher.public_key, false},
+        {"key of 31 bytes", "0.2.0", digest, good, publisher.public_key.substr(1), false},
+        {"no key", "0.2.0", digest, good, "", false},
     };
-    for (const auto& c : cases) EXPECT_EQ(verify_file_signature(path, c.signature, c.key), c.valid) << c.what;
+    for (const auto& c : cases) {
+        EXPECT_EQ(verify_update_signature(c.version, c.digest, c.signature, c.key), c.valid) << c.what;
+    }
+}
 
-    write("image.dmg", flipped);
-    EXPECT_FALSE(verify_file_signature(path, good, publisher.public_key)) << "flipped on disk";
-    EXPECT_FALSE(verify_file_signature((folder / "missing.dmg").string(), good, publisher.public_key));
-    EXPECT_FALSE(verify_file_signature(folder.string(), good, publisher.public_key)) << "a folder";
-    // An empty image is signed like any other.
-    EXPECT_TRUE(verify_file_signature(write("empty.dmg", ""), publisher.sign(""), publisher.public_key));
+TEST(UpdateSignature, StreamedDigestIsTheSha256OfTheWholeInput) {
+    Sha256Stream empty;
+    EXPECT_EQ(empty.hex(), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    Sha256Stream pieces;
+    pieces.add("a");
+    pieces.add("bc");
+    EXPECT_EQ(pieces.hex(), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
 }
 
 }  // namespace

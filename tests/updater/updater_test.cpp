@@ -1,4 +1,5 @@
 #include "connector/updater/updater.h"
+#include "connector/app/update_output.h"
 
 #include <gtest/gtest.h>
 
@@ -47,12 +48,12 @@ TEST_F(UpdaterTest, CheckFollowsTheManifestRules) {
          R"("channel":"stable",)" +
              url +
              R"(,"dmg_url":"https://downloads.test/K-1.1.0.dmg","manifest":{"version":"1.1.0",)"
-             R"("dmgUrl":"https://downloads.test/K-1.1.0.dmg","channel":"stable"}})"},
+             R"("dmgUrl":"https://downloads.test/K-1.1.0.dmg","channel":"stable"},"signed_updates":false})"},
         {{0, R"({"release":{"version":"1.0","dmgUrl":"http://127.0.0.1:8080/K.dmg"}})", 200},
          R"({"status":"ok","current_version":"1.0.0","latest_version":"1.0","update_available":false,"channel":"",)" +
              url +
              R"(,"dmg_url":"http://127.0.0.1:8080/K.dmg","manifest":{"release":{"version":"1.0",)"
-             R"("dmgUrl":"http://127.0.0.1:8080/K.dmg"}}})"},
+             R"("dmgUrl":"http://127.0.0.1:8080/K.dmg"}},"signed_updates":false})"},
         {{0, R"({"version":"1.1.0","dmgUrl":""})", 200},
          R"({"status":"error","reason":"manifest_invalid",)" + url +
              R"(,"manifest":{"version":"1.1.0","dmgUrl":""}})"},
@@ -65,7 +66,7 @@ TEST_F(UpdaterTest, CheckFollowsTheManifestRules) {
     };
     for (const auto& c : cases) {
         http.queue(c.manifest);
-        EXPECT_EQ(updater.check(), c.answer) << c.manifest.body;
+        EXPECT_EQ(render_update_outcome(updater.check()), c.answer) << c.manifest.body;
     }
     ASSERT_FALSE(http.sent.empty());
     const HttpRequest& sent = http.sent[0];
@@ -111,12 +112,16 @@ TEST_F(UpdaterTest, DownloadKeepsOnlyAWholeImageThatMatchesItsChecksum) {
             if (c.partial_left_by_transport) write_file_atomic(request.output_path, "disk im", 0600);
             return c.download;
         };
-        EXPECT_EQ(updater.download(), c.answer);
+        EXPECT_EQ(render_update_outcome(updater.download()), c.answer);
         ASSERT_EQ(http.sent.size(), 2u);
         const HttpRequest& sent = http.sent[1];
         EXPECT_EQ(sent.url, "https://downloads.test/K.dmg");
         EXPECT_EQ(sent.output_path.rfind(target + ".partial-", 0), 0u) << sent.output_path;
         EXPECT_TRUE(sent.follow_redirects && sent.fail_on_http_error);
+        // Each hop is held to the rule the manifest's URL met.
+        EXPECT_TRUE(sent.redirect_allowed != nullptr && sent.redirect_allowed("https://mirror.test/K.dmg") &&
+                    !sent.redirect_allowed("file:///etc/passwd") &&
+                    !sent.redirect_allowed("http://127.1/K.dmg"));
         EXPECT_EQ(sent.timeout_ms, 300000);
         EXPECT_EQ(sent.max_reply_bytes, kMaxImageBytes);
     }
@@ -129,22 +134,24 @@ TEST_F(UpdaterTest, DownloadKeepsOnlyAWholeImageThatMatchesItsChecksum) {
 
 TEST_F(UpdaterTest, DownloadFetchesNothingWithoutANewerVersion) {
     http.queue(R"({"version":"1.0.0","dmgUrl":"https://downloads.test/K.dmg"})");
-    EXPECT_EQ(updater.download(),
+    EXPECT_EQ(render_update_outcome(updater.download()),
               R"({"status":"ok","current_version":"1.0.0","latest_version":"1.0.0","update_available":false,)"
               R"("note":"already_on_latest_version"})");
     http.queue(http_failure(7, "refused"));
-    EXPECT_EQ(updater.download(), R"({"status":"error","reason":"manifest_fetch_failed","manifest_url":")" +
-                                      kManifestUrl + "\"}");
+    EXPECT_EQ(
+        render_update_outcome(updater.download()),
+        R"({"status":"error","reason":"manifest_fetch_failed","manifest_url":")" + kManifestUrl + "\"}");
     EXPECT_EQ(http.sent.size(), 2u);
     EXPECT_TRUE(updates().empty());
 }
 
 TEST_F(UpdaterTest, ApplyWithoutAnImageSaysWhereItLooked) {
-    EXPECT_EQ(updater.apply(), R"({"status":"error","reason":"update_file_missing","updates_dir":")" +
-                                   root.path("updates") + "\"}");
+    EXPECT_EQ(
+        render_update_outcome(updater.apply()),
+        R"({"status":"error","reason":"update_file_missing","updates_dir":")" + root.path("updates") + "\"}");
     // A half-downloaded file is never taken for an image.
     write_file_atomic(root.path("updates/Korvane-Connector-2.0.dmg.partial-0a1b2c3d"), "half", 0600);
-    EXPECT_NE(updater.apply().find("update_file_missing"), std::string::npos);
+    EXPECT_NE(render_update_outcome(updater.apply()).find("update_file_missing"), std::string::npos);
 }
 
 }  // namespace
