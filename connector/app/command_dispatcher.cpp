@@ -390,17 +390,24 @@ std::string help_text() {
     return text;
 }
 
-int CommandDispatcher::run_cli(int argc, const char* const* argv) {
-    if (argc < 2) return usage_error(general_usage());
-    const std::string word = argv[1];
+std::optional<int> run_stateless(int argc, const char* const* argv, bool signed_updates) {
+    if (argc < 2) return std::nullopt;
+    const std::string_view word = argv[1];
     if (word == "help" || word == "--help") {
-        std::cout << help_text() << update_signing_note(app_.signed_updates());
+        std::cout << help_text() << update_signing_note(signed_updates);
         return 0;
     }
     if (word == "--version") {
         std::cout << "korvane-connector " KORVANE_VERSION "\n";
         return 0;
     }
+    return std::nullopt;
+}
+
+int CommandDispatcher::run_cli(int argc, const char* const* argv) {
+    if (argc < 2) return usage_error(general_usage());
+    const std::string word = argv[1];
+    if (const auto code = run_stateless(argc, argv, app_.signed_updates())) return *code;
     for (const Command& command : kCommands) {
         if (word != command.word) continue;
         if (argc < command.min_argc) return usage_error(usage_of(command));

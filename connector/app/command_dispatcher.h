@@ -1,6 +1,7 @@
 #pragma once
 
 #include <iosfwd>
+#include <optional>
 
 #include "connector/app/connector_app.h"
 
@@ -27,6 +28,10 @@ bool parse_int_operand(const char* text, int& value);
 
 // Returns the line `help` ends with: whether update images must be signed.
 std::string update_signing_note(bool signed_updates);
+
+// Runs `help`, `--help` and `--version`, which need no state: they work before (and whatever
+// becomes of) the application root. Returns the exit code; empty for any other word.
+std::optional<int> run_stateless(int argc, const char* const* argv, bool signed_updates);
 
 // Returns the text `help` prints: every command with its operands and what it does.
 std::string help_text();

@@ -31,6 +31,8 @@ std::string application_root() {
 
 int connector_main(int argc, const char* const* argv, const std::string& update_public_key) {
     harden_process();
+    // Help and the version need no state, so they work even where no root can be made.
+    if (const auto code = run_stateless(argc, argv, !update_public_key.empty())) return *code;
     const std::string root = application_root();
     if (root.empty()) {
         std::cerr

@@ -189,6 +189,12 @@ class ApplicationRootTest(unittest.TestCase):
             result = self.run_with({'HOME': blocker})
             self.assertEqual((result.returncode, result.stdout), (1, ''))
             self.assertIn(os.path.join(blocker, '.korvane-connector'), result.stderr)
+            # Help and the version need no root: they answer where none can be made.
+            for word, printed in (('help', 'usage: korvane-connector <command>'), ('--version', 'korvane-connector ')):
+                answer = subprocess.run([CONNECTOR, word], env=dict(os.environ, HOME=blocker), capture_output=True,
+                                        text=True, timeout=60)
+                self.assertEqual(answer.returncode, 0, word)
+                self.assertIn(printed, answer.stdout)
 
 
 class StateFilesTest(unittest.TestCase):
