@@ -2,7 +2,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <optional>
+#include <vector>
 
 #include "connector/exchanges/exchange_sites.h"
 #include "connector/exchanges/operation_result.h"
@@ -78,6 +80,33 @@ struct ModeAttempt {
 // sent twice unless the first was refused for the mode.
 OperationResult in_position_mode(ExchangeSession& session, const ModeRules& rules,
                                  const std::function<ModeAttempt(bool hedge)>& attempt);
+
+// Runs `attempts` side by side, each on its own copy of `session` (a thread each but the first,
+// which runs on the caller's), and returns their results in the order given: requests that do
+// not depend on each other wait for the slowest, not for their sum. A client that cannot send
+// from several threads gets the attempts one after another. The first clock offset any attempt
+// measured is kept in `session`.
+template <typename Result>
+std::vector<Result> side_by_side(ExchangeSession& session,
+                                 const std::vector<std::function<Result(ExchangeSession&)>>& attempts) {
+    std::vector<ExchangeSession> sessions(attempts.size(), session);
+    std::vector<std::future<Result>> later;
+    const std::launch policy = session.http.sends_side_by_side() ? std::launch::async : std::launch::deferred;
+    for (size_t i = 1; i < attempts.size(); ++i) {
+        later.push_back(std::async(policy, attempts[i], std::ref(sessions[i])));
+    }
+    std::vector<Result> results;
+    if (!attempts.empty()) results.push_back(attempts[0](sessions[0]));
+    for (auto& result : later) results.push_back(result.get());
+    for (const ExchangeSession& done : sessions) {
+        if (done.memory.clock_measured_at_ms != session.memory.clock_measured_at_ms) {
+            session.memory.clock_offset_ms = done.memory.clock_offset_ms;
+            session.memory.clock_measured_at_ms = done.memory.clock_measured_at_ms;
+            break;
+        }
+    }
+    return results;
+}
 
 // Returns a GET of a public (unsigned) URL with the session's time limit.
 HttpRequest public_get(const ExchangeSession& session, const std::string& url);

@@ -17,6 +17,7 @@ class CurlHttpClient : public HttpClient {
     CurlHttpClient& operator=(const CurlHttpClient&) = delete;
 
     HttpResult send(const HttpRequest& request) override;
+    bool sends_side_by_side() const override { return true; }
 
   private:
     struct Pool;

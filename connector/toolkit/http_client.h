@@ -50,6 +50,10 @@ class HttpClient {
     virtual ~HttpClient() = default;
     // Sends `request` and blocks until the reply arrived or the request failed.
     virtual HttpResult send(const HttpRequest& request) = 0;
+    // True when `send` may be called from several threads at once; callers then send requests
+    // that do not depend on each other side by side. A client that says false gets them one
+    // after another, in order.
+    virtual bool sends_side_by_side() const { return false; }
 };
 
 // Returns the failure result for `exit_code` with `message`, worded as the curl tool words it.

@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -336,6 +340,57 @@ TEST(PositionMode, ARefusedOpenResendsTheLeverageWithTheOrder) {
     EXPECT_TRUE(contains(bench.http.sent[1].body, R"("positionIdx":0)"));
     EXPECT_TRUE(contains(bench.http.sent[3].url, "/v5/position/set-leverage"));
     EXPECT_TRUE(contains(bench.http.sent[4].body, R"("positionIdx":2)"));
+}
+
+}  // namespace
+}  // namespace korvane::connector
+
+namespace korvane::connector {
+namespace {
+
+// A client that answers only once `expected` requests are in flight together: it proves that
+// attempts go out side by side (sequential sends would time out waiting).
+class MeetingClient : public HttpClient {
+  public:
+    explicit MeetingClient(size_t expected) : expected_(expected) {}
+    HttpResult send(const HttpRequest& request) override {
+        std::unique_lock lock(mutex_);
+        ++in_flight_;
+        met_.notify_all();
+        const bool together = met_.wait_for(lock, std::chrono::seconds(5), [&] { return in_flight_ >= expected_; });
+        return HttpResult{0, together ? request.url : "alone", 200};
+    }
+    bool sends_side_by_side() const override { return true; }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable met_;
+    size_t in_flight_ = 0;
+    size_t expected_;
+};
+
+TEST(SideBySide, AttemptsGoOutTogetherAndAnswerInOrder) {
+    MeetingClient http(3);
+    FixedClock clock{kNowMs};
+    ExchangeSession session{test_credential("okx"), http, clock, {}, kOperationRequestMs};
+    std::vector<std::function<std::string(ExchangeSession&)>> attempts;
+    for (const char* url : {"a", "b", "c"}) {
+        attempts.push_back([url](ExchangeSession& own) { return own.http.send(public_get(own, url)).body; });
+    }
+    EXPECT_EQ(side_by_side(session, attempts), (std::vector<std::string>{"a", "b", "c"}));
+
+    // A client that cannot send from several threads gets them in order, one at a time.
+    FakeHttpClient fake;
+    ExchangeSession sequential{test_credential("okx"), fake, clock, {}, kOperationRequestMs};
+    attempts.push_back([](ExchangeSession& own) {
+        own.memory.clock_offset_ms = 42;
+        own.memory.clock_measured_at_ms = kNowMs;
+        return std::string("d");
+    });
+    side_by_side(sequential, attempts);
+    ASSERT_EQ(fake.sent.size(), 3u);
+    EXPECT_EQ(fake.sent[2].url, "c");
+    EXPECT_EQ(sequential.memory.clock_offset_ms, 42);  // what one attempt learned is kept
 }
 
 }  // namespace
