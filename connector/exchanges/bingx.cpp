@@ -18,6 +18,15 @@ constexpr const char* kStaleTimestamp = "100421";
 // Fills are looked up over the last week, the longest window BingX serves in one request.
 constexpr int64_t kFillWindowMs = int64_t{7} * 24 * 60 * 60 * 1000;
 
+// BingX's documented refusal codes, https://bingx-api.github.io/docs/#/en-us/swapV2/base-info.html
+// ("Common business error codes"); a rate-limited request is answered with HTTP 429.
+const std::vector<RefusalCode> kRefusals = {
+    {"100001", "credentials"},     {"100413", "credentials"},     {"100412", "credentials"},
+    {"100419", "ip_not_allowed"},  {"100421", "timestamp"},       {"100004", "permission"},
+    {"100410", "rate_limited"},    {"101204", "insufficient_margin"}, {"80016", "not_found"},
+    {"109400", "invalid_request"}, {"80014", "invalid_request"},  {"100400", "invalid_request"},
+};
+
 std::string bingx_code(const HttpResult& reply) {
     return reply_code(reply, "code");
 }
@@ -51,6 +60,7 @@ class Bingx final : public ExchangeAdapter {
                             int lookback_minutes) const override;
     OperationResult close_report(ExchangeSession& session, const std::string& symbol,
                                  const std::string& order_id) const override;
+    std::optional<Refusal> read_refusal(const HttpResult& reply, int64_t now_ms) const override;
 
   private:
     HttpResult send_order(ExchangeSession& session, const OrderRequest& order, bool buy, bool reduce,
@@ -61,6 +71,16 @@ class Bingx final : public ExchangeAdapter {
     HttpResult send(ExchangeSession& session, const std::string& method, const std::string& path,
                     const std::string& params) const;
 };
+
+std::optional<Refusal> Bingx::read_refusal(const HttpResult& reply, int64_t) const {
+    const std::string code = bingx_code(reply);
+    if (code == "0" || (code.empty() && reply.status < 400)) return std::nullopt;
+    Refusal refusal;
+    refusal.code = code.empty() ? std::to_string(reply.status) : code;
+    refusal.message = reply_code(reply, "msg");
+    refusal.refusal_class = classify_refusal(kRefusals, refusal.code, reply.status);
+    return refusal;
+}
 
 HttpResult Bingx::send(ExchangeSession& session, const std::string& method, const std::string& path,
                        const std::string& params) const {
@@ -80,7 +100,7 @@ HttpResult Bingx::send(ExchangeSession& session, const std::string& method, cons
             return read_server_clock(session, base_url(Site::bingx) + "/openApi/swap/v2/server/time",
                                      "/data/serverTime");
         }};
-    return send_timed(session, build, recovery);
+    return send_timed(session, build, recovery, *this);
 }
 
 ValidateCredentialsResult Bingx::validate(const ValidateCredentialsRequest& request,
@@ -99,22 +119,22 @@ ValidateCredentialsResult Bingx::validate(const ValidateCredentialsRequest& requ
 }
 
 OperationResult Bingx::balance(ExchangeSession& session) const {
-    return from_reply(send(session, "GET", "/openApi/swap/v2/user/balance", ""));
+    return result_of(session, send(session, "GET", "/openApi/swap/v2/user/balance", ""));
 }
 
 OperationResult Bingx::position(ExchangeSession& session, const std::string& symbol) const {
-    return from_reply(send(session, "GET", "/openApi/swap/v2/user/positions", "symbol=" + bingx_symbol(symbol) + "&"));
+    return result_of(session, send(session, "GET", "/openApi/swap/v2/user/positions", "symbol=" + bingx_symbol(symbol) + "&"));
 }
 
 OperationResult Bingx::order_status(ExchangeSession& session, const std::string& symbol,
                                     const std::string& order_id) const {
-    return from_reply(send(session, "GET", "/openApi/swap/v2/trade/order",
+    return result_of(session, send(session, "GET", "/openApi/swap/v2/trade/order",
                            "symbol=" + bingx_symbol(symbol) + "&orderId=" + order_id + "&"));
 }
 
 OperationResult Bingx::cancel_order(ExchangeSession& session, const std::string& symbol,
                                     const std::string& order_id) const {
-    return from_reply(send(session, "DELETE", "/openApi/swap/v2/trade/order",
+    return result_of(session, send(session, "DELETE", "/openApi/swap/v2/trade/order",
                            "symbol=" + bingx_symbol(symbol) + "&orderId=" + order_id + "&"));
 }
 
@@ -149,21 +169,22 @@ OperationResult Bingx::place_open(ExchangeSession& session, const OrderRequest& 
             send(session, "POST", "/openApi/swap/v2/trade/leverage",
                  "symbol=" + bingx_symbol(order.symbol) + "&side=" + position_side(hedge, order.buy) +
                      "&leverage=" + std::to_string(leverage) + "&");
+        if (auto stop = leverage_refusal(session, leverage_reply)) return ModeAttempt{*stop, leverage_reply};
         const HttpResult order_reply = send_order(session, order, order.buy, false, hedge);
-        return ModeAttempt{from_replies({{"leverage", &leverage_reply}, {"place", &order_reply}}), order_reply};
+        return ModeAttempt{open_result(session, leverage_reply, order_reply), order_reply};
     });
 }
 
 OperationResult Bingx::place_close(ExchangeSession& session, const OrderRequest& order) const {
     return in_position_mode(session, mode_rules(session), [&](bool hedge) {
         const HttpResult reply = send_order(session, order, !order.buy, true, hedge);
-        return ModeAttempt{from_reply(reply), reply};
+        return ModeAttempt{result_of(session, reply), reply};
     });
 }
 
 OperationResult Bingx::funding(ExchangeSession& session, const std::string& symbol, int lookback_minutes) const {
     const int64_t start = session.exchange_now_ms() - int64_t{lookback_minutes} * 60 * 1000;
-    return from_reply(send(session, "GET", "/openApi/swap/v2/user/income",
+    return result_of(session, send(session, "GET", "/openApi/swap/v2/user/income",
                            "symbol=" + bingx_symbol(symbol) + "&incomeType=FUNDING_FEE&startTime=" +
                                std::to_string(start) + "&limit=50&"));
 }
@@ -182,7 +203,7 @@ OperationResult Bingx::close_report(ExchangeSession& session, const std::string&
              "symbol=" + mapped + (order_id.empty() ? "" : "&orderId=" + order_id) +
                  "&tradingUnit=COIN&startTs=" + std::to_string(now - kFillWindowMs) + "&endTs=" + std::to_string(now) +
                  "&");
-    return from_replies({{"order", &order}, {"trades", &trades}});
+    return result_of(session, {{"order", &order}, {"trades", &trades}});
 }
 
 }  // namespace

@@ -12,6 +12,16 @@
 namespace korvane::connector {
 namespace {
 
+// Bitget's documented refusal codes, https://www.bitget.com/api-doc/common/error-code.
+const std::vector<RefusalCode> kRefusals = {
+    {"40006", "credentials"},      {"40009", "credentials"},      {"40012", "credentials"},
+    {"40037", "credentials"},      {"40008", "timestamp"},        {"40014", "permission"},
+    {"40018", "ip_not_allowed"},   {"429", "rate_limited"},       {"40762", "insufficient_margin"},
+    {"43012", "insufficient_margin"}, {"40109", "not_found"},     {"43001", "not_found"},
+    {"40768", "not_found"},        {"40774", "position_mode"},    {"400172", "position_mode"},
+    {"40019", "invalid_request"},  {"40034", "invalid_request"},
+};
+
 std::string bitget_code(const HttpResult& reply) {
     return reply_code(reply, "code");
 }
@@ -35,6 +45,7 @@ class Bitget final : public ExchangeAdapter {
                             int lookback_minutes) const override;
     OperationResult close_report(ExchangeSession& session, const std::string& symbol,
                                  const std::string& order_id) const override;
+    std::optional<Refusal> read_refusal(const HttpResult& reply, int64_t now_ms) const override;
 
   private:
     HttpResult send_order(ExchangeSession& session, const OrderRequest& order, bool buy, bool reduce,
@@ -45,6 +56,16 @@ class Bitget final : public ExchangeAdapter {
                     const std::string& query, const std::string& body,
                     const std::vector<std::string>& extra_headers = {}) const;
 };
+
+std::optional<Refusal> Bitget::read_refusal(const HttpResult& reply, int64_t) const {
+    const std::string code = bitget_code(reply);
+    if (code == "00000" || (code.empty() && reply.status < 400)) return std::nullopt;
+    Refusal refusal;
+    refusal.code = code.empty() ? std::to_string(reply.status) : code;
+    refusal.message = reply_code(reply, "msg");
+    refusal.refusal_class = classify_refusal(kRefusals, refusal.code, reply.status);
+    return refusal;
+}
 
 HttpResult Bitget::send(ExchangeSession& session, const std::string& method, const std::string& path,
                         const std::string& query, const std::string& body,
@@ -70,7 +91,7 @@ HttpResult Bitget::send(ExchangeSession& session, const std::string& method, con
         [&session] {
             return read_server_clock(session, base_url(Site::bitget) + "/api/v2/public/time", "/data/serverTime");
         }};
-    return send_timed(session, build, recovery);
+    return send_timed(session, build, recovery, *this);
 }
 
 ValidateCredentialsResult Bitget::validate(const ValidateCredentialsRequest& request,
@@ -89,25 +110,25 @@ ValidateCredentialsResult Bitget::validate(const ValidateCredentialsRequest& req
 }
 
 OperationResult Bitget::balance(ExchangeSession& session) const {
-    return from_reply(
+    return result_of(session, 
         send(session, "GET", "/api/v2/mix/account/accounts", "productType=USDT-FUTURES", "", kChannelHeaders));
 }
 
 OperationResult Bitget::position(ExchangeSession& session, const std::string& symbol) const {
-    return from_reply(send(session, "GET", "/api/v2/mix/position/single-position",
+    return result_of(session, send(session, "GET", "/api/v2/mix/position/single-position",
                            "symbol=" + reader_linear_symbol(symbol) + "&productType=USDT-FUTURES&marginCoin=USDT", ""));
 }
 
 OperationResult Bitget::order_status(ExchangeSession& session, const std::string& symbol,
                                      const std::string& order_id) const {
-    return from_reply(send(session, "GET", "/api/v2/mix/order/detail",
+    return result_of(session, send(session, "GET", "/api/v2/mix/order/detail",
                            "symbol=" + reader_linear_symbol(symbol) + "&productType=USDT-FUTURES&orderId=" + order_id,
                            ""));
 }
 
 OperationResult Bitget::cancel_order(ExchangeSession& session, const std::string& symbol,
                                      const std::string& order_id) const {
-    return from_reply(send(session, "POST", "/api/v2/mix/order/cancel-order", "",
+    return result_of(session, send(session, "POST", "/api/v2/mix/order/cancel-order", "",
                            "{\"symbol\":\"" + reader_linear_symbol(symbol) +
                                "\",\"productType\":\"USDT-FUTURES\",\"orderId\":\"" + order_id + "\"}"));
 }
@@ -161,22 +182,23 @@ OperationResult Bitget::place_open(ExchangeSession& session, const OrderRequest&
             send(session, "POST", "/api/v2/mix/account/set-leverage", "",
                  "{" + product_fields(order.symbol) + ",\"leverage\":\"" + std::to_string(leverage) + "\"" +
                      hold_side + "}");
+        if (auto stop = leverage_refusal(session, leverage_reply)) return ModeAttempt{*stop, leverage_reply};
         const HttpResult order_reply = send_order(session, order, order.buy, false, hedge);
-        return ModeAttempt{from_replies({{"leverage", &leverage_reply}, {"place", &order_reply}}), order_reply};
+        return ModeAttempt{open_result(session, leverage_reply, order_reply), order_reply};
     });
 }
 
 OperationResult Bitget::place_close(ExchangeSession& session, const OrderRequest& order) const {
     return in_position_mode(session, mode_rules(session, order.symbol), [&](bool hedge) {
         const HttpResult reply = send_order(session, order, !order.buy, true, hedge);
-        return ModeAttempt{from_reply(reply), reply};
+        return ModeAttempt{result_of(session, reply), reply};
     });
 }
 
 OperationResult Bitget::funding(ExchangeSession& session, const std::string& symbol, int lookback_minutes) const {
     const int64_t now = session.exchange_now_ms();
     const int64_t start = now - int64_t{lookback_minutes} * 60 * 1000;
-    return from_reply(send(session, "GET", "/api/v2/mix/account/bill",
+    return result_of(session, send(session, "GET", "/api/v2/mix/account/bill",
                            "productType=USDT-FUTURES&symbol=" + reader_linear_symbol(symbol) +
                                "&businessType=contract_settle_fee&startTime=" + std::to_string(start) +
                                "&endTime=" + std::to_string(now) + "&limit=50",
@@ -192,7 +214,7 @@ OperationResult Bitget::close_report(ExchangeSession& session, const std::string
     }
     const HttpResult trades = send(session, "GET", "/api/v2/mix/order/fills",
                                    product + (order_id.empty() ? "" : "&orderId=" + order_id), "");
-    return from_replies({{"order", &order}, {"trades", &trades}});
+    return result_of(session, {{"order", &order}, {"trades", &trades}});
 }
 
 }  // namespace

@@ -30,6 +30,18 @@ std::string okx_code(const HttpResult& reply) {
     return reply_code(reply, "code");
 }
 
+// OKX's documented refusal codes, https://www.okx.com/docs-v5/en/#error-code (REST API: public
+// and trading errors). An order's own code (data[].sCode) comes from the same table.
+const std::vector<RefusalCode> kRefusals = {
+    {"50011", "rate_limited"},   {"50061", "rate_limited"},     {"50101", "wrong_environment"},
+    {"50102", "timestamp"},      {"50103", "credentials"},      {"50104", "credentials"},
+    {"50105", "credentials"},    {"50111", "credentials"},      {"50113", "credentials"},
+    {"50119", "credentials"},    {"50110", "ip_not_allowed"},   {"50120", "permission"},
+    {"50014", "invalid_request"}, {"51000", "invalid_request"}, {"51001", "invalid_request"},
+    {"51008", "insufficient_margin"}, {"51010", "account_mode"}, {"51400", "not_found"},
+    {"51603", "not_found"},      {"51015", "invalid_request"},
+};
+
 // Returns the remembered site's base URL; a key checked before sites were remembered is global.
 std::string site_base(const AccountMemory& memory) {
     for (const OkxSite& entry : kSites) {
@@ -67,6 +79,7 @@ class Okx final : public ExchangeAdapter {
                             int lookback_minutes) const override;
     OperationResult close_report(ExchangeSession& session, const std::string& symbol,
                                  const std::string& order_id) const override;
+    std::optional<Refusal> read_refusal(const HttpResult& reply, int64_t now_ms) const override;
 
   private:
     // Signs and sends one request to `base`; `target` is the path with its query.
@@ -81,6 +94,30 @@ class Okx final : public ExchangeAdapter {
                           bool hedge) const;
     ModeRules mode_rules(ExchangeSession& session) const;
 };
+
+std::optional<Refusal> Okx::read_refusal(const HttpResult& reply, int64_t) const {
+    const auto body = parse_json(reply.body);
+    Refusal refusal;
+    // An order or cancel answers for each order in data[]; the first refused one speaks.
+    const Json& data = body ? json_member(*body, "data") : Json();
+    if (data.is_array()) {
+        for (const Json& entry : data) {
+            const Json& code = json_member(entry, "sCode");
+            if (code.is_null() || code == "0" || code == 0) continue;
+            refusal.code = code.is_string() ? code.get<std::string>() : code.dump();
+            const Json& message = json_member(entry, "sMsg");
+            if (message.is_string()) refusal.message = message.get<std::string>();
+            refusal.refusal_class = classify_refusal(kRefusals, refusal.code, reply.status);
+            return refusal;
+        }
+    }
+    const std::string code = okx_code(reply);
+    if (code == "0" || (code.empty() && reply.status < 400)) return std::nullopt;
+    refusal.code = code.empty() ? std::to_string(reply.status) : code;
+    refusal.message = reply_code(reply, "msg");
+    refusal.refusal_class = classify_refusal(kRefusals, refusal.code, reply.status);
+    return refusal;
+}
 
 HttpResult Okx::send_to(ExchangeSession& session, const std::string& base, const std::string& method,
                         const std::string& target, const std::string& body,
@@ -103,7 +140,7 @@ HttpResult Okx::send_to(ExchangeSession& session, const std::string& base, const
     const ClockRecovery recovery{
         [](const HttpResult& reply) { return okx_code(reply) == "50102"; },
         [&session, &base] { return read_server_clock(session, base + "/api/v5/public/time", "/data/0/ts"); }};
-    return send_timed(session, build, recovery);
+    return send_timed(session, build, recovery, *this);
 }
 
 ValidateCredentialsResult Okx::validate(const ValidateCredentialsRequest& request, ExchangeSession& session) const {
@@ -141,22 +178,22 @@ ValidateCredentialsResult Okx::validate(const ValidateCredentialsRequest& reques
 }
 
 OperationResult Okx::balance(ExchangeSession& session) const {
-    return from_reply(send(session, "GET", "/api/v5/account/balance?ccy=USDT", ""));
+    return result_of(session, send(session, "GET", "/api/v5/account/balance?ccy=USDT", ""));
 }
 
 OperationResult Okx::position(ExchangeSession& session, const std::string& symbol) const {
-    return from_reply(send(session, "GET", "/api/v5/account/positions?instType=SWAP&instId=" + okx_inst_id(symbol), ""));
+    return result_of(session, send(session, "GET", "/api/v5/account/positions?instType=SWAP&instId=" + okx_inst_id(symbol), ""));
 }
 
 OperationResult Okx::order_status(ExchangeSession& session, const std::string& symbol,
                                   const std::string& order_id) const {
-    return from_reply(
+    return result_of(session, 
         send(session, "GET", "/api/v5/trade/order?instId=" + okx_inst_id(symbol) + "&ordId=" + order_id, ""));
 }
 
 OperationResult Okx::cancel_order(ExchangeSession& session, const std::string& symbol,
                                   const std::string& order_id) const {
-    return from_reply(send(session, "POST", "/api/v5/trade/cancel-order",
+    return result_of(session, send(session, "POST", "/api/v5/trade/cancel-order",
                            "{\"instId\":\"" + okx_inst_id(symbol) + "\",\"ordId\":\"" + order_id + "\"}"));
 }
 
@@ -194,21 +231,23 @@ OperationResult Okx::place_open(ExchangeSession& session, const OrderRequest& or
             send(session, "POST", "/api/v5/account/set-leverage",
                  "{\"instId\":\"" + okx_inst_id(order.symbol) + "\",\"lever\":\"" + std::to_string(leverage) +
                      "\",\"mgnMode\":\"isolated\"" + position_side + "}");
+        // A refused leverage stops the order; a refusal for the position mode is learned from.
+        if (auto stop = leverage_refusal(session, leverage_reply)) return ModeAttempt{*stop, leverage_reply};
         const HttpResult order_reply = send_order(session, order, order.buy, false, hedge);
-        return ModeAttempt{from_replies({{"leverage", &leverage_reply}, {"place", &order_reply}}), order_reply};
+        return ModeAttempt{open_result(session, leverage_reply, order_reply), order_reply};
     });
 }
 
 OperationResult Okx::place_close(ExchangeSession& session, const OrderRequest& order) const {
     return in_position_mode(session, mode_rules(session), [&](bool hedge) {
         const HttpResult reply = send_order(session, order, !order.buy, true, hedge);
-        return ModeAttempt{from_reply(reply), reply};
+        return ModeAttempt{result_of(session, reply), reply};
     });
 }
 
 OperationResult Okx::funding(ExchangeSession& session, const std::string& symbol, int) const {
     // OKX's bills carry no time window: the newest fifty entries of type 8 (funding fee).
-    return from_reply(send(session, "GET",
+    return result_of(session, send(session, "GET",
                            "/api/v5/account/bills?instType=SWAP&instId=" + okx_inst_id(symbol) + "&type=8&limit=50", ""));
 }
 
@@ -219,7 +258,7 @@ OperationResult Okx::close_report(ExchangeSession& session, const std::string& s
         session, "GET", "/api/v5/trade/order?instId=" + inst + (order_id.empty() ? "" : "&ordId=" + order_id), "");
     const HttpResult history =
         send(session, "GET", "/api/v5/account/positions-history?instType=SWAP&instId=" + inst, "");
-    return from_replies({{"order", &order}, {"positions_history", &history}});
+    return result_of(session, {{"order", &order}, {"positions_history", &history}});
 }
 
 }  // namespace

@@ -59,9 +59,10 @@ TEST_F(Envelopes, OneReplyBecomesOneEnvelope) {
          {0, "{\"data\":[1]}\n", 200},
          R"({"status":"ok","exchange":"%","kind":"balance","body":{"data":[1]})"
          "\n}"},
-        {"exchange error inside ok",
-         {0, R"({"retCode":10003,"retMsg":"API key is invalid."})", 401},
-         R"({"status":"ok","exchange":"%","kind":"balance","body":{"retCode":10003,"retMsg":"API key is invalid."}})"},
+        {"error status without the exchange's code",
+         {0, R"({"error":"denied"})", 401},
+         R"({"status":"error","reason":"exchange_rejected","exchange":"%","kind":"balance","code":"401",)"
+         R"("message":"","class":"other","body":{"error":"denied"}})"},
         {"transport failure", http_failure(7, "Failed to connect to host port 443"),
          error_envelope("http_failed")},
         {"time out", http_failure(28, "Operation timed out after 20000 milliseconds"),
@@ -100,8 +101,7 @@ TEST_F(Envelopes, OneReplyBecomesOneEnvelope) {
 
 TEST_F(Envelopes, PlaceOpenJoinsLeverageAndOrderAndFailsAsAWhole) {
     const HttpResult lever{0, R"({"lev":1})", 200}, order{0, R"({"ord":2})", 200},
-        refused{0, R"({"code":"59000","msg":"leverage refused"})", 200}, down = http_failure(7, "refused"),
-                                                                         html{0, "<p>busy</p>", 503};
+        down = http_failure(7, "refused"), html{0, "<p>busy</p>", 503};
     const struct {
         const char* what;
         HttpResult leverage, place;
@@ -109,8 +109,6 @@ TEST_F(Envelopes, PlaceOpenJoinsLeverageAndOrderAndFailsAsAWhole) {
         std::string reason;
     } cases[] = {
         {"both answered", lever, order, R"({"leverage":{"lev":1},"place":{"ord":2}})", ""},
-        {"leverage refused, order still sent", refused, order,
-         R"({"leverage":{"code":"59000","msg":"leverage refused"},"place":{"ord":2}})", ""},
         {"leverage failed, order still sent", down, order, "", "http_failed"},
         {"order failed", lever, down, "", "http_failed"},
         {"order answered with a page", lever, html, "", "invalid_response"},
