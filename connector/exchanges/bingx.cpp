@@ -107,15 +107,31 @@ ValidateCredentialsResult Bingx::validate(const ValidateCredentialsRequest& requ
                                           ExchangeSession& session) const {
     const std::string checked_at = format_iso8601(session.clock.now_ms());
     ProbeReport report;
+    std::string refusal_class;
     for (const char* path : {"/openApi/swap/v3/user/balance", "/openApi/swap/v2/user/balance"}) {
-        report.add({{"path", path}, {"body", probe_body(send(session, "GET", path, ""))}});
+        const HttpResult reply = send(session, "GET", path, "");
+        note_refusal(refusal_class, read_refusal(reply, session.clock.now_ms()));
+        report.add({{"path", path}, {"body", probe_body(reply)}});
     }
     const std::string output = report.str();
-    if (contains_any(output, {"\"code\":0", "\"code\": 0", "\\\"code\\\":0", "\\\"code\\\": 0", "\"balance\"",
-                              "\"equity\"", "availableMargin"})) {
-        return success_result(request, true, false, "live bingx auth validated", checked_at);
+    if (!contains_any(output, {"\"code\":0", "\"code\": 0", "\\\"code\\\":0", "\\\"code\\\": 0", "\"balance\"",
+                               "\"equity\"", "availableMargin"})) {
+        return refused_result(request, refusal_class, output, checked_at);
     }
-    return invalid_result(request, "bingx rejected credentials: " + output, checked_at);
+    // The key's own permissions: futures trading and withdrawals
+    // (https://bingx-api.github.io/docs/#/en-us/common/account-api.html, "Query API Key Permissions").
+    KeyPermissions permissions;
+    const HttpResult reply = send(session, "GET", "/openApi/v1/account/apiPermissions", "");
+    if (const auto body = parse_json(reply.body); body && reply.exit_code == 0 && bingx_code(reply) == "0") {
+        const Json& data = json_member(*body, "data");
+        if (const Json& futures = json_member(data, "enableFutures"); futures.is_boolean()) {
+            permissions.trade = futures.get<bool>();
+        }
+        if (const Json& withdrawals = json_member(data, "enableWithdrawals"); withdrawals.is_boolean()) {
+            permissions.withdraw = withdrawals.get<bool>();
+        }
+    }
+    return permitted_result(request, permissions, checked_at);
 }
 
 OperationResult Bingx::balance(ExchangeSession& session) const {

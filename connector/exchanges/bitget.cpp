@@ -48,6 +48,9 @@ class Bitget final : public ExchangeAdapter {
     std::optional<Refusal> read_refusal(const HttpResult& reply, int64_t now_ms) const override;
 
   private:
+    // Reads what the key may do: the account information's authorities, else (refused to some
+    // futures-only keys) a cancel of an order id no order has.
+    KeyPermissions permissions(ExchangeSession& session) const;
     HttpResult send_order(ExchangeSession& session, const OrderRequest& order, bool buy, bool reduce,
                           bool hedge) const;
     ModeRules mode_rules(ExchangeSession& session, const std::string& symbol) const;
@@ -100,13 +103,44 @@ ValidateCredentialsResult Bitget::validate(const ValidateCredentialsRequest& req
     if (request.credential.passphrase.empty()) {
         return invalid_result(request, "bitget passphrase missing", checked_at);
     }
-    const std::string output = trim(probe_body(
-        send(session, "GET", "/api/v2/mix/account/accounts", "productType=USDT-FUTURES", "", kChannelHeaders)));
+    const HttpResult reply =
+        send(session, "GET", "/api/v2/mix/account/accounts", "productType=USDT-FUTURES", "", kChannelHeaders);
+    const std::string output = trim(probe_body(reply));
     if (output.empty()) return error_result(request, "failed to execute bitget validation probe", checked_at);
-    if (contains_any(output, {"\"code\":\"00000\"", "\"available\"", "\"marginCoin\"", "\"accountEquity\""})) {
-        return success_result(request, true, false, "live bitget auth validated", checked_at);
+    if (!contains_any(output, {"\"code\":\"00000\"", "\"available\"", "\"marginCoin\"", "\"accountEquity\""})) {
+        const auto refusal = read_refusal(reply, session.clock.now_ms());
+        return refused_result(request, refusal ? refusal->refusal_class : "", output, checked_at);
     }
-    return invalid_result(request, "bitget rejected credentials: " + output, checked_at);
+    return permitted_result(request, permissions(session), checked_at);
+}
+
+KeyPermissions Bitget::permissions(ExchangeSession& session) const {
+    // Authorities name what the key may do: contract orders and positions written ("coow",
+    // "cpow") and withdrawals ("wwow"), https://www.bitget.com/api-doc/spot/account/Get-Account-Info
+    KeyPermissions permissions;
+    const HttpResult info = send(session, "GET", "/api/v2/spot/account/info", "", "");
+    if (const auto body = parse_json(info.body); body && info.exit_code == 0 && bitget_code(info) == "00000") {
+        const Json& authorities = json_member(json_member(*body, "data"), "authorities");
+        if (authorities.is_array()) {
+            const auto has = [&authorities](const char* name) {
+                for (const Json& entry : authorities) {
+                    if (entry == name) return true;
+                }
+                return false;
+            };
+            permissions.trade = has("coow") || has("cpow");
+            permissions.withdraw = has("wwow");
+            return permissions;
+        }
+    }
+    // Cancelling an order that does not exist changes nothing and says whether the key may trade.
+    const HttpResult probe = send(session, "POST", "/api/v2/mix/order/cancel-order", "",
+                                  "{\"symbol\":\"BTCUSDT\",\"productType\":\"USDT-FUTURES\",\"orderId\":\"0\"}");
+    if (const auto refusal = read_refusal(probe, session.clock.now_ms())) {
+        if (refusal->refusal_class == "not_found") permissions.trade = true;
+        if (refusal->refusal_class == "permission") permissions.trade = false;
+    }
+    return permissions;
 }
 
 OperationResult Bitget::balance(ExchangeSession& session) const {

@@ -117,7 +117,8 @@ ValidateCredentialsResult Bybit::validate(const ValidateCredentialsRequest& requ
     }
     const std::string& body = reply.body;
     if (!contains_any(body, {"\"retCode\":0", "\"retCode\": 0"})) {
-        return invalid_result(request, "bybit rejected credentials: " + trim(body), checked_at);
+        const auto refusal = read_refusal(reply, session.clock.now_ms());
+        return refused_result(request, refusal ? refusal->refusal_class : "", trim(body), checked_at);
     }
     // Permission names such as "FiatP2POrder" appear on keys that cannot trade derivatives,
     // so a key the exchange marks read-only is never trade-ready.

@@ -12,6 +12,8 @@ namespace korvane::connector {
 namespace {
 
 constexpr const char* kFutures = "/api/v4/futures/usdt";
+// An order id no order ever has: the credential check's cancel finds nothing to cancel.
+constexpr const char* kNoSuchOrder = "0";
 
 // Gate's documented error labels, https://www.gate.io/docs/developers/apiv4/en/#label-list.
 // Gate answers success with HTTP 2xx and a refusal with an error status and a label.
@@ -97,10 +99,20 @@ ValidateCredentialsResult Gate::validate(const ValidateCredentialsRequest& reque
     if (reply.exit_code != 0) {
         return error_result(request, "gate request failed: " + trim(reply.body), checked_at);
     }
-    if (contains_any(reply.body, {"\"user\"", "\"currency\"", "\"available\""})) {
-        return success_result(request, true, false, "live gate auth validated", checked_at);
+    if (!contains_any(reply.body, {"\"user\"", "\"currency\"", "\"available\""})) {
+        const auto refusal = read_refusal(reply, session.clock.now_ms());
+        return refused_result(request, refusal ? refusal->refusal_class : "", trim(reply.body), checked_at);
     }
-    return invalid_result(request, "gate rejected credentials: " + trim(reply.body), checked_at);
+    // Gate documents no key information: cancelling an order id no order has tells whether the
+    // key may trade ("not found") or not (a permission refusal), and changes nothing.
+    KeyPermissions permissions;
+    const HttpResult probe = send(session, "DELETE", std::string(kFutures) + "/orders/" + kNoSuchOrder,
+                                  "contract=BTC_USDT", "", false);
+    if (const auto refusal = read_refusal(probe, session.clock.now_ms())) {
+        if (refusal->refusal_class == "not_found") permissions.trade = true;
+        if (refusal->refusal_class == "permission") permissions.trade = false;
+    }
+    return permitted_result(request, permissions, checked_at);
 }
 
 OperationResult Gate::balance(ExchangeSession& session) const {

@@ -59,10 +59,11 @@ class Kucoin final : public ExchangeAdapter {
     std::optional<Refusal> read_refusal(const HttpResult& reply, int64_t now_ms) const override;
 
   private:
-    // Signs and sends one request with key version `version`; `target` is the path with its query.
+    // Signs and sends one request with key version `version` to `site`; `target` is the path
+    // with its query.
     HttpResult send_version(ExchangeSession& session, const std::string& method, const std::string& target,
                             const std::string& body, const std::string& version,
-                            const std::vector<std::string>& extra_headers) const;
+                            const std::vector<std::string>& extra_headers, Site site = Site::kucoin_futures) const;
     // Signs and sends one request with the key version the key accepts: the remembered one, else
     // version 2 and, when the key is refused for its passphrase, version 3.
     HttpResult send(ExchangeSession& session, const std::string& method, const std::string& target,
@@ -91,13 +92,13 @@ std::optional<Refusal> Kucoin::read_refusal(const HttpResult& reply, int64_t) co
 
 HttpResult Kucoin::send_version(ExchangeSession& session, const std::string& method, const std::string& target,
                                 const std::string& body, const std::string& version,
-                                const std::vector<std::string>& extra_headers) const {
+                                const std::vector<std::string>& extra_headers, Site site) const {
     const StoredCredential& c = session.credential;
     const auto build = [&](int64_t now) {
         const std::string timestamp = std::to_string(now);
         HttpRequest request;
         request.method = method;
-        request.url = base_url(Site::kucoin_futures) + target;
+        request.url = base_url(site) + target;
         request.headers = {"KC-API-KEY: " + c.api_key,
                            "KC-API-SIGN: " + hmac_sha256_base64(c.api_secret, timestamp + method + target + body),
                            "KC-API-TIMESTAMP: " + timestamp,
@@ -140,20 +141,31 @@ ValidateCredentialsResult Kucoin::validate(const ValidateCredentialsRequest& req
     // Both key versions are tried, in this order; the first the key works with is remembered.
     ProbeReport report;
     std::string accepted_version;
+    std::string refusal_class;
     for (const char* version : {"2", "3"}) {
-        const std::string body =
-            probe_body(send_version(session, "GET", "/api/v1/account-overview?currency=USDT", "", version,
-                                    {"Content-Type: application/json"}));
+        const HttpResult reply = send_version(session, "GET", "/api/v1/account-overview?currency=USDT", "", version,
+                                              {"Content-Type: application/json"});
+        note_refusal(refusal_class, read_refusal(reply, session.clock.now_ms()));
+        const std::string body = probe_body(reply);
         report.add({{"keyVersion", version}, {"body", body}});
         if (accepted_version.empty() && accepted(body)) accepted_version = version;
     }
     const std::string output = report.str();
     // The report holds each answer as a JSON string, so the code also shows in its escaped form.
     if (!accepted(output) && !contains(output, "\\\"code\\\":\\\"200000\\\"")) {
-        return invalid_result(request, "kucoin rejected credentials: " + output, checked_at);
+        return refused_result(request, refusal_class, output, checked_at);
     }
     if (!accepted_version.empty()) session.memory.kucoin_key_version = accepted_version;
-    return success_result(request, true, false, "live kucoin auth validated", checked_at);
+    // The key's permissions, from the account host: "General" reads, "Futures" trades futures
+    // (https://www.kucoin.com/docs/rest/account/basic-info/get-api-key-info); withdrawal is not read.
+    KeyPermissions permissions;
+    const HttpResult reply = send_version(session, "GET", "/api/v1/user/api-key", "",
+                                          accepted_version.empty() ? "2" : accepted_version, {}, Site::kucoin);
+    if (const auto body = parse_json(reply.body); body && reply.exit_code == 0 && kucoin_code(reply) == kSuccess) {
+        const Json& permission = json_member(json_member(*body, "data"), "permission");
+        if (permission.is_string()) permissions.trade = contains(permission.get_ref<const std::string&>(), "Futures");
+    }
+    return permitted_result(request, permissions, checked_at);
 }
 
 OperationResult Kucoin::balance(ExchangeSession& session) const {

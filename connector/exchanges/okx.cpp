@@ -150,20 +150,30 @@ ValidateCredentialsResult Okx::validate(const ValidateCredentialsRequest& reques
     // report names each, and the first site that accepted the key is remembered.
     ProbeReport report;
     std::string accepted_site;
+    KeyPermissions permissions;
+    std::string refusal_class;  // a refused IP address, else a rate limit, on any site
     for (const OkxSite& entry : kSites) {
         const std::string base = base_url(entry.site);
         for (const char* path : {"/api/v5/account/config", "/api/v5/account/balance?ccy=USDT",
                                  "/api/v5/account/balance"}) {
-            const std::string body = probe_body(send_to(session, base, "GET", path, "",
-                                                        {"Content-Type: application/json",
-                                                         "User-Agent: okx-api-client/1.0"}));
+            const HttpResult reply =
+                send_to(session, base, "GET", path, "", {"Content-Type: application/json", "User-Agent: okx-api-client/1.0"});
+            const std::string body = probe_body(reply);
             report.add({{"host", base}, {"path", path}, {"body", body}});
+            note_refusal(refusal_class, read_refusal(reply, session.clock.now_ms()));
             if (accepted_site.empty() && accepted(body)) accepted_site = entry.name;
             if (accepted_site == entry.name && std::string_view(path) == "/api/v5/account/config") {
                 if (const auto config = parse_json(body)) {
                     const std::string mode = find_string_member(*config, "posMode");
                     if (mode == "net_mode") session.memory.position_mode = "one_way";
                     if (mode == "long_short_mode") session.memory.position_mode = "hedge";
+                    // The key's permissions: "read_only", "trade" and "withdraw", comma-separated
+                    // (https://www.okx.com/docs-v5/en/#trading-account-rest-api-get-account-configuration).
+                    const std::string perm = find_string_member(*config, "perm");
+                    if (!perm.empty()) {
+                        permissions.trade = contains(perm, "trade");
+                        permissions.withdraw = contains(perm, "withdraw");
+                    }
                 }
             }
         }
@@ -171,10 +181,10 @@ ValidateCredentialsResult Okx::validate(const ValidateCredentialsRequest& reques
     const std::string output = report.str();
     // The report holds each answer as a JSON string, so a code also shows in its escaped form.
     if (!accepted(output) && !contains(output, "\\\"code\\\":\\\"0\\\"")) {
-        return invalid_result(request, "okx rejected credentials: " + output, checked_at);
+        return refused_result(request, refusal_class, output, checked_at);
     }
     session.memory.okx_site = accepted_site.empty() ? "global" : accepted_site;
-    return success_result(request, true, false, "live okx auth validated", checked_at);
+    return permitted_result(request, permissions, checked_at);
 }
 
 OperationResult Okx::balance(ExchangeSession& session) const {

@@ -20,6 +20,7 @@ SiteDefault site_default(Site site) {
         case Site::bingx: return {"KORVANE_BINGX_BASE_URL", "https://open-api.bingx.com"};
         case Site::kucoin_futures:
             return {"KORVANE_KUCOIN_FUTURES_BASE_URL", "https://api-futures.kucoin.com"};
+        case Site::kucoin: return {"KORVANE_KUCOIN_BASE_URL", "https://api.kucoin.com"};
         case Site::bitget: return {"KORVANE_BITGET_BASE_URL", "https://api.bitget.com"};
     }
     return {"", ""};

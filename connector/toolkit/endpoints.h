@@ -6,7 +6,8 @@ namespace korvane::connector {
 
 // The outside services the connector reaches. Each base URL is scheme and host without a
 // trailing slash; an environment variable that is set (even empty) replaces the default.
-enum class Site { bybit, okx, okx_eea, okx_us, gate, bingx, kucoin_futures, bitget };
+// kucoin is KuCoin's account host, where key information lives; kucoin_futures serves trading.
+enum class Site { bybit, okx, okx_eea, okx_us, gate, bingx, kucoin_futures, kucoin, bitget };
 
 // Returns the REST base URL of `site`.
 std::string base_url(Site site);

@@ -1,6 +1,7 @@
 // The live credential checks of the six exchanges, through the registry over fakes.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -52,13 +53,18 @@ void expect_outcome(const ValidateCredentialsResult& result, const Outcome& expe
 
 TEST_F(Validation, BybitAndGateDecideOnOneSignedRequest) {
     const Status ready = Status::valid_trade_ready, read_only = Status::valid_read_only;
-    const std::string bybit = "live bybit auth validated", gate = "live gate auth validated";
+    const std::string bybit = "live bybit auth validated",
+                      gate = "live gate auth validated; withdrawal permission not reported by gate";
+    // Gate's key is asked about with a cancel of an order that does not exist.
+    const HttpResult not_found{0, R"({"label":"ORDER_NOT_FOUND","message":"Order not found"})", 404},
+        forbidden{0, R"({"label":"FORBIDDEN","message":"no permission"})", 403};
     // `failure` non-zero: the request failed with that code and `body` as the transport's words.
     const struct {
         const char* exchange;
         int failure;
         std::string body;
         Outcome outcome;
+        std::optional<HttpResult> probe = std::nullopt;  // Gate's permission cancel, when sent
     } cases[] = {
         {"bybit",
          0,
@@ -81,9 +87,10 @@ TEST_F(Validation, BybitAndGateDecideOnOneSignedRequest) {
          7,
          "Failed to connect\n",
          {Status::error, false, false, "bybit request failed: curl: (7) Failed to connect"}},
-        {"gate", 0, R"({"user":1666,"currency":"USDT","available":"9.7"})", {ready, true, false, gate}},
+        {"gate", 0, R"({"user":1666,"currency":"USDT","available":"9.7"})", {ready, true, false, gate}, not_found},
+        {"gate", 0, R"({"user":1666,"currency":"USDT"})", {read_only, false, false, gate}, forbidden},
         // A plain substring rule: an error that names a currency counts as an answer.
-        {"gate", 0, R"({"label":"INVALID_KEY","detail":{"currency":"USDT"}})", {ready, true, false, gate}},
+        {"gate", 0, R"({"label":"INVALID_KEY","detail":{"currency":"USDT"}})", {ready, true, false, gate}, not_found},
         {"gate",
          0,
          "{\"label\":\"INVALID_SIGNATURE\"}\n",
@@ -97,8 +104,13 @@ TEST_F(Validation, BybitAndGateDecideOnOneSignedRequest) {
         SCOPED_TRACE(c.body);
         http.sent.clear();
         http.queue(c.failure != 0 ? http_failure(c.failure, c.body) : HttpResult{0, c.body, 401});
+        if (c.probe) http.queue(*c.probe);
         expect_outcome(validate(c.exchange, ""), c.outcome);
-        ASSERT_EQ(http.sent.size(), 1u);
+        ASSERT_EQ(http.sent.size(), c.probe ? 2u : 1u);
+        if (c.probe) {
+            EXPECT_EQ(http.sent[1].method, "DELETE");
+            EXPECT_EQ(http.sent[1].url, "https://gate.test/api/v4/futures/usdt/orders/0?contract=BTC_USDT");
+        }
         EXPECT_EQ(http.sent[0].url, c.exchange == std::string("bybit")
                                         ? "https://bybit.test/v5/user/query-api"
                                         : "https://gate.test/api/v4/futures/usdt/accounts");
@@ -146,7 +158,7 @@ TEST_F(Validation, OkxTriesNineAttemptsInOrderAndReportsEach) {
 
 TEST_F(Validation, OkxRemembersTheSiteThatAcceptedTheKeyAndItsMode) {
     http.answer("okx-eea.test/api/v5/account/config",
-                R"({"code":"0","data":[{"acctLv":"2","posMode":"net_mode"}]})");
+                R"({"code":"0","data":[{"acctLv":"2","posMode":"net_mode","perm":"read_only,trade"}]})");
     http.answer("okx-eea.test", R"({"code":"0","data":[{"details":[]}]})");
     http.answer("", R"({"msg":"API key doesn't exist","code":"50119"})", 401);
     const ValidateCredentialsResult result = validate("okx");
@@ -176,6 +188,9 @@ TEST_F(Validation, OkxUnreachableIsInvalidWithTheTransportsWords) {
 }
 
 TEST_F(Validation, BingxTriesBothBalancePaths) {
+    // After a balance answers, the key's permissions are asked for.
+    const HttpResult permissions{
+        0, R"({"code":0,"data":{"enableReading":true,"enableFutures":true,"enableWithdrawals":false}})", 200};
     const struct {
         HttpResult v3, v2;
         Outcome outcome;
@@ -199,8 +214,12 @@ TEST_F(Validation, BingxTriesBothBalancePaths) {
         http.sent.clear();
         http.queue(c.v3);
         http.queue(c.v2);
+        http.queue(permissions);
         expect_outcome(validate("bingx", ""), c.outcome);
-        ASSERT_EQ(http.sent.size(), 2u);
+        ASSERT_EQ(http.sent.size(), c.outcome.can_trade ? 3u : 2u);
+        if (c.outcome.can_trade) {
+            EXPECT_EQ(http.sent[2].url.find("https://bingx.test/openApi/v1/account/apiPermissions?timestamp="), 0u);
+        }
         EXPECT_EQ(http.sent[0].url, "https://bingx.test/openApi/swap/v3/user/balance?timestamp=" + kNowText +
                                         "&signature=" + hmac_sha256_hex("secret-1", "timestamp=" + kNowText));
         EXPECT_EQ(http.sent[1].url.find("https://bingx.test/openApi/swap/v2/user/balance?"), 0u);
@@ -210,7 +229,8 @@ TEST_F(Validation, BingxTriesBothBalancePaths) {
 
 TEST_F(Validation, KucoinTriesBothKeyVersionsAndRemembersTheOneThatWorks) {
     const HttpResult refused{0, R"({"code":"400004","msg":"Invalid KC-API-PASSPHRASE"})", 401},
-        accepted{0, R"({"code":"200000","data":{"accountEquity":1.5,"availableBalance":1}})", 200};
+        accepted{0, R"({"code":"200000","data":{"accountEquity":1.5,"availableBalance":1}})", 200},
+        key_info{0, R"({"code":"200000","data":{"apiKey":"key-1","permission":"General,Futures"}})", 200};
     const struct {
         HttpResult v2, v3;
         Status status;
@@ -225,10 +245,17 @@ TEST_F(Validation, KucoinTriesBothKeyVersionsAndRemembersTheOneThatWorks) {
         http.sent.clear();
         http.queue(c.v2);
         http.queue(c.v3);
+        http.queue(key_info);
         const ValidateCredentialsResult result = validate("kucoin");
         EXPECT_EQ(result.status, c.status);
         EXPECT_EQ(result.learned.kucoin_key_version, c.learned);
-        ASSERT_EQ(http.sent.size(), 2u);
+        ASSERT_EQ(http.sent.size(), c.learned.empty() ? 2u : 3u);
+        if (!c.learned.empty()) {
+            // The key information lives on the account host, asked with the version that worked.
+            EXPECT_EQ(http.sent[2].url, "https://kucoin-account.test/api/v1/user/api-key");
+            EXPECT_EQ(http.header(2, "KC-API-KEY-VERSION"), c.learned);
+            EXPECT_EQ(result.reason, "live kucoin auth validated; withdrawal permission not reported by kucoin");
+        }
         for (size_t i = 0; i < 2; ++i) {
             const std::vector<std::string> headers = {
                 "KC-API-KEY: key-1",
@@ -241,6 +268,7 @@ TEST_F(Validation, KucoinTriesBothKeyVersionsAndRemembersTheOneThatWorks) {
             EXPECT_EQ(http.sent[i].headers, headers);
         }
     }
+    http.queued.clear();
     EXPECT_EQ(
         validate("kucoin").reason,  // nothing scripted: both attempts fail to connect
         "kucoin rejected credentials: " +
@@ -254,9 +282,11 @@ TEST_F(Validation, BitgetNeedsAnAnswerToDecide) {
     const struct {
         HttpResult reply;
         Outcome outcome;
+        std::optional<HttpResult> info = std::nullopt;  // the account information, when asked
     } cases[] = {
         {{0, R"({"code":"00000","data":[{"marginCoin":"USDT","available":"10"}]})", 200},
-         {Status::valid_trade_ready, true, false, "live bitget auth validated"}},
+         {Status::valid_trade_ready, true, false, "live bitget auth validated"},
+         HttpResult{0, R"({"code":"00000","data":{"authorities":["coor","coow","cpor","cpow"]}})", 200}},
         {{0, "", 200}, {Status::error, false, false, "failed to execute bitget validation probe"}},
         {{0, " \r\n\t", 200}, {Status::error, false, false, "failed to execute bitget validation probe"}},
         {{0, "", 401}, {Status::invalid, false, false, "bitget rejected credentials: HTTP Error 401"}},
@@ -271,8 +301,9 @@ TEST_F(Validation, BitgetNeedsAnAnswerToDecide) {
         SCOPED_TRACE(c.reply.body);
         http.sent.clear();
         http.queue(c.reply);
+        if (c.info) http.queue(*c.info);
         expect_outcome(validate("bitget"), c.outcome);
-        ASSERT_EQ(http.sent.size(), 1u);
+        ASSERT_EQ(http.sent.size(), c.info ? 2u : 1u);
         EXPECT_EQ(http.sent[0].url,
                   "https://bitget.test/api/v2/mix/account/accounts?productType=USDT-FUTURES");
         EXPECT_EQ(http.header(0, "locale"), "en-US");
@@ -308,7 +339,8 @@ TEST_F(Validation, AGoodKeyOnADriftedMachineIsValid) {
         http.sent.clear();
         http.queue(c.refusal);
         http.queue(c.clock_reply);
-        http.answer("", R"({"retCode":0,"code":"200000","marginCoin":"USDT","permissions":["Order"]})");
+        http.answer("", R"({"retCode":0,"code":"200000","marginCoin":"USDT","permissions":["Order"],)"
+                        R"("data":{"permission":"General,Futures"}})");
         const ValidateCredentialsResult result = validate(c.exchange);
         EXPECT_EQ(result.status, Status::valid_trade_ready);
         EXPECT_EQ(result.learned.clock_offset_ms, -45000);

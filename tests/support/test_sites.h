@@ -20,6 +20,7 @@ inline void use_test_sites() {
         {Site::gate, "https://gate.test"},
         {Site::bingx, "https://bingx.test"},
         {Site::kucoin_futures, "https://kucoin.test"},
+        {Site::kucoin, "https://kucoin-account.test"},
         {Site::bitget, "https://bitget.test"},
     };
     for (const auto& entry : sites) ::setenv(base_url_variable(entry.site), entry.url, 1);
