@@ -387,5 +387,75 @@ TEST_F(Validation, TheBudgetCapsEveryAttempt) {
     }
 }
 
+TEST_F(Validation, PermissionsAreWhatTheExchangeSays) {
+    const Status ready = Status::valid_trade_ready, read_only = Status::valid_read_only;
+    const std::string no_withdrawal = "; withdrawal permission not reported by ";
+    const struct {
+        const char* exchange;
+        std::vector<std::pair<const char*, HttpResult>> answers;  // URL part -> reply; the first that fits
+        Outcome outcome;
+    } cases[] = {
+        {"okx",
+         {{"/account/config", {0, R"({"code":"0","data":[{"posMode":"net_mode","perm":"read_only"}]})", 200}},
+          {"", {0, R"({"code":"0","data":[]})", 200}}},
+         {read_only, false, false, "live okx auth validated"}},
+        {"okx",
+         {{"/account/config",
+           {0, R"({"code":"0","data":[{"posMode":"net_mode","perm":"read_only,trade,withdraw"}]})", 200}},
+          {"", {0, R"({"code":"0","data":[]})", 200}}},
+         {ready, true, true, "live okx auth validated"}},
+        {"bingx",
+         {{"apiPermissions", {0, R"({"code":0,"data":{"enableFutures":false,"enableWithdrawals":false}})", 200}},
+          {"", {0, R"({"code":0,"data":{}})", 200}}},
+         {read_only, false, false, "live bingx auth validated"}},
+        {"bingx",
+         {{"apiPermissions", {0, R"({"code":0,"data":{"enableFutures":true,"enableWithdrawals":true}})", 200}},
+          {"", {0, R"({"code":0,"data":{}})", 200}}},
+         {ready, true, true, "live bingx auth validated"}},
+        {"kucoin",
+         {{"/user/api-key", {0, R"({"code":"200000","data":{"permission":"General"}})", 200}},
+          {"", {0, R"({"code":"200000","data":{}})", 200}}},
+         {read_only, false, false, "live kucoin auth validated" + no_withdrawal + "kucoin"}},
+        {"bitget",
+         {{"/spot/account/info", {0, R"({"code":"00000","data":{"authorities":["coor","cpor"]}})", 200}},
+          {"", {0, R"({"code":"00000","data":[]})", 200}}},
+         {read_only, false, false, "live bitget auth validated"}},
+        {"bitget",
+         {{"/spot/account/info", {0, R"({"code":"00000","data":{"authorities":["coow","wwow"]}})", 200}},
+          {"", {0, R"({"code":"00000","data":[]})", 200}}},
+         {ready, true, true, "live bitget auth validated"}},
+        // A key refused the account information: a cancel of no order tells whether it may trade.
+        {"bitget",
+         {{"/spot/account/info", {0, R"({"code":"40014","msg":"Incorrect permissions"})", 400}},
+          {"cancel-order", {0, R"({"code":"40768","msg":"Order does not exist"})", 400}},
+          {"", {0, R"({"code":"00000","data":[]})", 200}}},
+         {ready, true, false, "live bitget auth validated" + no_withdrawal + "bitget"}},
+        // A refused IP address is not a bad key; nor is a rate limit.
+        {"bybit",
+         {{"", {0, R"({"retCode":10010,"retMsg":"Unmatched IP"})", 200}}},
+         {Status::error, false, false,
+          R"(bybit refused this machine's IP address (not on the key's IP whitelist; the key itself may be )"
+          R"(fine): {"retCode":10010,"retMsg":"Unmatched IP"})"}},
+        {"gate",
+         {{"", {0, R"({"label":"TOO_MANY_REQUESTS","message":"slow down"})", 429}}},
+         {Status::error, false, false,
+          R"(gate rate limit reached, try again shortly: {"label":"TOO_MANY_REQUESTS","message":"slow down"})"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.exchange) + " " + c.outcome.reason);
+        http.sent.clear();
+        http.rules.clear();
+        for (const auto& [part, reply] : c.answers) http.rules.emplace_back(part, reply);
+        expect_outcome(validate(c.exchange), c.outcome);
+    }
+    // OKX and KuCoin name the IP refusal among their attempts.
+    http.rules.clear();
+    http.answer("", R"({"code":"50110","msg":"IP not in whitelist"})", 401);
+    EXPECT_EQ(validate("okx").reason.find("okx refused this machine's IP address"), 0u);
+    http.rules.clear();
+    http.answer("", R"({"code":"400006","msg":"Invalid request ip"})", 400);
+    EXPECT_EQ(validate("kucoin").status, Status::error);
+}
+
 }  // namespace
 }  // namespace korvane::connector
