@@ -5,7 +5,8 @@
 
 namespace korvane::connector {
 
-std::string classify_refusal(const std::vector<RefusalCode>& table, const std::string& code, long http_status) {
+std::string classify_refusal(const std::vector<RefusalCode>& table, const std::string& code,
+                             long http_status) {
     for (const RefusalCode& row : table) {
         if (code == row.code) return row.refusal_class;
     }
@@ -19,7 +20,8 @@ std::optional<int64_t> wait_until(const std::string& reset, int64_t now_ms) {
     const long long value = std::strtoll(reset.c_str(), &end, 10);
     if (errno != 0 || *end != '\0' || value < 0) return std::nullopt;
     // Before 2001 in milliseconds is after 2286 in seconds: a value this small counts seconds.
-    const int64_t at_ms = value < 10000000000LL ? static_cast<int64_t>(value) * 1000 : static_cast<int64_t>(value);
+    const int64_t at_ms =
+        value < 10000000000LL ? static_cast<int64_t>(value) * 1000 : static_cast<int64_t>(value);
     return at_ms > now_ms ? at_ms - now_ms : 0;
 }
 
@@ -35,11 +37,13 @@ OperationResult ExchangeAdapter::result_of(const ExchangeSession& session, const
 }
 
 OperationResult ExchangeAdapter::result_of(
-    const ExchangeSession& session, std::initializer_list<std::pair<const char*, const HttpResult*>> parts) const {
+    const ExchangeSession& session,
+    std::initializer_list<std::pair<const char*, const HttpResult*>> parts) const {
     OperationResult result = from_replies(parts);
     if (!result.reason.empty()) return result;
     for (const auto& [name, reply] : parts) {
-        if (auto refusal = read_refusal(*reply, session.clock.now_ms())) return rejected(*refusal, result.body);
+        if (auto refusal = read_refusal(*reply, session.clock.now_ms()))
+            return rejected(*refusal, result.body);
     }
     return result;
 }
@@ -57,7 +61,8 @@ OperationResult ExchangeAdapter::open_result(const ExchangeSession& session, con
                                              const HttpResult& order_reply) const {
     OperationResult result = from_replies({{"leverage", &leverage_reply}, {"place", &order_reply}});
     if (!result.reason.empty()) return result;
-    if (auto refusal = read_refusal(order_reply, session.clock.now_ms())) return rejected(*refusal, result.body);
+    if (auto refusal = read_refusal(order_reply, session.clock.now_ms()))
+        return rejected(*refusal, result.body);
     return result;
 }
 

@@ -28,7 +28,8 @@ struct RefusalCode {
 
 // Returns the class `table` gives `code`; for a code it does not list, "rate_limited" on HTTP
 // status 429, else "other".
-std::string classify_refusal(const std::vector<RefusalCode>& table, const std::string& code, long http_status);
+std::string classify_refusal(const std::vector<RefusalCode>& table, const std::string& code,
+                             long http_status);
 
 // Returns the milliseconds from `now_ms` to `reset`, a header value holding a time since the
 // epoch (milliseconds, or seconds when it is that small); never below 0; empty for no number.
@@ -82,7 +83,8 @@ class ExchangeAdapter {
     // The leverage step of opening an order: empty when the order may be sent (the leverage was
     // set, the exchange answered `unchanged_code` for a leverage it already has, or the request
     // did not complete, as before), else "leverage_rejected" with body {"leverage":reply}.
-    std::optional<OperationResult> leverage_refusal(const ExchangeSession& session, const HttpResult& leverage_reply,
+    std::optional<OperationResult> leverage_refusal(const ExchangeSession& session,
+                                                    const HttpResult& leverage_reply,
                                                     const char* unchanged_code = nullptr) const;
     // The result of an order opened after its leverage step: the composite
     // {"leverage":...,"place":...}, refused when the exchange refused the order.

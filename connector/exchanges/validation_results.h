@@ -39,7 +39,8 @@ void note_refusal(std::string& standing, const std::optional<Refusal>& refusal);
 // while `answer` is what it saw: for a refused IP address or a rate limit, status error with
 // words that say so (the key itself may be fine); otherwise invalid, "<exchange> rejected
 // credentials: <answer>".
-ValidateCredentialsResult refused_result(const ValidateCredentialsRequest& request, const std::string& refusal_class,
-                                         const std::string& answer, const std::string& checked_at);
+ValidateCredentialsResult refused_result(const ValidateCredentialsRequest& request,
+                                         const std::string& refusal_class, const std::string& answer,
+                                         const std::string& checked_at);
 
 }  // namespace korvane::connector

@@ -87,10 +87,18 @@ TEST_F(Validation, BybitAndGateDecideOnOneSignedRequest) {
          7,
          "Failed to connect\n",
          {Status::error, false, false, "bybit request failed: curl: (7) Failed to connect"}},
-        {"gate", 0, R"({"user":1666,"currency":"USDT","available":"9.7"})", {ready, true, false, gate}, not_found},
+        {"gate",
+         0,
+         R"({"user":1666,"currency":"USDT","available":"9.7"})",
+         {ready, true, false, gate},
+         not_found},
         {"gate", 0, R"({"user":1666,"currency":"USDT"})", {read_only, false, false, gate}, forbidden},
         // A plain substring rule: an error that names a currency counts as an answer.
-        {"gate", 0, R"({"label":"INVALID_KEY","detail":{"currency":"USDT"}})", {ready, true, false, gate}, not_found},
+        {"gate",
+         0,
+         R"({"label":"INVALID_KEY","detail":{"currency":"USDT"}})",
+         {ready, true, false, gate},
+         not_found},
         {"gate",
          0,
          "{\"label\":\"INVALID_SIGNATURE\"}\n",
@@ -218,7 +226,8 @@ TEST_F(Validation, BingxTriesBothBalancePaths) {
         expect_outcome(validate("bingx", ""), c.outcome);
         ASSERT_EQ(http.sent.size(), c.outcome.can_trade ? 3u : 2u);
         if (c.outcome.can_trade) {
-            EXPECT_EQ(http.sent[2].url.find("https://bingx.test/openApi/v1/account/apiPermissions?timestamp="), 0u);
+            EXPECT_EQ(
+                http.sent[2].url.find("https://bingx.test/openApi/v1/account/apiPermissions?timestamp="), 0u);
         }
         EXPECT_EQ(http.sent[0].url, "https://bingx.test/openApi/swap/v3/user/balance?timestamp=" + kNowText +
                                         "&signature=" + hmac_sha256_hex("secret-1", "timestamp=" + kNowText));
@@ -254,7 +263,8 @@ TEST_F(Validation, KucoinTriesBothKeyVersionsAndRemembersTheOneThatWorks) {
             // The key information lives on the account host, asked with the version that worked.
             EXPECT_EQ(http.sent[2].url, "https://kucoin-account.test/api/v1/user/api-key");
             EXPECT_EQ(http.header(2, "KC-API-KEY-VERSION"), c.learned);
-            EXPECT_EQ(result.reason, "live kucoin auth validated; withdrawal permission not reported by kucoin");
+            EXPECT_EQ(result.reason,
+                      "live kucoin auth validated; withdrawal permission not reported by kucoin");
         }
         for (size_t i = 0; i < 2; ++i) {
             const std::vector<std::string> headers = {
@@ -405,11 +415,13 @@ TEST_F(Validation, PermissionsAreWhatTheExchangeSays) {
           {"", {0, R"({"code":"0","data":[]})", 200}}},
          {ready, true, true, "live okx auth validated"}},
         {"bingx",
-         {{"apiPermissions", {0, R"({"code":0,"data":{"enableFutures":false,"enableWithdrawals":false}})", 200}},
+         {{"apiPermissions",
+           {0, R"({"code":0,"data":{"enableFutures":false,"enableWithdrawals":false}})", 200}},
           {"", {0, R"({"code":0,"data":{}})", 200}}},
          {read_only, false, false, "live bingx auth validated"}},
         {"bingx",
-         {{"apiPermissions", {0, R"({"code":0,"data":{"enableFutures":true,"enableWithdrawals":true}})", 200}},
+         {{"apiPermissions",
+           {0, R"({"code":0,"data":{"enableFutures":true,"enableWithdrawals":true}})", 200}},
           {"", {0, R"({"code":0,"data":{}})", 200}}},
          {ready, true, true, "live bingx auth validated"}},
         {"kucoin",
