@@ -21,10 +21,10 @@ constexpr int64_t kFillWindowMs = int64_t{7} * 24 * 60 * 60 * 1000;
 // BingX's documented refusal codes, https://bingx-api.github.io/docs/#/en-us/swapV2/base-info.html
 // ("Common business error codes"); a rate-limited request is answered with HTTP 429.
 const std::vector<RefusalCode> kRefusals = {
-    {"100001", "credentials"},     {"100413", "credentials"},     {"100412", "credentials"},
-    {"100419", "ip_not_allowed"},  {"100421", "timestamp"},       {"100004", "permission"},
+    {"100001", "credentials"},     {"100413", "credentials"},         {"100412", "credentials"},
+    {"100419", "ip_not_allowed"},  {"100421", "timestamp"},           {"100004", "permission"},
     {"100410", "rate_limited"},    {"101204", "insufficient_margin"}, {"80016", "not_found"},
-    {"109400", "invalid_request"}, {"80014", "invalid_request"},  {"100400", "invalid_request"},
+    {"109400", "invalid_request"}, {"80014", "invalid_request"},      {"100400", "invalid_request"},
 };
 
 std::string bingx_code(const HttpResult& reply) {
@@ -114,8 +114,8 @@ ValidateCredentialsResult Bingx::validate(const ValidateCredentialsRequest& requ
         report.add({{"path", path}, {"body", probe_body(reply)}});
     }
     const std::string output = report.str();
-    if (!contains_any(output, {"\"code\":0", "\"code\": 0", "\\\"code\\\":0", "\\\"code\\\": 0", "\"balance\"",
-                               "\"equity\"", "availableMargin"})) {
+    if (!contains_any(output, {"\"code\":0", "\"code\": 0", "\\\"code\\\":0", "\\\"code\\\": 0",
+                               "\"balance\"", "\"equity\"", "availableMargin"})) {
         return refused_result(request, refusal_class, output, checked_at);
     }
     // The key's own permissions: futures trading and withdrawals
@@ -139,19 +139,20 @@ OperationResult Bingx::balance(ExchangeSession& session) const {
 }
 
 OperationResult Bingx::position(ExchangeSession& session, const std::string& symbol) const {
-    return result_of(session, send(session, "GET", "/openApi/swap/v2/user/positions", "symbol=" + bingx_symbol(symbol) + "&"));
+    return result_of(session, send(session, "GET", "/openApi/swap/v2/user/positions",
+                                   "symbol=" + bingx_symbol(symbol) + "&"));
 }
 
 OperationResult Bingx::order_status(ExchangeSession& session, const std::string& symbol,
                                     const std::string& order_id) const {
     return result_of(session, send(session, "GET", "/openApi/swap/v2/trade/order",
-                           "symbol=" + bingx_symbol(symbol) + "&orderId=" + order_id + "&"));
+                                   "symbol=" + bingx_symbol(symbol) + "&orderId=" + order_id + "&"));
 }
 
 OperationResult Bingx::cancel_order(ExchangeSession& session, const std::string& symbol,
                                     const std::string& order_id) const {
     return result_of(session, send(session, "DELETE", "/openApi/swap/v2/trade/order",
-                           "symbol=" + bingx_symbol(symbol) + "&orderId=" + order_id + "&"));
+                                   "symbol=" + bingx_symbol(symbol) + "&orderId=" + order_id + "&"));
 }
 
 ModeRules Bingx::mode_rules(ExchangeSession& session) const {
@@ -201,8 +202,8 @@ OperationResult Bingx::place_close(ExchangeSession& session, const OrderRequest&
 OperationResult Bingx::funding(ExchangeSession& session, const std::string& symbol, int lookback_minutes) const {
     const int64_t start = session.exchange_now_ms() - int64_t{lookback_minutes} * 60 * 1000;
     return result_of(session, send(session, "GET", "/openApi/swap/v2/user/income",
-                           "symbol=" + bingx_symbol(symbol) + "&incomeType=FUNDING_FEE&startTime=" +
-                               std::to_string(start) + "&limit=50&"));
+                                   "symbol=" + bingx_symbol(symbol) + "&incomeType=FUNDING_FEE&startTime=" +
+                                       std::to_string(start) + "&limit=50&"));
 }
 
 OperationResult Bingx::close_report(ExchangeSession& session, const std::string& symbol,

@@ -14,12 +14,12 @@ namespace {
 
 // Bitget's documented refusal codes, https://www.bitget.com/api-doc/common/error-code.
 const std::vector<RefusalCode> kRefusals = {
-    {"40006", "credentials"},      {"40009", "credentials"},      {"40012", "credentials"},
-    {"40037", "credentials"},      {"40008", "timestamp"},        {"40014", "permission"},
-    {"40018", "ip_not_allowed"},   {"429", "rate_limited"},       {"40762", "insufficient_margin"},
-    {"43012", "insufficient_margin"}, {"40109", "not_found"},     {"43001", "not_found"},
-    {"40768", "not_found"},        {"40774", "position_mode"},    {"400172", "position_mode"},
-    {"40019", "invalid_request"},  {"40034", "invalid_request"},
+    {"40006", "credentials"},         {"40009", "credentials"},     {"40012", "credentials"},
+    {"40037", "credentials"},         {"40008", "timestamp"},       {"40014", "permission"},
+    {"40018", "ip_not_allowed"},      {"429", "rate_limited"},      {"40762", "insufficient_margin"},
+    {"43012", "insufficient_margin"}, {"40109", "not_found"},       {"43001", "not_found"},
+    {"40768", "not_found"},           {"40774", "position_mode"},   {"400172", "position_mode"},
+    {"40019", "invalid_request"},     {"40034", "invalid_request"},
 };
 
 std::string bitget_code(const HttpResult& reply) {
@@ -107,7 +107,8 @@ ValidateCredentialsResult Bitget::validate(const ValidateCredentialsRequest& req
         send(session, "GET", "/api/v2/mix/account/accounts", "productType=USDT-FUTURES", "", kChannelHeaders);
     const std::string output = trim(probe_body(reply));
     if (output.empty()) return error_result(request, "failed to execute bitget validation probe", checked_at);
-    if (!contains_any(output, {"\"code\":\"00000\"", "\"available\"", "\"marginCoin\"", "\"accountEquity\""})) {
+    if (!contains_any(output,
+                      {"\"code\":\"00000\"", "\"available\"", "\"marginCoin\"", "\"accountEquity\""})) {
         const auto refusal = read_refusal(reply, session.clock.now_ms());
         return refused_result(request, refusal ? refusal->refusal_class : "", output, checked_at);
     }
@@ -119,7 +120,8 @@ KeyPermissions Bitget::permissions(ExchangeSession& session) const {
     // "cpow") and withdrawals ("wwow"), https://www.bitget.com/api-doc/spot/account/Get-Account-Info
     KeyPermissions permissions;
     const HttpResult info = send(session, "GET", "/api/v2/spot/account/info", "", "");
-    if (const auto body = parse_json(info.body); body && info.exit_code == 0 && bitget_code(info) == "00000") {
+    if (const auto body = parse_json(info.body);
+        body && info.exit_code == 0 && bitget_code(info) == "00000") {
         const Json& authorities = json_member(json_member(*body, "data"), "authorities");
         if (authorities.is_array()) {
             const auto has = [&authorities](const char* name) {
@@ -134,8 +136,9 @@ KeyPermissions Bitget::permissions(ExchangeSession& session) const {
         }
     }
     // Cancelling an order that does not exist changes nothing and says whether the key may trade.
-    const HttpResult probe = send(session, "POST", "/api/v2/mix/order/cancel-order", "",
-                                  "{\"symbol\":\"BTCUSDT\",\"productType\":\"USDT-FUTURES\",\"orderId\":\"0\"}");
+    const HttpResult probe =
+        send(session, "POST", "/api/v2/mix/order/cancel-order", "",
+             "{\"symbol\":\"BTCUSDT\",\"productType\":\"USDT-FUTURES\",\"orderId\":\"0\"}");
     if (const auto refusal = read_refusal(probe, session.clock.now_ms())) {
         if (refusal->refusal_class == "not_found") permissions.trade = true;
         if (refusal->refusal_class == "permission") permissions.trade = false;
@@ -144,27 +147,31 @@ KeyPermissions Bitget::permissions(ExchangeSession& session) const {
 }
 
 OperationResult Bitget::balance(ExchangeSession& session) const {
-    return result_of(session, 
-        send(session, "GET", "/api/v2/mix/account/accounts", "productType=USDT-FUTURES", "", kChannelHeaders));
+    return result_of(session, send(session, "GET", "/api/v2/mix/account/accounts", "productType=USDT-FUTURES",
+                                   "", kChannelHeaders));
 }
 
 OperationResult Bitget::position(ExchangeSession& session, const std::string& symbol) const {
-    return result_of(session, send(session, "GET", "/api/v2/mix/position/single-position",
-                           "symbol=" + reader_linear_symbol(symbol) + "&productType=USDT-FUTURES&marginCoin=USDT", ""));
+    return result_of(
+        session,
+        send(session, "GET", "/api/v2/mix/position/single-position",
+             "symbol=" + reader_linear_symbol(symbol) + "&productType=USDT-FUTURES&marginCoin=USDT", ""));
 }
 
 OperationResult Bitget::order_status(ExchangeSession& session, const std::string& symbol,
                                      const std::string& order_id) const {
-    return result_of(session, send(session, "GET", "/api/v2/mix/order/detail",
-                           "symbol=" + reader_linear_symbol(symbol) + "&productType=USDT-FUTURES&orderId=" + order_id,
-                           ""));
+    return result_of(
+        session,
+        send(session, "GET", "/api/v2/mix/order/detail",
+             "symbol=" + reader_linear_symbol(symbol) + "&productType=USDT-FUTURES&orderId=" + order_id, ""));
 }
 
 OperationResult Bitget::cancel_order(ExchangeSession& session, const std::string& symbol,
                                      const std::string& order_id) const {
-    return result_of(session, send(session, "POST", "/api/v2/mix/order/cancel-order", "",
-                           "{\"symbol\":\"" + reader_linear_symbol(symbol) +
-                               "\",\"productType\":\"USDT-FUTURES\",\"orderId\":\"" + order_id + "\"}"));
+    return result_of(session,
+                     send(session, "POST", "/api/v2/mix/order/cancel-order", "",
+                          "{\"symbol\":\"" + reader_linear_symbol(symbol) +
+                              "\",\"productType\":\"USDT-FUTURES\",\"orderId\":\"" + order_id + "\"}"));
 }
 
 // Bitget refuses an order whose trade side does not fit a one-way account with 40774, and one
@@ -232,11 +239,12 @@ OperationResult Bitget::place_close(ExchangeSession& session, const OrderRequest
 OperationResult Bitget::funding(ExchangeSession& session, const std::string& symbol, int lookback_minutes) const {
     const int64_t now = session.exchange_now_ms();
     const int64_t start = now - int64_t{lookback_minutes} * 60 * 1000;
-    return result_of(session, send(session, "GET", "/api/v2/mix/account/bill",
-                           "productType=USDT-FUTURES&symbol=" + reader_linear_symbol(symbol) +
-                               "&businessType=contract_settle_fee&startTime=" + std::to_string(start) +
-                               "&endTime=" + std::to_string(now) + "&limit=50",
-                           ""));
+    return result_of(session,
+                     send(session, "GET", "/api/v2/mix/account/bill",
+                          "productType=USDT-FUTURES&symbol=" + reader_linear_symbol(symbol) +
+                              "&businessType=contract_settle_fee&startTime=" + std::to_string(start) +
+                              "&endTime=" + std::to_string(now) + "&limit=50",
+                          ""));
 }
 
 OperationResult Bitget::close_report(ExchangeSession& session, const std::string& symbol,

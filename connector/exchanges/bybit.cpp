@@ -25,13 +25,16 @@ int position_index(bool hedge, bool long_position) {
 // Bybit's documented refusal codes, https://bybit-exchange.github.io/docs/v5/error ("UTA" and
 // "Contract" tables).
 const std::vector<RefusalCode> kRefusals = {
-    {"10001", "invalid_request"},   {"10002", "timestamp"},           {"10003", "credentials"},
-    {"10004", "credentials"},       {"10005", "permission"},          {"10006", "rate_limited"},
-    {"10007", "credentials"},       {"10008", "account_mode"},        {"10009", "ip_not_allowed"},
-    {"10010", "ip_not_allowed"},    {"10018", "rate_limited"},        {"10027", "permission"},
-    {"10028", "account_mode"},      {"33004", "credentials"},         {"110001", "not_found"},
-    {"110004", "insufficient_margin"}, {"110007", "insufficient_margin"}, {"110012", "insufficient_margin"},
-    {"110025", "position_mode"},    {"110026", "margin_mode"},
+    {"10001", "invalid_request"},      {"10002", "timestamp"},
+    {"10003", "credentials"},          {"10004", "credentials"},
+    {"10005", "permission"},           {"10006", "rate_limited"},
+    {"10007", "credentials"},          {"10008", "account_mode"},
+    {"10009", "ip_not_allowed"},       {"10010", "ip_not_allowed"},
+    {"10018", "rate_limited"},         {"10027", "permission"},
+    {"10028", "account_mode"},         {"33004", "credentials"},
+    {"110001", "not_found"},           {"110004", "insufficient_margin"},
+    {"110007", "insufficient_margin"}, {"110012", "insufficient_margin"},
+    {"110025", "position_mode"},       {"110026", "margin_mode"},
 };
 
 // Bybit answers a leverage the position already has with this code.
@@ -133,21 +136,23 @@ OperationResult Bybit::balance(ExchangeSession& session) const {
 }
 
 OperationResult Bybit::position(ExchangeSession& session, const std::string& symbol) const {
-    return result_of(session, send(session, "GET", "/v5/position/list",
-                           "category=linear&symbol=" + reader_linear_symbol(symbol) + "&settleCoin=USDT", ""));
+    return result_of(session,
+                     send(session, "GET", "/v5/position/list",
+                          "category=linear&symbol=" + reader_linear_symbol(symbol) + "&settleCoin=USDT", ""));
 }
 
 OperationResult Bybit::order_status(ExchangeSession& session, const std::string& symbol,
                                     const std::string& order_id) const {
-    return result_of(session, send(session, "GET", "/v5/order/realtime",
-                           "category=linear&symbol=" + reader_linear_symbol(symbol) + "&orderId=" + order_id, ""));
+    return result_of(
+        session, send(session, "GET", "/v5/order/realtime",
+                      "category=linear&symbol=" + reader_linear_symbol(symbol) + "&orderId=" + order_id, ""));
 }
 
 OperationResult Bybit::cancel_order(ExchangeSession& session, const std::string& symbol,
                                     const std::string& order_id) const {
     return result_of(session, send(session, "POST", "/v5/order/cancel", "",
-                           "{\"category\":\"linear\",\"symbol\":\"" + reader_linear_symbol(symbol) +
-                               "\",\"orderId\":\"" + order_id + "\"}"));
+                                   "{\"category\":\"linear\",\"symbol\":\"" + reader_linear_symbol(symbol) +
+                                       "\",\"orderId\":\"" + order_id + "\"}"));
 }
 
 HttpResult Bybit::send_order(ExchangeSession& session, const OrderRequest& order, bool buy, bool reduce,
@@ -209,9 +214,9 @@ OperationResult Bybit::place_close(ExchangeSession& session, const OrderRequest&
 OperationResult Bybit::funding(ExchangeSession& session, const std::string& symbol, int lookback_minutes) const {
     const int64_t start = session.exchange_now_ms() - int64_t{lookback_minutes} * 60 * 1000;
     return result_of(session, send(session, "GET", "/v5/account/transaction-log",
-                           "category=linear&symbol=" + bybit_native(symbol) + "&startTime=" + std::to_string(start) +
-                               "&limit=50",
-                           ""));
+                                   "category=linear&symbol=" + bybit_native(symbol) +
+                                       "&startTime=" + std::to_string(start) + "&limit=50",
+                                   ""));
 }
 
 OperationResult Bybit::close_report(ExchangeSession& session, const std::string& symbol,

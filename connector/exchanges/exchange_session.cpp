@@ -50,7 +50,8 @@ HttpResult send_timed(ExchangeSession& session, const StampedRequest& build, con
 
 namespace {
 
-HttpResult send_stamped(ExchangeSession& session, const StampedRequest& build, const ClockRecovery& recovery) {
+HttpResult send_stamped(ExchangeSession& session, const StampedRequest& build,
+                        const ClockRecovery& recovery) {
     HttpResult reply = session.http.send(build(session.exchange_now_ms()));
     if (reply.exit_code != 0 || !recovery.stamp_refused(reply)) return reply;
     const int64_t before = session.clock.now_ms();

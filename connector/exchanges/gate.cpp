@@ -18,15 +18,24 @@ constexpr const char* kNoSuchOrder = "0";
 // Gate's documented error labels, https://www.gate.io/docs/developers/apiv4/en/#label-list.
 // Gate answers success with HTTP 2xx and a refusal with an error status and a label.
 const std::vector<RefusalCode> kRefusals = {
-    {"INVALID_KEY", "credentials"},        {"INVALID_SIGNATURE", "credentials"},
-    {"MISSING_REQUIRED_HEADER", "credentials"}, {"INVALID_CREDENTIALS", "credentials"},
-    {"REQUEST_EXPIRED", "timestamp"},      {"IP_FORBIDDEN", "ip_not_allowed"},
-    {"READ_ONLY", "permission"},           {"FORBIDDEN", "permission"},
-    {"TOO_MANY_REQUESTS", "rate_limited"}, {"INSUFFICIENT_AVAILABLE", "insufficient_margin"},
-    {"BALANCE_NOT_ENOUGH", "insufficient_margin"}, {"ORDER_NOT_FOUND", "not_found"},
-    {"POSITION_NOT_FOUND", "not_found"},   {"CONTRACT_NOT_FOUND", "invalid_request"},
-    {"INVALID_PARAM_VALUE", "invalid_request"}, {"INVALID_ARGUMENT", "invalid_request"},
-    {"POSITION_DUAL_MODE", "position_mode"}, {"POSITION_IN_DUAL_MODE", "position_mode"},
+    {"INVALID_KEY", "credentials"},
+    {"INVALID_SIGNATURE", "credentials"},
+    {"MISSING_REQUIRED_HEADER", "credentials"},
+    {"INVALID_CREDENTIALS", "credentials"},
+    {"REQUEST_EXPIRED", "timestamp"},
+    {"IP_FORBIDDEN", "ip_not_allowed"},
+    {"READ_ONLY", "permission"},
+    {"FORBIDDEN", "permission"},
+    {"TOO_MANY_REQUESTS", "rate_limited"},
+    {"INSUFFICIENT_AVAILABLE", "insufficient_margin"},
+    {"BALANCE_NOT_ENOUGH", "insufficient_margin"},
+    {"ORDER_NOT_FOUND", "not_found"},
+    {"POSITION_NOT_FOUND", "not_found"},
+    {"CONTRACT_NOT_FOUND", "invalid_request"},
+    {"INVALID_PARAM_VALUE", "invalid_request"},
+    {"INVALID_ARGUMENT", "invalid_request"},
+    {"POSITION_DUAL_MODE", "position_mode"},
+    {"POSITION_IN_DUAL_MODE", "position_mode"},
     {"USER_NOT_FOUND", "account_mode"},
 };
 
@@ -121,19 +130,20 @@ OperationResult Gate::balance(ExchangeSession& session) const {
 
 OperationResult Gate::position(ExchangeSession& session, const std::string&) const {
     // Gate lists every open position; the symbol is not sent.
-    return result_of(session, send(session, "GET", std::string(kFutures) + "/positions", "holding=true", "", false));
+    return result_of(session,
+                     send(session, "GET", std::string(kFutures) + "/positions", "holding=true", "", false));
 }
 
 OperationResult Gate::order_status(ExchangeSession& session, const std::string& symbol,
                                    const std::string& order_id) const {
-    return result_of(session, 
-        send(session, "GET", std::string(kFutures) + "/orders/" + order_id, "contract=" + symbol, "", false));
+    return result_of(session, send(session, "GET", std::string(kFutures) + "/orders/" + order_id,
+                                   "contract=" + symbol, "", false));
 }
 
 OperationResult Gate::cancel_order(ExchangeSession& session, const std::string& symbol,
                                    const std::string& order_id) const {
-    return result_of(session, 
-        send(session, "DELETE", std::string(kFutures) + "/orders/" + order_id, "contract=" + symbol, "", false));
+    return result_of(session, send(session, "DELETE", std::string(kFutures) + "/orders/" + order_id,
+                                   "contract=" + symbol, "", false));
 }
 
 HttpResult Gate::send_order(ExchangeSession& session, const OrderRequest& order, bool buy, bool reduce) const {
@@ -161,8 +171,10 @@ OperationResult Gate::place_close(ExchangeSession& session, const OrderRequest& 
 
 OperationResult Gate::funding(ExchangeSession& session, const std::string& symbol, int lookback_minutes) const {
     const int64_t start = session.exchange_now_ms() / 1000 - int64_t{lookback_minutes} * 60;
-    return result_of(session, send(session, "GET", std::string(kFutures) + "/account_book",
-                           "type=fund&contract=" + symbol + "&from=" + std::to_string(start) + "&limit=50", "", false));
+    return result_of(
+        session,
+        send(session, "GET", std::string(kFutures) + "/account_book",
+             "type=fund&contract=" + symbol + "&from=" + std::to_string(start) + "&limit=50", "", false));
 }
 
 OperationResult Gate::close_report(ExchangeSession& session, const std::string& symbol,

@@ -23,9 +23,9 @@ constexpr int64_t kMaxFundingWindowMs = int64_t{7} * 24 * 60 * 60 * 1000;
 // KuCoin's documented refusal codes, https://www.kucoin.com/docs/errors/http (gateway codes)
 // and https://www.kucoin.com/docs/errors/futures-errors-code.
 const std::vector<RefusalCode> kRefusals = {
-    {"400001", "credentials"},     {"400003", "credentials"},     {"400004", "credentials"},
-    {"400005", "credentials"},     {"400002", "timestamp"},       {"400006", "ip_not_allowed"},
-    {"400007", "permission"},      {"411100", "permission"},      {"429000", "rate_limited"},
+    {"400001", "credentials"},         {"400003", "credentials"},     {"400004", "credentials"},
+    {"400005", "credentials"},         {"400002", "timestamp"},       {"400006", "ip_not_allowed"},
+    {"400007", "permission"},          {"411100", "permission"},      {"429000", "rate_limited"},
     {"300003", "insufficient_margin"}, {"400100", "invalid_request"}, {"330005", "margin_mode"},
     {"330011", "position_mode"},
 };
@@ -63,7 +63,8 @@ class Kucoin final : public ExchangeAdapter {
     // with its query.
     HttpResult send_version(ExchangeSession& session, const std::string& method, const std::string& target,
                             const std::string& body, const std::string& version,
-                            const std::vector<std::string>& extra_headers, Site site = Site::kucoin_futures) const;
+                            const std::vector<std::string>& extra_headers,
+                            Site site = Site::kucoin_futures) const;
     // Signs and sends one request with the key version the key accepts: the remembered one, else
     // version 2 and, when the key is refused for its passphrase, version 3.
     HttpResult send(ExchangeSession& session, const std::string& method, const std::string& target,
@@ -83,16 +84,18 @@ std::optional<Refusal> Kucoin::read_refusal(const HttpResult& reply, int64_t) co
     // KuCoin says how many milliseconds remain until its limit resets,
     // https://www.kucoin.com/docs/basic-info/request-rate-limit/rest-api
     if (refusal.refusal_class == "rate_limited") {
-        if (const auto reset = json_integer(Json(reply_header(reply, "gw-ratelimit-reset"))); reset && *reset >= 0) {
+        if (const auto reset = json_integer(Json(reply_header(reply, "gw-ratelimit-reset")));
+            reset && *reset >= 0) {
             refusal.retry_after_ms = *reset;
         }
     }
     return refusal;
 }
 
-HttpResult Kucoin::send_version(ExchangeSession& session, const std::string& method, const std::string& target,
-                                const std::string& body, const std::string& version,
-                                const std::vector<std::string>& extra_headers, Site site) const {
+HttpResult Kucoin::send_version(ExchangeSession& session, const std::string& method,
+                                const std::string& target, const std::string& body,
+                                const std::string& version, const std::vector<std::string>& extra_headers,
+                                Site site) const {
     const StoredCredential& c = session.credential;
     const auto build = [&](int64_t now) {
         const std::string timestamp = std::to_string(now);
@@ -143,8 +146,8 @@ ValidateCredentialsResult Kucoin::validate(const ValidateCredentialsRequest& req
     std::string accepted_version;
     std::string refusal_class;
     for (const char* version : {"2", "3"}) {
-        const HttpResult reply = send_version(session, "GET", "/api/v1/account-overview?currency=USDT", "", version,
-                                              {"Content-Type: application/json"});
+        const HttpResult reply = send_version(session, "GET", "/api/v1/account-overview?currency=USDT", "",
+                                              version, {"Content-Type: application/json"});
         note_refusal(refusal_class, read_refusal(reply, session.clock.now_ms()));
         const std::string body = probe_body(reply);
         report.add({{"keyVersion", version}, {"body", body}});
@@ -159,11 +162,14 @@ ValidateCredentialsResult Kucoin::validate(const ValidateCredentialsRequest& req
     // The key's permissions, from the account host: "General" reads, "Futures" trades futures
     // (https://www.kucoin.com/docs/rest/account/basic-info/get-api-key-info); withdrawal is not read.
     KeyPermissions permissions;
-    const HttpResult reply = send_version(session, "GET", "/api/v1/user/api-key", "",
-                                          accepted_version.empty() ? "2" : accepted_version, {}, Site::kucoin);
-    if (const auto body = parse_json(reply.body); body && reply.exit_code == 0 && kucoin_code(reply) == kSuccess) {
+    const HttpResult reply =
+        send_version(session, "GET", "/api/v1/user/api-key", "",
+                     accepted_version.empty() ? "2" : accepted_version, {}, Site::kucoin);
+    if (const auto body = parse_json(reply.body);
+        body && reply.exit_code == 0 && kucoin_code(reply) == kSuccess) {
         const Json& permission = json_member(json_member(*body, "data"), "permission");
-        if (permission.is_string()) permissions.trade = contains(permission.get_ref<const std::string&>(), "Futures");
+        if (permission.is_string())
+            permissions.trade = contains(permission.get_ref<const std::string&>(), "Futures");
     }
     return permitted_result(request, permissions, checked_at);
 }
@@ -234,7 +240,8 @@ OperationResult Kucoin::place_open(ExchangeSession& session, const OrderRequest&
                                    200};
     return in_position_mode(session, mode_rules(session), [&](bool hedge) {
         const HttpResult order_reply = send_order(session, order, order.buy, false, hedge, lever);
-        return ModeAttempt{result_of(session, {{"leverage", &leverage_echo}, {"place", &order_reply}}), order_reply};
+        return ModeAttempt{result_of(session, {{"leverage", &leverage_echo}, {"place", &order_reply}}),
+                           order_reply};
     });
 }
 
@@ -250,8 +257,9 @@ OperationResult Kucoin::funding(ExchangeSession& session, const std::string& sym
     int64_t window = int64_t{lookback_minutes} * 60 * 1000;
     if (window > kMaxFundingWindowMs) window = kMaxFundingWindowMs;
     return result_of(session, send(session, "GET",
-                           "/api/v1/funding-history?symbol=" + kucoin_symbol(symbol) + "&startAt=" +
-                               std::to_string(now - window) + "&endAt=" + std::to_string(now) + "&maxCount=50"));
+                                   "/api/v1/funding-history?symbol=" + kucoin_symbol(symbol) +
+                                       "&startAt=" + std::to_string(now - window) +
+                                       "&endAt=" + std::to_string(now) + "&maxCount=50"));
 }
 
 OperationResult Kucoin::close_report(ExchangeSession& session, const std::string& symbol,

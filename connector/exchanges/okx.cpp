@@ -33,13 +33,13 @@ std::string okx_code(const HttpResult& reply) {
 // OKX's documented refusal codes, https://www.okx.com/docs-v5/en/#error-code (REST API: public
 // and trading errors). An order's own code (data[].sCode) comes from the same table.
 const std::vector<RefusalCode> kRefusals = {
-    {"50011", "rate_limited"},   {"50061", "rate_limited"},     {"50101", "wrong_environment"},
-    {"50102", "timestamp"},      {"50103", "credentials"},      {"50104", "credentials"},
-    {"50105", "credentials"},    {"50111", "credentials"},      {"50113", "credentials"},
-    {"50119", "credentials"},    {"50110", "ip_not_allowed"},   {"50120", "permission"},
-    {"50014", "invalid_request"}, {"51000", "invalid_request"}, {"51001", "invalid_request"},
-    {"51008", "insufficient_margin"}, {"51010", "account_mode"}, {"51400", "not_found"},
-    {"51603", "not_found"},      {"51015", "invalid_request"},
+    {"50011", "rate_limited"},        {"50061", "rate_limited"},    {"50101", "wrong_environment"},
+    {"50102", "timestamp"},           {"50103", "credentials"},     {"50104", "credentials"},
+    {"50105", "credentials"},         {"50111", "credentials"},     {"50113", "credentials"},
+    {"50119", "credentials"},         {"50110", "ip_not_allowed"},  {"50120", "permission"},
+    {"50014", "invalid_request"},     {"51000", "invalid_request"}, {"51001", "invalid_request"},
+    {"51008", "insufficient_margin"}, {"51010", "account_mode"},    {"51400", "not_found"},
+    {"51603", "not_found"},           {"51015", "invalid_request"},
 };
 
 // Returns the remembered site's base URL; a key checked before sites were remembered is global.
@@ -157,7 +157,8 @@ ValidateCredentialsResult Okx::validate(const ValidateCredentialsRequest& reques
         for (const char* path : {"/api/v5/account/config", "/api/v5/account/balance?ccy=USDT",
                                  "/api/v5/account/balance"}) {
             const HttpResult reply =
-                send_to(session, base, "GET", path, "", {"Content-Type: application/json", "User-Agent: okx-api-client/1.0"});
+                send_to(session, base, "GET", path, "",
+                        {"Content-Type: application/json", "User-Agent: okx-api-client/1.0"});
             const std::string body = probe_body(reply);
             report.add({{"host", base}, {"path", path}, {"body", body}});
             note_refusal(refusal_class, read_refusal(reply, session.clock.now_ms()));
@@ -192,19 +193,23 @@ OperationResult Okx::balance(ExchangeSession& session) const {
 }
 
 OperationResult Okx::position(ExchangeSession& session, const std::string& symbol) const {
-    return result_of(session, send(session, "GET", "/api/v5/account/positions?instType=SWAP&instId=" + okx_inst_id(symbol), ""));
+    return result_of(
+        session,
+        send(session, "GET", "/api/v5/account/positions?instType=SWAP&instId=" + okx_inst_id(symbol), ""));
 }
 
 OperationResult Okx::order_status(ExchangeSession& session, const std::string& symbol,
                                   const std::string& order_id) const {
-    return result_of(session, 
+    return result_of(
+        session,
         send(session, "GET", "/api/v5/trade/order?instId=" + okx_inst_id(symbol) + "&ordId=" + order_id, ""));
 }
 
 OperationResult Okx::cancel_order(ExchangeSession& session, const std::string& symbol,
                                   const std::string& order_id) const {
-    return result_of(session, send(session, "POST", "/api/v5/trade/cancel-order",
-                           "{\"instId\":\"" + okx_inst_id(symbol) + "\",\"ordId\":\"" + order_id + "\"}"));
+    return result_of(session,
+                     send(session, "POST", "/api/v5/trade/cancel-order",
+                          "{\"instId\":\"" + okx_inst_id(symbol) + "\",\"ordId\":\"" + order_id + "\"}"));
 }
 
 HttpResult Okx::send_order(ExchangeSession& session, const OrderRequest& order, bool buy, bool reduce,
@@ -257,8 +262,10 @@ OperationResult Okx::place_close(ExchangeSession& session, const OrderRequest& o
 
 OperationResult Okx::funding(ExchangeSession& session, const std::string& symbol, int) const {
     // OKX's bills carry no time window: the newest fifty entries of type 8 (funding fee).
-    return result_of(session, send(session, "GET",
-                           "/api/v5/account/bills?instType=SWAP&instId=" + okx_inst_id(symbol) + "&type=8&limit=50", ""));
+    return result_of(
+        session,
+        send(session, "GET",
+             "/api/v5/account/bills?instType=SWAP&instId=" + okx_inst_id(symbol) + "&type=8&limit=50", ""));
 }
 
 OperationResult Okx::close_report(ExchangeSession& session, const std::string& symbol,
