@@ -16,6 +16,15 @@ constexpr const char* kStaleTimestamp = "100421";
 // Fills are looked up over the last week, the longest window BingX serves in one request.
 constexpr int64_t kFillWindowMs = int64_t{7} * 24 * 60 * 60 * 1000;
 
+// BingX's documented refusal codes, https://bingx-api.github.io/docs/#/en-us/swapV2/base-info.html
+// ("Common business error codes"); a rate-limited request is answered with HTTP 429.
+const std::vector<RefusalCode> kRefusals = {
+    {"100001", "credentials"},     {"100413", "credentials"},         {"100412", "credentials"},
+    {"100419", "ip_not_allowed"},  {"100421", "timestamp"},           {"100004", "permission"},
+    {"100410", "rate_limited"},    {"101204", "insufficient_margin"}, {"80016", "not_found"},
+    {"109400", "invalid_request"}, {"80014", "invalid_request"},      {"100400", "invalid_request"},
+};
+
 std::string bingx_code(const HttpResult& reply) {
     return reply_code(reply, "code");
 }
@@ -51,6 +60,7 @@ class Bingx final : public ExchangeAdapter {
                             int lookback_minutes) const override;
     OperationResult close_report(ExchangeSession& session, const std::string& symbol,
                                  const std::string& order_id) const override;
+    std::optional<Refusal> read_refusal(const HttpResult& reply, int64_t now_ms) const override;
 
   private:
     HttpResult send_order(ExchangeSession& session, const OrderRequest& order, bool buy, bool reduce,
@@ -61,6 +71,16 @@ class Bingx final : public ExchangeAdapter {
     HttpResult send(ExchangeSession& session, const std::string& method, const std::string& path,
                     const std::string& params) const;
 };
+
+std::optional<Refusal> Bingx::read_refusal(const HttpResult& reply, int64_t) const {
+    const std::string code = bingx_code(reply);
+    if (code == "0" || (code.empty() && reply.status < 400)) return std::nullopt;
+    Refusal refusal;
+    refusal.code = code.empty() ? std::to_string(reply.status) : code;
+    refusal.message = reply_code(reply, "msg");
+    refusal.refusal_class = classify_refusal(kRefusals, refusal.code, reply.status);
+    return refusal;
+}
 
 HttpResult Bingx::send(ExchangeSession& session, const std::string& method, const std::string& path,
                        const std::string& params) const {
@@ -80,42 +100,59 @@ HttpResult Bingx::send(ExchangeSession& session, const std::string& method, cons
             return read_server_clock(session, session.base_url() + "/openApi/swap/v2/server/time",
                                      "/data/serverTime");
         }};
-    return send_timed(session, build, recovery);
+    return send_timed(session, build, recovery, *this);
 }
 
 ValidateCredentialsResult Bingx::validate(const ValidateCredentialsRequest& request,
                                           ExchangeSession& session) const {
     const std::string checked_at = format_iso8601(session.clock.now_ms());
     ProbeReport report;
+    std::string refusal_class;
     for (const char* path : {"/openApi/swap/v3/user/balance", "/openApi/swap/v2/user/balance"}) {
-        report.add({{"path", path}, {"body", probe_body(send(session, "GET", path, ""))}});
+        const HttpResult reply = send(session, "GET", path, "");
+        note_refusal(refusal_class, read_refusal(reply, session.clock.now_ms()));
+        report.add({{"path", path}, {"body", probe_body(reply)}});
     }
     const std::string output = report.str();
-    if (contains_any(output, {"\"code\":0", "\"code\": 0", "\\\"code\\\":0", "\\\"code\\\": 0", "\"balance\"",
-                              "\"equity\"", "availableMargin"})) {
-        return success_result(request, true, false, "live bingx auth validated", checked_at);
+    if (!contains_any(output, {"\"code\":0", "\"code\": 0", "\\\"code\\\":0", "\\\"code\\\": 0",
+                               "\"balance\"", "\"equity\"", "availableMargin"})) {
+        return refused_result(request, refusal_class, output, checked_at);
     }
-    return invalid_result(request, "bingx rejected credentials: " + output, checked_at);
+    // The key's own permissions: futures trading and withdrawals
+    // (https://bingx-api.github.io/docs/#/en-us/common/account-api.html, "Query API Key Permissions").
+    KeyPermissions permissions;
+    const HttpResult reply = send(session, "GET", "/openApi/v1/account/apiPermissions", "");
+    if (const auto body = parse_json(reply.body); body && reply.exit_code == 0 && bingx_code(reply) == "0") {
+        const Json& data = json_member(*body, "data");
+        if (const Json& futures = json_member(data, "enableFutures"); futures.is_boolean()) {
+            permissions.trade = futures.get<bool>();
+        }
+        if (const Json& withdrawals = json_member(data, "enableWithdrawals"); withdrawals.is_boolean()) {
+            permissions.withdraw = withdrawals.get<bool>();
+        }
+    }
+    return permitted_result(request, permissions, checked_at);
 }
 
 OperationResult Bingx::balance(ExchangeSession& session) const {
-    return from_reply(send(session, "GET", "/openApi/swap/v2/user/balance", ""));
+    return result_of(session, send(session, "GET", "/openApi/swap/v2/user/balance", ""));
 }
 
 OperationResult Bingx::position(ExchangeSession& session, const std::string& symbol) const {
-    return from_reply(send(session, "GET", "/openApi/swap/v2/user/positions", "symbol=" + dashed_symbol(symbol) + "&"));
+    return result_of(session, send(session, "GET", "/openApi/swap/v2/user/positions",
+                                   "symbol=" + dashed_symbol(symbol) + "&"));
 }
 
 OperationResult Bingx::order_status(ExchangeSession& session, const std::string& symbol,
                                     const std::string& order_id) const {
-    return from_reply(send(session, "GET", "/openApi/swap/v2/trade/order",
-                           "symbol=" + dashed_symbol(symbol) + "&orderId=" + order_id + "&"));
+    return result_of(session, send(session, "GET", "/openApi/swap/v2/trade/order",
+                                   "symbol=" + dashed_symbol(symbol) + "&orderId=" + order_id + "&"));
 }
 
 OperationResult Bingx::cancel_order(ExchangeSession& session, const std::string& symbol,
                                     const std::string& order_id) const {
-    return from_reply(send(session, "DELETE", "/openApi/swap/v2/trade/order",
-                           "symbol=" + dashed_symbol(symbol) + "&orderId=" + order_id + "&"));
+    return result_of(session, send(session, "DELETE", "/openApi/swap/v2/trade/order",
+                                   "symbol=" + dashed_symbol(symbol) + "&orderId=" + order_id + "&"));
 }
 
 ModeRules Bingx::mode_rules(ExchangeSession& session) const {
@@ -149,23 +186,24 @@ OperationResult Bingx::place_open(ExchangeSession& session, const OrderRequest& 
             send(session, "POST", "/openApi/swap/v2/trade/leverage",
                  "symbol=" + dashed_symbol(order.symbol) + "&side=" + position_side(hedge, order.buy) +
                      "&leverage=" + std::to_string(leverage) + "&");
+        if (auto stop = leverage_refusal(session, leverage_reply)) return ModeAttempt{*stop, leverage_reply};
         const HttpResult order_reply = send_order(session, order, order.buy, false, hedge);
-        return ModeAttempt{from_replies({{"leverage", &leverage_reply}, {"place", &order_reply}}), order_reply};
+        return ModeAttempt{open_result(session, leverage_reply, order_reply), order_reply};
     });
 }
 
 OperationResult Bingx::place_close(ExchangeSession& session, const OrderRequest& order) const {
     return in_position_mode(session, mode_rules(session), [&](bool hedge) {
         const HttpResult reply = send_order(session, order, !order.buy, true, hedge);
-        return ModeAttempt{from_reply(reply), reply};
+        return ModeAttempt{result_of(session, reply), reply};
     });
 }
 
 OperationResult Bingx::funding(ExchangeSession& session, const std::string& symbol, int lookback_minutes) const {
     const int64_t start = session.exchange_now_ms() - int64_t{lookback_minutes} * 60 * 1000;
-    return from_reply(send(session, "GET", "/openApi/swap/v2/user/income",
-                           "symbol=" + dashed_symbol(symbol) + "&incomeType=FUNDING_FEE&startTime=" +
-                               std::to_string(start) + "&limit=50&"));
+    return result_of(session, send(session, "GET", "/openApi/swap/v2/user/income",
+                                   "symbol=" + dashed_symbol(symbol) + "&incomeType=FUNDING_FEE&startTime=" +
+                                       std::to_string(start) + "&limit=50&"));
 }
 
 OperationResult Bingx::close_report(ExchangeSession& session, const std::string& symbol,
@@ -182,7 +220,7 @@ OperationResult Bingx::close_report(ExchangeSession& session, const std::string&
              "symbol=" + mapped + (order_id.empty() ? "" : "&orderId=" + order_id) +
                  "&tradingUnit=COIN&startTs=" + std::to_string(now - kFillWindowMs) + "&endTs=" + std::to_string(now) +
                  "&");
-    return from_replies({{"order", &order}, {"trades", &trades}});
+    return result_of(session, {{"order", &order}, {"trades", &trades}});
 }
 
 ContractInfo Bingx::contract_info(ExchangeSession& session, const std::string& symbol) const {

@@ -10,6 +10,16 @@
 namespace korvane::connector {
 namespace {
 
+// Bitget's documented refusal codes, https://www.bitget.com/api-doc/common/error-code.
+const std::vector<RefusalCode> kRefusals = {
+    {"40006", "credentials"},         {"40009", "credentials"},     {"40012", "credentials"},
+    {"40037", "credentials"},         {"40008", "timestamp"},       {"40014", "permission"},
+    {"40018", "ip_not_allowed"},      {"429", "rate_limited"},      {"40762", "insufficient_margin"},
+    {"43012", "insufficient_margin"}, {"40109", "not_found"},       {"43001", "not_found"},
+    {"40768", "not_found"},           {"40774", "position_mode"},   {"400172", "position_mode"},
+    {"40019", "invalid_request"},     {"40034", "invalid_request"},
+};
+
 std::string bitget_code(const HttpResult& reply) {
     return reply_code(reply, "code");
 }
@@ -35,8 +45,12 @@ class Bitget final : public ExchangeAdapter {
                             int lookback_minutes) const override;
     OperationResult close_report(ExchangeSession& session, const std::string& symbol,
                                  const std::string& order_id) const override;
+    std::optional<Refusal> read_refusal(const HttpResult& reply, int64_t now_ms) const override;
 
   private:
+    // Reads what the key may do: the account information's authorities, else (refused to some
+    // futures-only keys) a cancel of an order id no order has.
+    KeyPermissions permissions(ExchangeSession& session) const;
     HttpResult send_order(ExchangeSession& session, const OrderRequest& order, bool buy, bool reduce,
                           bool hedge) const;
     ModeRules mode_rules(ExchangeSession& session, const std::string& symbol) const;
@@ -45,6 +59,16 @@ class Bitget final : public ExchangeAdapter {
                     const std::string& query, const std::string& body,
                     const std::vector<std::string>& extra_headers = {}) const;
 };
+
+std::optional<Refusal> Bitget::read_refusal(const HttpResult& reply, int64_t) const {
+    const std::string code = bitget_code(reply);
+    if (code == "00000" || (code.empty() && reply.status < 400)) return std::nullopt;
+    Refusal refusal;
+    refusal.code = code.empty() ? std::to_string(reply.status) : code;
+    refusal.message = reply_code(reply, "msg");
+    refusal.refusal_class = classify_refusal(kRefusals, refusal.code, reply.status);
+    return refusal;
+}
 
 HttpResult Bitget::send(ExchangeSession& session, const std::string& method, const std::string& path,
                         const std::string& query, const std::string& body,
@@ -70,7 +94,7 @@ HttpResult Bitget::send(ExchangeSession& session, const std::string& method, con
         [&session] {
             return read_server_clock(session, session.base_url() + "/api/v2/public/time", "/data/serverTime");
         }};
-    return send_timed(session, build, recovery);
+    return send_timed(session, build, recovery, *this);
 }
 
 ValidateCredentialsResult Bitget::validate(const ValidateCredentialsRequest& request,
@@ -79,37 +103,75 @@ ValidateCredentialsResult Bitget::validate(const ValidateCredentialsRequest& req
     if (request.credential.passphrase.empty()) {
         return invalid_result(request, "bitget passphrase missing", checked_at);
     }
-    const std::string output = trim(probe_body(
-        send(session, "GET", "/api/v2/mix/account/accounts", "productType=USDT-FUTURES", "", kChannelHeaders)));
+    const HttpResult reply =
+        send(session, "GET", "/api/v2/mix/account/accounts", "productType=USDT-FUTURES", "", kChannelHeaders);
+    const std::string output = trim(probe_body(reply));
     if (output.empty()) return error_result(request, "failed to execute bitget validation probe", checked_at);
-    if (contains_any(output, {"\"code\":\"00000\"", "\"available\"", "\"marginCoin\"", "\"accountEquity\""})) {
-        return success_result(request, true, false, "live bitget auth validated", checked_at);
+    if (!contains_any(output,
+                      {"\"code\":\"00000\"", "\"available\"", "\"marginCoin\"", "\"accountEquity\""})) {
+        const auto refusal = read_refusal(reply, session.clock.now_ms());
+        return refused_result(request, refusal ? refusal->refusal_class : "", output, checked_at);
     }
-    return invalid_result(request, "bitget rejected credentials: " + output, checked_at);
+    return permitted_result(request, permissions(session), checked_at);
+}
+
+KeyPermissions Bitget::permissions(ExchangeSession& session) const {
+    // Authorities name what the key may do: contract orders and positions written ("coow",
+    // "cpow") and withdrawals ("wwow"), https://www.bitget.com/api-doc/spot/account/Get-Account-Info
+    KeyPermissions permissions;
+    const HttpResult info = send(session, "GET", "/api/v2/spot/account/info", "", "");
+    if (const auto body = parse_json(info.body);
+        body && info.exit_code == 0 && bitget_code(info) == "00000") {
+        const Json& authorities = json_member(json_member(*body, "data"), "authorities");
+        if (authorities.is_array()) {
+            const auto has = [&authorities](const char* name) {
+                for (const Json& entry : authorities) {
+                    if (entry == name) return true;
+                }
+                return false;
+            };
+            permissions.trade = has("coow") || has("cpow");
+            permissions.withdraw = has("wwow");
+            return permissions;
+        }
+    }
+    // Cancelling an order that does not exist changes nothing and says whether the key may trade.
+    const HttpResult probe =
+        send(session, "POST", "/api/v2/mix/order/cancel-order", "",
+             "{\"symbol\":\"BTCUSDT\",\"productType\":\"USDT-FUTURES\",\"orderId\":\"0\"}");
+    if (const auto refusal = read_refusal(probe, session.clock.now_ms())) {
+        if (refusal->refusal_class == "not_found") permissions.trade = true;
+        if (refusal->refusal_class == "permission") permissions.trade = false;
+    }
+    return permissions;
 }
 
 OperationResult Bitget::balance(ExchangeSession& session) const {
-    return from_reply(
-        send(session, "GET", "/api/v2/mix/account/accounts", "productType=USDT-FUTURES", "", kChannelHeaders));
+    return result_of(session, send(session, "GET", "/api/v2/mix/account/accounts", "productType=USDT-FUTURES",
+                                   "", kChannelHeaders));
 }
 
 OperationResult Bitget::position(ExchangeSession& session, const std::string& symbol) const {
-    return from_reply(send(session, "GET", "/api/v2/mix/position/single-position",
-                           "symbol=" + linear_usdt_symbol(symbol) + "&productType=USDT-FUTURES&marginCoin=USDT", ""));
+    return result_of(
+        session,
+        send(session, "GET", "/api/v2/mix/position/single-position",
+             "symbol=" + linear_usdt_symbol(symbol) + "&productType=USDT-FUTURES&marginCoin=USDT", ""));
 }
 
 OperationResult Bitget::order_status(ExchangeSession& session, const std::string& symbol,
                                      const std::string& order_id) const {
-    return from_reply(send(session, "GET", "/api/v2/mix/order/detail",
-                           "symbol=" + linear_usdt_symbol(symbol) + "&productType=USDT-FUTURES&orderId=" + order_id,
-                           ""));
+    return result_of(
+        session,
+        send(session, "GET", "/api/v2/mix/order/detail",
+             "symbol=" + linear_usdt_symbol(symbol) + "&productType=USDT-FUTURES&orderId=" + order_id, ""));
 }
 
 OperationResult Bitget::cancel_order(ExchangeSession& session, const std::string& symbol,
                                      const std::string& order_id) const {
-    return from_reply(send(session, "POST", "/api/v2/mix/order/cancel-order", "",
-                           "{\"symbol\":\"" + linear_usdt_symbol(symbol) +
-                               "\",\"productType\":\"USDT-FUTURES\",\"orderId\":\"" + order_id + "\"}"));
+    return result_of(session,
+                     send(session, "POST", "/api/v2/mix/order/cancel-order", "",
+                          "{\"symbol\":\"" + linear_usdt_symbol(symbol) +
+                              "\",\"productType\":\"USDT-FUTURES\",\"orderId\":\"" + order_id + "\"}"));
 }
 
 // Bitget refuses an order whose trade side does not fit a one-way account with 40774, and one
@@ -161,26 +223,28 @@ OperationResult Bitget::place_open(ExchangeSession& session, const OrderRequest&
             send(session, "POST", "/api/v2/mix/account/set-leverage", "",
                  "{" + product_fields(order.symbol) + ",\"leverage\":\"" + std::to_string(leverage) + "\"" +
                      hold_side + "}");
+        if (auto stop = leverage_refusal(session, leverage_reply)) return ModeAttempt{*stop, leverage_reply};
         const HttpResult order_reply = send_order(session, order, order.buy, false, hedge);
-        return ModeAttempt{from_replies({{"leverage", &leverage_reply}, {"place", &order_reply}}), order_reply};
+        return ModeAttempt{open_result(session, leverage_reply, order_reply), order_reply};
     });
 }
 
 OperationResult Bitget::place_close(ExchangeSession& session, const OrderRequest& order) const {
     return in_position_mode(session, mode_rules(session, order.symbol), [&](bool hedge) {
         const HttpResult reply = send_order(session, order, !order.buy, true, hedge);
-        return ModeAttempt{from_reply(reply), reply};
+        return ModeAttempt{result_of(session, reply), reply};
     });
 }
 
 OperationResult Bitget::funding(ExchangeSession& session, const std::string& symbol, int lookback_minutes) const {
     const int64_t now = session.exchange_now_ms();
     const int64_t start = now - int64_t{lookback_minutes} * 60 * 1000;
-    return from_reply(send(session, "GET", "/api/v2/mix/account/bill",
-                           "productType=USDT-FUTURES&symbol=" + linear_usdt_symbol(symbol) +
-                               "&businessType=contract_settle_fee&startTime=" + std::to_string(start) +
-                               "&endTime=" + std::to_string(now) + "&limit=50",
-                           ""));
+    return result_of(session,
+                     send(session, "GET", "/api/v2/mix/account/bill",
+                          "productType=USDT-FUTURES&symbol=" + linear_usdt_symbol(symbol) +
+                              "&businessType=contract_settle_fee&startTime=" + std::to_string(start) +
+                              "&endTime=" + std::to_string(now) + "&limit=50",
+                          ""));
 }
 
 OperationResult Bitget::close_report(ExchangeSession& session, const std::string& symbol,
@@ -192,7 +256,7 @@ OperationResult Bitget::close_report(ExchangeSession& session, const std::string
     }
     const HttpResult trades = send(session, "GET", "/api/v2/mix/order/fills",
                                    product + (order_id.empty() ? "" : "&orderId=" + order_id), "");
-    return from_replies({{"order", &order}, {"trades", &trades}});
+    return result_of(session, {{"order", &order}, {"trades", &trades}});
 }
 
 ContractInfo Bitget::contract_info(ExchangeSession& session, const std::string& symbol) const {

@@ -20,6 +20,24 @@ int position_index(bool hedge, bool long_position) {
     return hedge ? (long_position ? 1 : 2) : 0;
 }
 
+// Bybit's documented refusal codes, https://bybit-exchange.github.io/docs/v5/error ("UTA" and
+// "Contract" tables).
+const std::vector<RefusalCode> kRefusals = {
+    {"10001", "invalid_request"},      {"10002", "timestamp"},
+    {"10003", "credentials"},          {"10004", "credentials"},
+    {"10005", "permission"},           {"10006", "rate_limited"},
+    {"10007", "credentials"},          {"10008", "account_mode"},
+    {"10009", "ip_not_allowed"},       {"10010", "ip_not_allowed"},
+    {"10018", "rate_limited"},         {"10027", "permission"},
+    {"10028", "account_mode"},         {"33004", "credentials"},
+    {"110001", "not_found"},           {"110004", "insufficient_margin"},
+    {"110007", "insufficient_margin"}, {"110012", "insufficient_margin"},
+    {"110025", "position_mode"},       {"110026", "margin_mode"},
+};
+
+// Bybit answers a leverage the position already has with this code.
+constexpr const char* kLeverageNotModified = "110043";
+
 bool refused_for_mode(const HttpResult& reply) {
     return ret_code(reply) == "10001" && contains(reply.body, "position idx not match position mode");
 }
@@ -42,6 +60,7 @@ class Bybit final : public ExchangeAdapter {
                             int lookback_minutes) const override;
     OperationResult close_report(ExchangeSession& session, const std::string& symbol,
                                  const std::string& order_id) const override;
+    std::optional<Refusal> read_refusal(const HttpResult& reply, int64_t now_ms) const override;
 
   private:
     // Signs and sends one request; `query` excludes the "?".
@@ -51,6 +70,20 @@ class Bybit final : public ExchangeAdapter {
                           bool hedge) const;
     ModeRules mode_rules(ExchangeSession& session, const std::string& symbol) const;
 };
+
+std::optional<Refusal> Bybit::read_refusal(const HttpResult& reply, int64_t now_ms) const {
+    const std::string code = ret_code(reply);
+    if (code == "0" || (code.empty() && reply.status < 400)) return std::nullopt;
+    Refusal refusal;
+    refusal.code = code.empty() ? std::to_string(reply.status) : code;
+    refusal.message = reply_code(reply, "retMsg");
+    refusal.refusal_class = classify_refusal(kRefusals, refusal.code, reply.status);
+    // Bybit names the moment its limit resets (https://bybit-exchange.github.io/docs/v5/rate-limit).
+    if (refusal.refusal_class == "rate_limited") {
+        refusal.retry_after_ms = wait_until(reply_header(reply, "X-Bapi-Limit-Reset-Timestamp"), now_ms);
+    }
+    return refusal;
+}
 
 HttpResult Bybit::send(ExchangeSession& session, const std::string& method, const std::string& path,
                        const std::string& query, const std::string& body) const {
@@ -75,7 +108,7 @@ HttpResult Bybit::send(ExchangeSession& session, const std::string& method, cons
         [&session] {
             return read_server_clock(session, session.base_url() + "/v5/market/time", "/result/timeNano", 1000000);
         }};
-    return send_timed(session, build, recovery);
+    return send_timed(session, build, recovery, *this);
 }
 
 ValidateCredentialsResult Bybit::validate(const ValidateCredentialsRequest& request,
@@ -87,7 +120,8 @@ ValidateCredentialsResult Bybit::validate(const ValidateCredentialsRequest& requ
     }
     const std::string& body = reply.body;
     if (!contains_any(body, {"\"retCode\":0", "\"retCode\": 0"})) {
-        return invalid_result(request, "bybit rejected credentials: " + trim(body), checked_at);
+        const auto refusal = read_refusal(reply, session.clock.now_ms());
+        return refused_result(request, refusal ? refusal->refusal_class : "", trim(body), checked_at);
     }
     // Permission names such as "FiatP2POrder" appear on keys that cannot trade derivatives,
     // so a key the exchange marks read-only is never trade-ready.
@@ -98,25 +132,27 @@ ValidateCredentialsResult Bybit::validate(const ValidateCredentialsRequest& requ
 }
 
 OperationResult Bybit::balance(ExchangeSession& session) const {
-    return from_reply(send(session, "GET", "/v5/account/wallet-balance", "accountType=UNIFIED", ""));
+    return result_of(session, send(session, "GET", "/v5/account/wallet-balance", "accountType=UNIFIED", ""));
 }
 
 OperationResult Bybit::position(ExchangeSession& session, const std::string& symbol) const {
-    return from_reply(send(session, "GET", "/v5/position/list",
-                           "category=linear&symbol=" + linear_usdt_symbol(symbol) + "&settleCoin=USDT", ""));
+    return result_of(session,
+                     send(session, "GET", "/v5/position/list",
+                          "category=linear&symbol=" + linear_usdt_symbol(symbol) + "&settleCoin=USDT", ""));
 }
 
 OperationResult Bybit::order_status(ExchangeSession& session, const std::string& symbol,
                                     const std::string& order_id) const {
-    return from_reply(send(session, "GET", "/v5/order/realtime",
-                           "category=linear&symbol=" + linear_usdt_symbol(symbol) + "&orderId=" + order_id, ""));
+    return result_of(
+        session, send(session, "GET", "/v5/order/realtime",
+                      "category=linear&symbol=" + linear_usdt_symbol(symbol) + "&orderId=" + order_id, ""));
 }
 
 OperationResult Bybit::cancel_order(ExchangeSession& session, const std::string& symbol,
                                     const std::string& order_id) const {
-    return from_reply(send(session, "POST", "/v5/order/cancel", "",
-                           "{\"category\":\"linear\",\"symbol\":\"" + linear_usdt_symbol(symbol) +
-                               "\",\"orderId\":\"" + order_id + "\"}"));
+    return result_of(session, send(session, "POST", "/v5/order/cancel", "",
+                                   "{\"category\":\"linear\",\"symbol\":\"" + linear_usdt_symbol(symbol) +
+                                       "\",\"orderId\":\"" + order_id + "\"}"));
 }
 
 HttpResult Bybit::send_order(ExchangeSession& session, const OrderRequest& order, bool buy, bool reduce,
@@ -154,13 +190,16 @@ ModeRules Bybit::mode_rules(ExchangeSession& session, const std::string& symbol)
 OperationResult Bybit::place_open(ExchangeSession& session, const OrderRequest& order, int leverage) const {
     const std::string lever = std::to_string(leverage);
     return in_position_mode(session, mode_rules(session, order.symbol), [&](bool hedge) {
-        // The order goes out even when the leverage change is refused; the reply shows both.
+        // A refused leverage stops the order, unless the position already has that leverage.
         const HttpResult leverage_reply =
             send(session, "POST", "/v5/position/set-leverage", "",
                  "{\"category\":\"linear\",\"symbol\":\"" + joined_symbol(order.symbol) +
                      "\",\"buyLeverage\":\"" + lever + "\",\"sellLeverage\":\"" + lever + "\"}");
+        if (auto stop = leverage_refusal(session, leverage_reply, kLeverageNotModified)) {
+            return ModeAttempt{*stop, leverage_reply};
+        }
         const HttpResult order_reply = send_order(session, order, order.buy, false, hedge);
-        return ModeAttempt{from_replies({{"leverage", &leverage_reply}, {"place", &order_reply}}), order_reply};
+        return ModeAttempt{open_result(session, leverage_reply, order_reply), order_reply};
     });
 }
 
@@ -168,16 +207,16 @@ OperationResult Bybit::place_close(ExchangeSession& session, const OrderRequest&
     return in_position_mode(session, mode_rules(session, order.symbol), [&](bool hedge) {
         // Closing a long sells.
         const HttpResult reply = send_order(session, order, !order.buy, true, hedge);
-        return ModeAttempt{from_reply(reply), reply};
+        return ModeAttempt{result_of(session, reply), reply};
     });
 }
 
 OperationResult Bybit::funding(ExchangeSession& session, const std::string& symbol, int lookback_minutes) const {
     const int64_t start = session.exchange_now_ms() - int64_t{lookback_minutes} * 60 * 1000;
-    return from_reply(send(session, "GET", "/v5/account/transaction-log",
-                           "category=linear&symbol=" + joined_symbol(symbol) + "&startTime=" + std::to_string(start) +
-                               "&limit=50",
-                           ""));
+    return result_of(session, send(session, "GET", "/v5/account/transaction-log",
+                                   "category=linear&symbol=" + joined_symbol(symbol) +
+                                       "&startTime=" + std::to_string(start) + "&limit=50",
+                                   ""));
 }
 
 OperationResult Bybit::close_report(ExchangeSession& session, const std::string& symbol,
@@ -188,7 +227,7 @@ OperationResult Bybit::close_report(ExchangeSession& session, const std::string&
              "category=linear&symbol=" + native + (order_id.empty() ? "" : "&orderId=" + order_id), "");
     const HttpResult pnl = send(session, "GET", "/v5/position/closed-pnl",
                                 "category=linear&symbol=" + native + "&limit=20", "");
-    return from_replies({{"order", &order}, {"closed_pnl", &pnl}});
+    return result_of(session, {{"order", &order}, {"closed_pnl", &pnl}});
 }
 
 ContractInfo Bybit::contract_info(ExchangeSession& session, const std::string& symbol) const {

@@ -51,4 +51,40 @@ ValidateCredentialsResult success_result(const ValidateCredentialsRequest& reque
     return result;
 }
 
+ValidateCredentialsResult permitted_result(const ValidateCredentialsRequest& request,
+                                           const KeyPermissions& permissions, const std::string& checked_at) {
+    const std::string& exchange = request.exchange;
+    std::string reason = "live " + exchange + " auth validated";
+    if (!permissions.trade) reason += "; trading permission not reported by " + exchange;
+    if (!permissions.withdraw) reason += "; withdrawal permission not reported by " + exchange;
+    return success_result(request, permissions.trade.value_or(false), permissions.withdraw.value_or(false),
+                          reason, checked_at);
+}
+
+ValidateCredentialsResult refused_result(const ValidateCredentialsRequest& request,
+                                         const std::string& refusal_class, const std::string& answer,
+                                         const std::string& checked_at) {
+    const std::string& exchange = request.exchange;
+    if (refusal_class == "ip_not_allowed") {
+        return error_result(request,
+                            exchange +
+                                " refused this machine's IP address (not on the key's IP whitelist; the key "
+                                "itself may be fine): " +
+                                answer,
+                            checked_at);
+    }
+    if (refusal_class == "rate_limited") {
+        return error_result(request, exchange + " rate limit reached, try again shortly: " + answer,
+                            checked_at);
+    }
+    return invalid_result(request, exchange + " rejected credentials: " + answer, checked_at);
+}
+
+void note_refusal(std::string& standing, const std::optional<Refusal>& refusal) {
+    if (!refusal || standing == "ip_not_allowed") return;
+    if (refusal->refusal_class == "ip_not_allowed" || refusal->refusal_class == "rate_limited") {
+        standing = refusal->refusal_class;
+    }
+}
+
 }  // namespace korvane::connector

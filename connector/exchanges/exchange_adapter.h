@@ -1,8 +1,11 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "connector/exchanges/credential_check.h"
 #include "connector/exchanges/exchange_session.h"
@@ -18,9 +21,25 @@ struct OrderRequest {
     std::string price;
 };
 
+// One row of an exchange's table of documented refusal codes.
+struct RefusalCode {
+    const char* code;
+    const char* refusal_class;
+};
+
+// Returns the class `table` gives `code`; for a code it does not list, "rate_limited" on HTTP
+// status 429, else "other".
+std::string classify_refusal(const std::vector<RefusalCode>& table, const std::string& code,
+                             long http_status);
+
+// Returns the milliseconds from `now_ms` to `reset`, a header value holding a time since the
+// epoch (milliseconds, or seconds when it is that small); never below 0; empty for no number.
+std::optional<int64_t> wait_until(const std::string& reset, int64_t now_ms);
+
 // Everything the connector does on one exchange: signing, paths, bodies and reading replies.
 // Every operation returns the exchange's raw reply (or a composite of replies) for the envelope;
-// one an exchange does not offer answers "unsupported_exchange".
+// a reply in which the exchange refused the request becomes "exchange_rejected"; one an
+// exchange does not offer answers "unsupported_exchange".
 class ExchangeAdapter {
   public:
     virtual ~ExchangeAdapter() = default;
@@ -52,6 +71,31 @@ class ExchangeAdapter {
     // Returns "invalid_quantity" for an order size this exchange cannot take (the plain decimal
     // check has passed already); empty when it can.
     virtual std::string check_quantity(const std::string& quantity) const;
+
+    // Returns how the exchange refused the request `reply` answers, from its success marker and
+    // its own table of documented codes; empty when the reply does not say it refused. `now_ms`
+    // turns a reset time into a wait.
+    virtual std::optional<Refusal> read_refusal(const HttpResult& reply, int64_t now_ms) const = 0;
+
+    // Returns the result of one request: as from_reply, and "exchange_rejected" with the reply
+    // as its body when the exchange refused it.
+    OperationResult result_of(const ExchangeSession& session, const HttpResult& reply) const;
+    // Returns the result of several requests joined as from_replies does; "exchange_rejected"
+    // with the joined body when the exchange refused any of them (the first refusal speaks).
+    OperationResult result_of(const ExchangeSession& session,
+                              std::initializer_list<std::pair<const char*, const HttpResult*>> parts) const;
+
+  protected:
+    // The leverage step of opening an order: empty when the order may be sent (the leverage was
+    // set, the exchange answered `unchanged_code` for a leverage it already has, or the request
+    // did not complete, as before), else "leverage_rejected" with body {"leverage":reply}.
+    std::optional<OperationResult> leverage_refusal(const ExchangeSession& session,
+                                                    const HttpResult& leverage_reply,
+                                                    const char* unchanged_code = nullptr) const;
+    // The result of an order opened after its leverage step: the composite
+    // {"leverage":...,"place":...}, refused when the exchange refused the order.
+    OperationResult open_result(const ExchangeSession& session, const HttpResult& leverage_reply,
+                                const HttpResult& order_reply) const;
 };
 
 }  // namespace korvane::connector

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "connector/exchanges/exchange_adapter.h"
 #include "connector/toolkit/json.h"
 
 namespace korvane::connector {
@@ -25,9 +26,39 @@ HttpRequest marked(const ExchangeSession& session, HttpRequest request) {
     return request;
 }
 
+// Returns how long to wait before asking again for a read refused for the rate limit; empty
+// when the reply is no such refusal.
+std::optional<int64_t> rate_limit_wait(const ExchangeSession& session, const ExchangeAdapter& adapter,
+                                       const HttpResult& reply) {
+    if (reply.exit_code != 0) return std::nullopt;
+    const auto refusal = adapter.read_refusal(reply, session.clock.now_ms());
+    if (!refusal || refusal->refusal_class != "rate_limited") return std::nullopt;
+    int64_t wait = refusal->retry_after_ms.value_or(kRateLimitFallbackWaitMs);
+    if (wait > kMaxRateLimitWaitMs) wait = kMaxRateLimitWaitMs;
+    // A credential check keeps its overall deadline.
+    if (session.deadline) wait = session.deadline->cap_ms(wait);
+    return wait;
+}
+
+HttpResult send_stamped(ExchangeSession& session, const StampedRequest& build, const ClockRecovery& recovery);
+
 }  // namespace
 
-HttpResult send_timed(ExchangeSession& session, const StampedRequest& build, const ClockRecovery& recovery) {
+HttpResult send_timed(ExchangeSession& session, const StampedRequest& build, const ClockRecovery& recovery,
+                      const ExchangeAdapter& adapter) {
+    const HttpResult reply = send_stamped(session, build, recovery);
+    // Only a read is asked again: the method is the same for every stamp.
+    if (build(0).method != "GET") return reply;
+    const auto wait = rate_limit_wait(session, adapter, reply);
+    if (!wait) return reply;
+    session.clock.sleep_ms(*wait);
+    return send_stamped(session, build, recovery);
+}
+
+namespace {
+
+HttpResult send_stamped(ExchangeSession& session, const StampedRequest& build,
+                        const ClockRecovery& recovery) {
     HttpResult reply = session.http.send(marked(session, build(session.exchange_now_ms())));
     if (reply.exit_code != 0 || !recovery.stamp_refused(reply)) return reply;
     const int64_t before = session.clock.now_ms();
@@ -39,6 +70,8 @@ HttpResult send_timed(ExchangeSession& session, const StampedRequest& build, con
     session.memory.clock_measured_at_ms = local;
     return session.http.send(marked(session, build(session.exchange_now_ms())));
 }
+
+}  // namespace
 
 OperationResult in_position_mode(ExchangeSession& session, const ModeRules& rules,
                                  const std::function<ModeAttempt(bool hedge)>& attempt) {

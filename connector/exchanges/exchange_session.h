@@ -16,6 +16,8 @@
 
 namespace korvane::connector {
 
+class ExchangeAdapter;
+
 // Each request's own limit: operations 20 s, the credential checks 15 s per attempt.
 constexpr long kOperationRequestMs = 20000;
 constexpr long kValidationRequestMs = 15000;
@@ -53,10 +55,18 @@ struct ClockRecovery {
     std::function<std::optional<int64_t>()> server_time_ms;
 };
 
+// A read the exchange refused for its rate limit is asked once more after the wait it named,
+// at most this long; when it named none, after the fallback.
+constexpr int64_t kMaxRateLimitWaitMs = 2000;
+constexpr int64_t kRateLimitFallbackWaitMs = 1000;
+
 // Sends the request stamped with the exchange's time. When the exchange refuses the stamp,
 // reads its clock, remembers the offset in the session and sends once more: a refused stamp
-// means the request was not executed, so the second send is safe.
-HttpResult send_timed(ExchangeSession& session, const StampedRequest& build, const ClockRecovery& recovery);
+// means the request was not executed, so the second send is safe. A GET that `adapter` reads
+// as refused for the rate limit is sent once more after the wait; anything else (an order, a
+// cancel) never is.
+HttpResult send_timed(ExchangeSession& session, const StampedRequest& build, const ClockRecovery& recovery,
+                      const ExchangeAdapter& adapter);
 
 // How an exchange tells its account's position mode ("one_way" or "hedge").
 struct ModeRules {

@@ -10,6 +10,32 @@ namespace korvane::connector {
 namespace {
 
 constexpr const char* kFutures = "/api/v4/futures/usdt";
+// An order id no order ever has: the credential check's cancel finds nothing to cancel.
+constexpr const char* kNoSuchOrder = "0";
+
+// Gate's documented error labels, https://www.gate.io/docs/developers/apiv4/en/#label-list.
+// Gate answers success with HTTP 2xx and a refusal with an error status and a label.
+const std::vector<RefusalCode> kRefusals = {
+    {"INVALID_KEY", "credentials"},
+    {"INVALID_SIGNATURE", "credentials"},
+    {"MISSING_REQUIRED_HEADER", "credentials"},
+    {"INVALID_CREDENTIALS", "credentials"},
+    {"REQUEST_EXPIRED", "timestamp"},
+    {"IP_FORBIDDEN", "ip_not_allowed"},
+    {"READ_ONLY", "permission"},
+    {"FORBIDDEN", "permission"},
+    {"TOO_MANY_REQUESTS", "rate_limited"},
+    {"INSUFFICIENT_AVAILABLE", "insufficient_margin"},
+    {"BALANCE_NOT_ENOUGH", "insufficient_margin"},
+    {"ORDER_NOT_FOUND", "not_found"},
+    {"POSITION_NOT_FOUND", "not_found"},
+    {"CONTRACT_NOT_FOUND", "invalid_request"},
+    {"INVALID_PARAM_VALUE", "invalid_request"},
+    {"INVALID_ARGUMENT", "invalid_request"},
+    {"POSITION_DUAL_MODE", "position_mode"},
+    {"POSITION_IN_DUAL_MODE", "position_mode"},
+    {"USER_NOT_FOUND", "account_mode"},
+};
 
 class Gate final : public ExchangeAdapter {
   public:
@@ -30,6 +56,7 @@ class Gate final : public ExchangeAdapter {
     OperationResult close_report(ExchangeSession& session, const std::string& symbol,
                                  const std::string& order_id) const override;
     std::string check_quantity(const std::string& quantity) const override;
+    std::optional<Refusal> read_refusal(const HttpResult& reply, int64_t now_ms) const override;
 
   private:
     // Signs and sends one request stamped `stamp_sec` seconds (0: now); `json_body` adds the
@@ -38,6 +65,20 @@ class Gate final : public ExchangeAdapter {
                     const std::string& query, const std::string& body, bool json_body) const;
     HttpResult send_order(ExchangeSession& session, const OrderRequest& order, bool buy, bool reduce) const;
 };
+
+std::optional<Refusal> Gate::read_refusal(const HttpResult& reply, int64_t now_ms) const {
+    if (reply.status < 300) return std::nullopt;
+    Refusal refusal;
+    refusal.code = reply_code(reply, "label");
+    if (refusal.code.empty()) refusal.code = std::to_string(reply.status);
+    refusal.message = reply_code(reply, "message");
+    refusal.refusal_class = classify_refusal(kRefusals, refusal.code, reply.status);
+    // Gate names the moment its limit resets, https://www.gate.io/docs/developers/apiv4/en/#rate-limit
+    if (refusal.refusal_class == "rate_limited") {
+        refusal.retry_after_ms = wait_until(reply_header(reply, "X-Gate-RateLimit-Reset-Timestamp"), now_ms);
+    }
+    return refusal;
+}
 
 HttpResult Gate::send(ExchangeSession& session, const std::string& method, const std::string& path,
                       const std::string& query, const std::string& body, bool json_body) const {
@@ -58,7 +99,7 @@ HttpResult Gate::send(ExchangeSession& session, const std::string& method, const
     const ClockRecovery recovery{
         [](const HttpResult& reply) { return reply_code(reply, "label") == "REQUEST_EXPIRED"; },
         [&session] { return read_server_clock(session, session.base_url() + "/api/v4/spot/time", "/server_time"); }};
-    return send_timed(session, build, recovery);
+    return send_timed(session, build, recovery, *this);
 }
 
 ValidateCredentialsResult Gate::validate(const ValidateCredentialsRequest& request, ExchangeSession& session) const {
@@ -67,31 +108,42 @@ ValidateCredentialsResult Gate::validate(const ValidateCredentialsRequest& reque
     if (reply.exit_code != 0) {
         return error_result(request, "gate request failed: " + trim(reply.body), checked_at);
     }
-    if (contains_any(reply.body, {"\"user\"", "\"currency\"", "\"available\""})) {
-        return success_result(request, true, false, "live gate auth validated", checked_at);
+    if (!contains_any(reply.body, {"\"user\"", "\"currency\"", "\"available\""})) {
+        const auto refusal = read_refusal(reply, session.clock.now_ms());
+        return refused_result(request, refusal ? refusal->refusal_class : "", trim(reply.body), checked_at);
     }
-    return invalid_result(request, "gate rejected credentials: " + trim(reply.body), checked_at);
+    // Gate documents no key information: cancelling an order id no order has tells whether the
+    // key may trade ("not found") or not (a permission refusal), and changes nothing.
+    KeyPermissions permissions;
+    const HttpResult probe = send(session, "DELETE", std::string(kFutures) + "/orders/" + kNoSuchOrder,
+                                  "contract=BTC_USDT", "", false);
+    if (const auto refusal = read_refusal(probe, session.clock.now_ms())) {
+        if (refusal->refusal_class == "not_found") permissions.trade = true;
+        if (refusal->refusal_class == "permission") permissions.trade = false;
+    }
+    return permitted_result(request, permissions, checked_at);
 }
 
 OperationResult Gate::balance(ExchangeSession& session) const {
-    return from_reply(send(session, "GET", std::string(kFutures) + "/accounts", "", "", false));
+    return result_of(session, send(session, "GET", std::string(kFutures) + "/accounts", "", "", false));
 }
 
 OperationResult Gate::position(ExchangeSession& session, const std::string&) const {
     // Gate lists every open position; the symbol is not sent.
-    return from_reply(send(session, "GET", std::string(kFutures) + "/positions", "holding=true", "", false));
+    return result_of(session,
+                     send(session, "GET", std::string(kFutures) + "/positions", "holding=true", "", false));
 }
 
 OperationResult Gate::order_status(ExchangeSession& session, const std::string& symbol,
                                    const std::string& order_id) const {
-    return from_reply(
-        send(session, "GET", std::string(kFutures) + "/orders/" + order_id, "contract=" + symbol, "", false));
+    return result_of(session, send(session, "GET", std::string(kFutures) + "/orders/" + order_id,
+                                   "contract=" + symbol, "", false));
 }
 
 OperationResult Gate::cancel_order(ExchangeSession& session, const std::string& symbol,
                                    const std::string& order_id) const {
-    return from_reply(
-        send(session, "DELETE", std::string(kFutures) + "/orders/" + order_id, "contract=" + symbol, "", false));
+    return result_of(session, send(session, "DELETE", std::string(kFutures) + "/orders/" + order_id,
+                                   "contract=" + symbol, "", false));
 }
 
 HttpResult Gate::send_order(ExchangeSession& session, const OrderRequest& order, bool buy, bool reduce) const {
@@ -107,18 +159,22 @@ OperationResult Gate::place_open(ExchangeSession& session, const OrderRequest& o
     const HttpResult leverage_reply =
         send(session, "POST", std::string(kFutures) + "/positions/" + order.symbol + "/leverage",
              "leverage=" + std::to_string(leverage), "", false);
+    // A refused leverage stops the order; setting the leverage a position has is plain success.
+    if (auto stop = leverage_refusal(session, leverage_reply)) return *stop;
     const HttpResult order_reply = send_order(session, order, order.buy, false);
-    return from_replies({{"leverage", &leverage_reply}, {"place", &order_reply}});
+    return open_result(session, leverage_reply, order_reply);
 }
 
 OperationResult Gate::place_close(ExchangeSession& session, const OrderRequest& order) const {
-    return from_reply(send_order(session, order, !order.buy, true));
+    return result_of(session, send_order(session, order, !order.buy, true));
 }
 
 OperationResult Gate::funding(ExchangeSession& session, const std::string& symbol, int lookback_minutes) const {
     const int64_t start = session.exchange_now_ms() / 1000 - int64_t{lookback_minutes} * 60;
-    return from_reply(send(session, "GET", std::string(kFutures) + "/account_book",
-                           "type=fund&contract=" + symbol + "&from=" + std::to_string(start) + "&limit=50", "", false));
+    return result_of(
+        session,
+        send(session, "GET", std::string(kFutures) + "/account_book",
+             "type=fund&contract=" + symbol + "&from=" + std::to_string(start) + "&limit=50", "", false));
 }
 
 OperationResult Gate::close_report(ExchangeSession& session, const std::string& symbol,
@@ -127,11 +183,11 @@ OperationResult Gate::close_report(ExchangeSession& session, const std::string& 
     if (!order_id.empty()) {
         order = send(session, "GET", std::string(kFutures) + "/orders/" + order_id, "", "", false);
         // A failed lookup ends the report: the trades are not asked for.
-        if (order.exit_code != 0) return from_reply(order);
+        if (order.exit_code != 0) return result_of(session, order);
     }
     const HttpResult trades =
         send(session, "GET", std::string(kFutures) + "/my_trades", "contract=" + symbol + "&limit=20", "", false);
-    return from_replies({{"order", &order}, {"trades", &trades}});
+    return result_of(session, {{"order", &order}, {"trades", &trades}});
 }
 
 std::string Gate::check_quantity(const std::string& quantity) const {

@@ -18,6 +18,16 @@ constexpr const char* kPassphraseRefused = "400004";
 // A funding window reaches back at most a week in one request.
 constexpr int64_t kMaxFundingWindowMs = int64_t{7} * 24 * 60 * 60 * 1000;
 
+// KuCoin's documented refusal codes, https://www.kucoin.com/docs/errors/http (gateway codes)
+// and https://www.kucoin.com/docs/errors/futures-errors-code.
+const std::vector<RefusalCode> kRefusals = {
+    {"400001", "credentials"},         {"400003", "credentials"},     {"400004", "credentials"},
+    {"400005", "credentials"},         {"400002", "timestamp"},       {"400006", "ip_not_allowed"},
+    {"400007", "permission"},          {"411100", "permission"},      {"429000", "rate_limited"},
+    {"300003", "insufficient_margin"}, {"400100", "invalid_request"}, {"330005", "margin_mode"},
+    {"330011", "position_mode"},
+};
+
 std::string kucoin_code(const HttpResult& reply) {
     return reply_code(reply, "code");
 }
@@ -46,12 +56,15 @@ class Kucoin final : public ExchangeAdapter {
     OperationResult close_report(ExchangeSession& session, const std::string& symbol,
                                  const std::string& order_id) const override;
     std::string check_quantity(const std::string& quantity) const override;
+    std::optional<Refusal> read_refusal(const HttpResult& reply, int64_t now_ms) const override;
 
   private:
-    // Signs and sends one request with key version `version`; `target` is the path with its query.
+    // Signs and sends one request with key version `version` to `site`; `target` is the path
+    // with its query.
     HttpResult send_version(ExchangeSession& session, const std::string& method, const std::string& target,
                             const std::string& body, const std::string& version,
-                            const std::vector<std::string>& extra_headers) const;
+                            const std::vector<std::string>& extra_headers,
+                            const char* site = "futures") const;
     // Signs and sends one request with the key version the key accepts: the remembered one, else
     // version 2 and, when the key is refused for its passphrase, version 3.
     HttpResult send(ExchangeSession& session, const std::string& method, const std::string& target,
@@ -61,15 +74,34 @@ class Kucoin final : public ExchangeAdapter {
     ModeRules mode_rules(ExchangeSession& session) const;
 };
 
-HttpResult Kucoin::send_version(ExchangeSession& session, const std::string& method, const std::string& target,
-                                const std::string& body, const std::string& version,
-                                const std::vector<std::string>& extra_headers) const {
+std::optional<Refusal> Kucoin::read_refusal(const HttpResult& reply, int64_t) const {
+    const std::string code = kucoin_code(reply);
+    if (code == kSuccess || (code.empty() && reply.status < 400)) return std::nullopt;
+    Refusal refusal;
+    refusal.code = code.empty() ? std::to_string(reply.status) : code;
+    refusal.message = reply_code(reply, "msg");
+    refusal.refusal_class = classify_refusal(kRefusals, refusal.code, reply.status);
+    // KuCoin says how many milliseconds remain until its limit resets,
+    // https://www.kucoin.com/docs/basic-info/request-rate-limit/rest-api
+    if (refusal.refusal_class == "rate_limited") {
+        if (const auto reset = json_integer(Json(reply_header(reply, "gw-ratelimit-reset")));
+            reset && *reset >= 0) {
+            refusal.retry_after_ms = *reset;
+        }
+    }
+    return refusal;
+}
+
+HttpResult Kucoin::send_version(ExchangeSession& session, const std::string& method,
+                                const std::string& target, const std::string& body,
+                                const std::string& version, const std::vector<std::string>& extra_headers,
+                                const char* site) const {
     const StoredCredential& c = session.credential;
     const auto build = [&](int64_t now) {
         const std::string timestamp = std::to_string(now);
         HttpRequest request;
         request.method = method;
-        request.url = session.base_url() + target;
+        request.url = session.base_url(site) + target;
         request.headers = {"KC-API-KEY: " + c.api_key,
                            "KC-API-SIGN: " + hmac_sha256_base64(c.api_secret, timestamp + method + target + body),
                            "KC-API-TIMESTAMP: " + timestamp,
@@ -83,7 +115,7 @@ HttpResult Kucoin::send_version(ExchangeSession& session, const std::string& met
     const ClockRecovery recovery{
         [](const HttpResult& reply) { return kucoin_code(reply) == "400002"; },
         [&session] { return read_server_clock(session, session.base_url() + "/api/v1/timestamp", "/data"); }};
-    return send_timed(session, build, recovery);
+    return send_timed(session, build, recovery, *this);
 }
 
 HttpResult Kucoin::send(ExchangeSession& session, const std::string& method, const std::string& target,
@@ -112,39 +144,53 @@ ValidateCredentialsResult Kucoin::validate(const ValidateCredentialsRequest& req
     // Both key versions are tried, in this order; the first the key works with is remembered.
     ProbeReport report;
     std::string accepted_version;
+    std::string refusal_class;
     for (const char* version : {"2", "3"}) {
-        const std::string body =
-            probe_body(send_version(session, "GET", "/api/v1/account-overview?currency=USDT", "", version,
-                                    {"Content-Type: application/json"}));
+        const HttpResult reply = send_version(session, "GET", "/api/v1/account-overview?currency=USDT", "",
+                                              version, {"Content-Type: application/json"});
+        note_refusal(refusal_class, read_refusal(reply, session.clock.now_ms()));
+        const std::string body = probe_body(reply);
         report.add({{"keyVersion", version}, {"body", body}});
         if (accepted_version.empty() && accepted(body)) accepted_version = version;
     }
     const std::string output = report.str();
     // The report holds each answer as a JSON string, so the code also shows in its escaped form.
     if (!accepted(output) && !contains(output, "\\\"code\\\":\\\"200000\\\"")) {
-        return invalid_result(request, "kucoin rejected credentials: " + output, checked_at);
+        return refused_result(request, refusal_class, output, checked_at);
     }
     if (!accepted_version.empty()) session.memory.key_version = accepted_version;
-    return success_result(request, true, false, "live kucoin auth validated", checked_at);
+    // The key's permissions, from the account host: "General" reads, "Futures" trades futures
+    // (https://www.kucoin.com/docs/rest/account/basic-info/get-api-key-info); withdrawal is not read.
+    KeyPermissions permissions;
+    const HttpResult reply =
+        send_version(session, "GET", "/api/v1/user/api-key", "",
+                     accepted_version.empty() ? "2" : accepted_version, {}, "account");
+    if (const auto body = parse_json(reply.body);
+        body && reply.exit_code == 0 && kucoin_code(reply) == kSuccess) {
+        const Json& permission = json_member(json_member(*body, "data"), "permission");
+        if (permission.is_string())
+            permissions.trade = contains(permission.get_ref<const std::string&>(), "Futures");
+    }
+    return permitted_result(request, permissions, checked_at);
 }
 
 OperationResult Kucoin::balance(ExchangeSession& session) const {
-    return from_reply(send(session, "GET", "/api/v1/account-overview?currency=USDT"));
+    return result_of(session, send(session, "GET", "/api/v1/account-overview?currency=USDT"));
 }
 
 OperationResult Kucoin::position(ExchangeSession& session, const std::string& symbol) const {
-    return from_reply(send(session, "GET", "/api/v1/position?symbol=" + usdtm_symbol(symbol)));
+    return result_of(session, send(session, "GET", "/api/v1/position?symbol=" + usdtm_symbol(symbol)));
 }
 
 OperationResult Kucoin::order_status(ExchangeSession& session, const std::string&,
                                      const std::string& order_id) const {
     // KuCoin finds an order by its id alone.
-    return from_reply(send(session, "GET", "/api/v1/orders/" + order_id));
+    return result_of(session, send(session, "GET", "/api/v1/orders/" + order_id));
 }
 
 OperationResult Kucoin::cancel_order(ExchangeSession& session, const std::string&,
                                      const std::string& order_id) const {
-    return from_reply(send(session, "DELETE", "/api/v1/orders/" + order_id));
+    return result_of(session, send(session, "DELETE", "/api/v1/orders/" + order_id));
 }
 
 // KuCoin refuses a position side that does not fit the account's mode as a parameter error
@@ -194,14 +240,15 @@ OperationResult Kucoin::place_open(ExchangeSession& session, const OrderRequest&
                                    200};
     return in_position_mode(session, mode_rules(session), [&](bool hedge) {
         const HttpResult order_reply = send_order(session, order, order.buy, false, hedge, lever);
-        return ModeAttempt{from_replies({{"leverage", &leverage_echo}, {"place", &order_reply}}), order_reply};
+        return ModeAttempt{result_of(session, {{"leverage", &leverage_echo}, {"place", &order_reply}}),
+                           order_reply};
     });
 }
 
 OperationResult Kucoin::place_close(ExchangeSession& session, const OrderRequest& order) const {
     return in_position_mode(session, mode_rules(session), [&](bool hedge) {
         const HttpResult reply = send_order(session, order, !order.buy, true, hedge, "");
-        return ModeAttempt{from_reply(reply), reply};
+        return ModeAttempt{result_of(session, reply), reply};
     });
 }
 
@@ -209,9 +256,10 @@ OperationResult Kucoin::funding(ExchangeSession& session, const std::string& sym
     const int64_t now = session.exchange_now_ms();
     int64_t window = int64_t{lookback_minutes} * 60 * 1000;
     if (window > kMaxFundingWindowMs) window = kMaxFundingWindowMs;
-    return from_reply(send(session, "GET",
-                           "/api/v1/funding-history?symbol=" + usdtm_symbol(symbol) + "&startAt=" +
-                               std::to_string(now - window) + "&endAt=" + std::to_string(now) + "&maxCount=50"));
+    return result_of(session, send(session, "GET",
+                                   "/api/v1/funding-history?symbol=" + usdtm_symbol(symbol) +
+                                       "&startAt=" + std::to_string(now - window) +
+                                       "&endAt=" + std::to_string(now) + "&maxCount=50"));
 }
 
 OperationResult Kucoin::close_report(ExchangeSession& session, const std::string& symbol,
@@ -221,7 +269,7 @@ OperationResult Kucoin::close_report(ExchangeSession& session, const std::string
     const HttpResult trades = send(session, "GET",
                                    order_id.empty() ? "/api/v1/fills?symbol=" + usdtm_symbol(symbol)
                                                     : "/api/v1/fills?orderId=" + order_id);
-    return from_replies({{"order", &order}, {"trades", &trades}});
+    return result_of(session, {{"order", &order}, {"trades", &trades}});
 }
 
 std::string Kucoin::check_quantity(const std::string& quantity) const {

@@ -1,5 +1,7 @@
 // OKX v5: Base64 HMAC-SHA256 over ISO timestamp + method + path with query + body, with the
 // plain passphrase in a header. A key belongs to one of three regional sites.
+#include <array>
+
 #include "connector/exchanges/exchange_adapter.h"
 #include "connector/exchanges/probe_output.h"
 #include "connector/exchanges/symbols.h"
@@ -19,6 +21,18 @@ bool accepted(std::string_view body) {
 std::string okx_code(const HttpResult& reply) {
     return reply_code(reply, "code");
 }
+
+// OKX's documented refusal codes, https://www.okx.com/docs-v5/en/#error-code (REST API: public
+// and trading errors). An order's own code (data[].sCode) comes from the same table.
+const std::vector<RefusalCode> kRefusals = {
+    {"50011", "rate_limited"},        {"50061", "rate_limited"},    {"50101", "wrong_environment"},
+    {"50102", "timestamp"},           {"50103", "credentials"},     {"50104", "credentials"},
+    {"50105", "credentials"},         {"50111", "credentials"},     {"50113", "credentials"},
+    {"50119", "credentials"},         {"50110", "ip_not_allowed"},  {"50120", "permission"},
+    {"50014", "invalid_request"},     {"51000", "invalid_request"}, {"51001", "invalid_request"},
+    {"51008", "insufficient_margin"}, {"51010", "account_mode"},    {"51400", "not_found"},
+    {"51603", "not_found"},           {"51015", "invalid_request"},
+};
 
 // OKX refuses a posSide that does not fit the account's mode with 51000, for the whole request
 // or for the one order in its data.
@@ -51,6 +65,7 @@ class Okx final : public ExchangeAdapter {
                             int lookback_minutes) const override;
     OperationResult close_report(ExchangeSession& session, const std::string& symbol,
                                  const std::string& order_id) const override;
+    std::optional<Refusal> read_refusal(const HttpResult& reply, int64_t now_ms) const override;
 
   private:
     // Signs and sends one request to `base`; `target` is the path with its query.
@@ -59,13 +74,36 @@ class Okx final : public ExchangeAdapter {
                        const std::vector<std::string>& extra_headers) const;
     HttpResult send(ExchangeSession& session, const std::string& method, const std::string& target,
                     const std::string& body) const {
-        // The remembered site; a key checked before sites were remembered is global (the first).
         return send_to(session, session.base_url(session.memory.site), method, target, body, {});
     }
     HttpResult send_order(ExchangeSession& session, const OrderRequest& order, bool buy, bool reduce,
                           bool hedge) const;
     ModeRules mode_rules(ExchangeSession& session) const;
 };
+
+std::optional<Refusal> Okx::read_refusal(const HttpResult& reply, int64_t) const {
+    const auto body = parse_json(reply.body);
+    Refusal refusal;
+    // An order or cancel answers for each order in data[]; the first refused one speaks.
+    const Json& data = body ? json_member(*body, "data") : Json();
+    if (data.is_array()) {
+        for (const Json& entry : data) {
+            const Json& code = json_member(entry, "sCode");
+            if (code.is_null() || code == "0" || code == 0) continue;
+            refusal.code = code.is_string() ? code.get<std::string>() : code.dump();
+            const Json& message = json_member(entry, "sMsg");
+            if (message.is_string()) refusal.message = message.get<std::string>();
+            refusal.refusal_class = classify_refusal(kRefusals, refusal.code, reply.status);
+            return refusal;
+        }
+    }
+    const std::string code = okx_code(reply);
+    if (code == "0" || (code.empty() && reply.status < 400)) return std::nullopt;
+    refusal.code = code.empty() ? std::to_string(reply.status) : code;
+    refusal.message = reply_code(reply, "msg");
+    refusal.refusal_class = classify_refusal(kRefusals, refusal.code, reply.status);
+    return refusal;
+}
 
 HttpResult Okx::send_to(ExchangeSession& session, const std::string& base, const std::string& method,
                         const std::string& target, const std::string& body,
@@ -88,7 +126,7 @@ HttpResult Okx::send_to(ExchangeSession& session, const std::string& base, const
     const ClockRecovery recovery{
         [](const HttpResult& reply) { return okx_code(reply) == "50102"; },
         [&session, &base] { return read_server_clock(session, base + "/api/v5/public/time", "/data/0/ts"); }};
-    return send_timed(session, build, recovery);
+    return send_timed(session, build, recovery, *this);
 }
 
 ValidateCredentialsResult Okx::validate(const ValidateCredentialsRequest& request, ExchangeSession& session) const {
@@ -98,20 +136,31 @@ ValidateCredentialsResult Okx::validate(const ValidateCredentialsRequest& reques
     // report names each, and the first site that accepted the key is remembered.
     ProbeReport report;
     std::string accepted_site;
+    KeyPermissions permissions;
+    std::string refusal_class;  // a refused IP address, else a rate limit, on any site
     for (const ExchangeSite& site : session.sites) {
         const std::string base = site_url(site);
         for (const char* path : {"/api/v5/account/config", "/api/v5/account/balance?ccy=USDT",
                                  "/api/v5/account/balance"}) {
-            const std::string body = probe_body(send_to(session, base, "GET", path, "",
-                                                        {"Content-Type: application/json",
-                                                         "User-Agent: okx-api-client/1.0"}));
+            const HttpResult reply =
+                send_to(session, base, "GET", path, "",
+                        {"Content-Type: application/json", "User-Agent: okx-api-client/1.0"});
+            const std::string body = probe_body(reply);
             report.add({{"host", base}, {"path", path}, {"body", body}});
+            note_refusal(refusal_class, read_refusal(reply, session.clock.now_ms()));
             if (accepted_site.empty() && accepted(body)) accepted_site = site.name;
             if (accepted_site == site.name && std::string_view(path) == "/api/v5/account/config") {
                 if (const auto config = parse_json(body)) {
                     const std::string mode = find_string_member(*config, "posMode");
                     if (mode == "net_mode") session.memory.position_mode = "one_way";
                     if (mode == "long_short_mode") session.memory.position_mode = "hedge";
+                    // The key's permissions: "read_only", "trade" and "withdraw", comma-separated
+                    // (https://www.okx.com/docs-v5/en/#trading-account-rest-api-get-account-configuration).
+                    const std::string perm = find_string_member(*config, "perm");
+                    if (!perm.empty()) {
+                        permissions.trade = contains(perm, "trade");
+                        permissions.withdraw = contains(perm, "withdraw");
+                    }
                 }
             }
         }
@@ -119,30 +168,34 @@ ValidateCredentialsResult Okx::validate(const ValidateCredentialsRequest& reques
     const std::string output = report.str();
     // The report holds each answer as a JSON string, so a code also shows in its escaped form.
     if (!accepted(output) && !contains(output, "\\\"code\\\":\\\"0\\\"")) {
-        return invalid_result(request, "okx rejected credentials: " + output, checked_at);
+        return refused_result(request, refusal_class, output, checked_at);
     }
     session.memory.site = accepted_site.empty() ? session.sites.front().name : accepted_site;
-    return success_result(request, true, false, "live okx auth validated", checked_at);
+    return permitted_result(request, permissions, checked_at);
 }
 
 OperationResult Okx::balance(ExchangeSession& session) const {
-    return from_reply(send(session, "GET", "/api/v5/account/balance?ccy=USDT", ""));
+    return result_of(session, send(session, "GET", "/api/v5/account/balance?ccy=USDT", ""));
 }
 
 OperationResult Okx::position(ExchangeSession& session, const std::string& symbol) const {
-    return from_reply(send(session, "GET", "/api/v5/account/positions?instType=SWAP&instId=" + dash_swap_symbol(symbol), ""));
+    return result_of(
+        session,
+        send(session, "GET", "/api/v5/account/positions?instType=SWAP&instId=" + dash_swap_symbol(symbol), ""));
 }
 
 OperationResult Okx::order_status(ExchangeSession& session, const std::string& symbol,
                                   const std::string& order_id) const {
-    return from_reply(
+    return result_of(
+        session,
         send(session, "GET", "/api/v5/trade/order?instId=" + dash_swap_symbol(symbol) + "&ordId=" + order_id, ""));
 }
 
 OperationResult Okx::cancel_order(ExchangeSession& session, const std::string& symbol,
                                   const std::string& order_id) const {
-    return from_reply(send(session, "POST", "/api/v5/trade/cancel-order",
-                           "{\"instId\":\"" + dash_swap_symbol(symbol) + "\",\"ordId\":\"" + order_id + "\"}"));
+    return result_of(session,
+                     send(session, "POST", "/api/v5/trade/cancel-order",
+                          "{\"instId\":\"" + dash_swap_symbol(symbol) + "\",\"ordId\":\"" + order_id + "\"}"));
 }
 
 HttpResult Okx::send_order(ExchangeSession& session, const OrderRequest& order, bool buy, bool reduce,
@@ -179,22 +232,26 @@ OperationResult Okx::place_open(ExchangeSession& session, const OrderRequest& or
             send(session, "POST", "/api/v5/account/set-leverage",
                  "{\"instId\":\"" + dash_swap_symbol(order.symbol) + "\",\"lever\":\"" + std::to_string(leverage) +
                      "\",\"mgnMode\":\"isolated\"" + position_side + "}");
+        // A refused leverage stops the order; a refusal for the position mode is learned from.
+        if (auto stop = leverage_refusal(session, leverage_reply)) return ModeAttempt{*stop, leverage_reply};
         const HttpResult order_reply = send_order(session, order, order.buy, false, hedge);
-        return ModeAttempt{from_replies({{"leverage", &leverage_reply}, {"place", &order_reply}}), order_reply};
+        return ModeAttempt{open_result(session, leverage_reply, order_reply), order_reply};
     });
 }
 
 OperationResult Okx::place_close(ExchangeSession& session, const OrderRequest& order) const {
     return in_position_mode(session, mode_rules(session), [&](bool hedge) {
         const HttpResult reply = send_order(session, order, !order.buy, true, hedge);
-        return ModeAttempt{from_reply(reply), reply};
+        return ModeAttempt{result_of(session, reply), reply};
     });
 }
 
 OperationResult Okx::funding(ExchangeSession& session, const std::string& symbol, int) const {
     // OKX's bills carry no time window: the newest fifty entries of type 8 (funding fee).
-    return from_reply(send(session, "GET",
-                           "/api/v5/account/bills?instType=SWAP&instId=" + dash_swap_symbol(symbol) + "&type=8&limit=50", ""));
+    return result_of(
+        session,
+        send(session, "GET",
+             "/api/v5/account/bills?instType=SWAP&instId=" + dash_swap_symbol(symbol) + "&type=8&limit=50", ""));
 }
 
 OperationResult Okx::close_report(ExchangeSession& session, const std::string& symbol,
@@ -204,7 +261,7 @@ OperationResult Okx::close_report(ExchangeSession& session, const std::string& s
         session, "GET", "/api/v5/trade/order?instId=" + inst + (order_id.empty() ? "" : "&ordId=" + order_id), "");
     const HttpResult history =
         send(session, "GET", "/api/v5/account/positions-history?instType=SWAP&instId=" + inst, "");
-    return from_replies({{"order", &order}, {"positions_history", &history}});
+    return result_of(session, {{"order", &order}, {"positions_history", &history}});
 }
 
 ContractInfo Okx::contract_info(ExchangeSession& session, const std::string& symbol) const {

@@ -31,6 +31,16 @@ OperationResult refused(std::string reason) {
     return result;
 }
 
+OperationResult rejected(const Refusal& refusal, std::string body, std::string reason) {
+    OperationResult result = refused(std::move(reason));
+    result.code = refusal.code;
+    result.message = refusal.message;
+    result.refusal_class = refusal.refusal_class;
+    result.retry_after_ms = refusal.retry_after_ms;
+    result.body = std::move(body);
+    return result;
+}
+
 OperationResult from_reply(const HttpResult& reply) {
     if (reply.exit_code != 0) return transport_failure(reply);
     if (!is_json_value(reply.body)) return not_json(reply.body);
@@ -64,6 +74,15 @@ std::string envelope(const std::string& exchange, const std::string& kind, const
     }
     JsonObject error;
     error.add("status", "error").add("reason", result.reason);
+    if (!result.refusal_class.empty()) {
+        error.add("exchange", exchange)
+            .add("kind", kind)
+            .add("code", result.code)
+            .add("message", result.message)
+            .add("class", result.refusal_class);
+        if (result.retry_after_ms) error.add_raw("retry_after_ms", std::to_string(*result.retry_after_ms));
+        return error.add_raw("body", result.body).str();
+    }
     if (result.reason == "invalid_response") {
         error.add("exchange", exchange).add("kind", kind).add("body_text", result.body_text);
     }

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstdint>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -8,12 +10,30 @@
 
 namespace korvane::connector {
 
+// How an exchange said it refused one request.
+struct Refusal {
+    std::string code;     // the exchange's own code (Gate: its label); the HTTP status when it gave none
+    std::string message;  // the exchange's own words
+    // One word from the adapter's table of documented codes: credentials, permission,
+    // ip_not_allowed, timestamp, rate_limited, insufficient_margin, not_found, position_mode,
+    // margin_mode, account_mode, wrong_environment, invalid_request or other.
+    std::string refusal_class = "other";
+    std::optional<int64_t> retry_after_ms;  // when the exchange said when to ask again
+};
+
 // What one exchange operation produced, before it becomes the printed envelope.
 struct OperationResult {
     std::string reason;     // empty on success; else "credentials_not_found", "http_failed", ...
-    std::string message;    // with "http_failed": the transport's words when the reply was too large
-    std::string body;       // on success: the exchange's reply, or a composite of replies
+    std::string message;    // with "http_failed": the transport's words when the reply was too large;
+                            // with an exchange's refusal: the exchange's message
+    std::string body;       // on success: the exchange's reply, or a composite of replies; with an
+                            // exchange's refusal: what the ok envelope would have carried
     std::string body_text;  // with "invalid_response": the reply that was not JSON
+    // With "exchange_rejected" and "leverage_rejected": the exchange's code, the class of that
+    // code, and when it may be asked again.
+    std::string code = {};
+    std::string refusal_class = {};
+    std::optional<int64_t> retry_after_ms = {};
 };
 
 // A contract's trading rules as its exchange publishes them; numbers as decimal text.
@@ -36,6 +56,10 @@ struct ContractInfo {
 // Returns a refusal with `reason`; nothing was sent.
 OperationResult refused(std::string reason);
 
+// Returns the result of a request the exchange refused: `reason` ("exchange_rejected" or
+// "leverage_rejected"), the refusal's code, message and class, and `body`.
+OperationResult rejected(const Refusal& refusal, std::string body, std::string reason = "exchange_rejected");
+
 // Returns the result of one request: "http_failed" when it did not complete, "invalid_response"
 // when the reply is not a JSON value, else the reply as the body.
 OperationResult from_reply(const HttpResult& reply);
@@ -47,6 +71,8 @@ OperationResult from_replies(std::initializer_list<std::pair<const char*, const 
 // Returns the printed envelope of `result`:
 //   {"status":"ok","exchange":E,"kind":K,"body":B}                 on success,
 //   {"status":"error","reason":R}                                  on a refusal or failure,
+//   {"status":"error","reason":R,"exchange":E,"kind":K,"code":C,"message":M,"class":CL,
+//    ["retry_after_ms":N,]"body":B}                                when the exchange refused,
 //   {"status":"error","reason":"invalid_response","exchange":E,"kind":K,"body_text":S} for a reply
 // that is not JSON (S its first 4 KiB).
 std::string envelope(const std::string& exchange, const std::string& kind, const OperationResult& result);

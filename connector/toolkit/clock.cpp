@@ -1,6 +1,9 @@
 #include "connector/toolkit/clock.h"
 
 #include <chrono>
+#include <thread>
+
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 
@@ -70,6 +73,10 @@ int64_t Deadline::cap_ms(int64_t limit_ms) const {
 
 std::string iso8601_now_ms() {
     return format_iso8601_ms(epoch_ms());
+}
+
+void Clock::sleep_ms(int64_t ms) const {
+    if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
 }  // namespace korvane::connector

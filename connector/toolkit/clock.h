@@ -20,6 +20,8 @@ class Clock {
     virtual ~Clock() = default;
     // Returns milliseconds since the Unix epoch.
     virtual int64_t now_ms() const = 0;
+    // Waits `ms` milliseconds (a request the exchange asked us to send later); tests skip it.
+    virtual void sleep_ms(int64_t ms) const;
 };
 
 // The system's wall clock.

@@ -81,6 +81,20 @@ void restrict_protocols(CURL* curl, bool https_only_redirects) {
 }
 
 constexpr int kMaxRedirects = 5;
+// Keeps the reply's header lines. A redirect's or an interim reply's lines are dropped when the
+// next status line starts; lines past the count limit are ignored, never an error.
+size_t on_header_line(char* data, size_t size, size_t count, void* context) {
+    auto* lines = static_cast<std::vector<std::string>*>(context);
+    const size_t bytes = size * count;
+    std::string_view line(data, bytes);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+    if (line.rfind("HTTP/", 0) == 0) {
+        lines->clear();
+    } else if (!line.empty() && line.size() <= 4096 && lines->size() < kMaxReplyHeaders) {
+        lines->emplace_back(line);
+    }
+    return bytes;
+}
 
 std::string too_large_message(size_t limit) {
     return "reply too large: over " + std::to_string(limit) + " bytes";
@@ -93,6 +107,19 @@ HttpResult http_failure(int exit_code, const std::string& message) {
     result.exit_code = exit_code;
     result.body = "curl: (" + std::to_string(exit_code) + ") " + message;
     return result;
+}
+
+std::string reply_header(const HttpResult& result, const std::string& name) {
+    for (const std::string& line : result.headers) {
+        if (line.size() > name.size() && line[name.size()] == ':' &&
+            strncasecmp(line.c_str(), name.c_str(), name.size()) == 0) {
+            const size_t start = line.find_first_not_of(" \t", name.size() + 1);
+            if (start == std::string::npos) return "";
+            const size_t end = line.find_last_not_of(" \t");
+            return line.substr(start, end - start + 1);
+        }
+    }
+    return "";
 }
 
 // The idle easy handles, each with the connections it keeps open and the origin it spoke to
@@ -181,6 +208,8 @@ HttpResult CurlHttpClient::perform(CURL* curl, const HttpRequest& request) {
     curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(request.max_reply_bytes));
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, on_reply_bytes);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
+    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, on_header_line);
+    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &result.headers);
     curl_easy_setopt(curl, CURLOPT_FAILONERROR, request.fail_on_http_error ? 1L : 0L);
     const bool manual_redirects = request.follow_redirects && request.redirect_allowed != nullptr;
     if (request.follow_redirects && !manual_redirects) {

@@ -42,7 +42,16 @@ struct HttpResult {
     int exit_code = 0;    // 0 when a reply arrived (whatever its status), else the transport failure
     std::string body;     // the reply body; on failure "curl: (N) message", as the curl tool prints it
     long status = 0;      // the HTTP status of the reply; 0 when none arrived
+    // The reply's header lines as "Name: value" (the final reply's, after any redirects), at
+    // most kMaxReplyHeaders of them; exchanges say there when a refused request may be retried.
+    std::vector<std::string> headers = {};
 };
+
+constexpr size_t kMaxReplyHeaders = 100;
+
+// Returns the value of header `name` (case-insensitive) in `result`, surrounding white space
+// removed; empty when the reply has none.
+std::string reply_header(const HttpResult& result, const std::string& name);
 
 // The network, as the rest of the program sees it. Production uses libcurl; tests use fakes.
 class HttpClient {

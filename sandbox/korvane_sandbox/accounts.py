@@ -1,5 +1,6 @@
 """The accounts file: API keys per exchange and the account settings real users have (position
-modes, OKX regional sites, KuCoin key versions, Gate dual mode, read-only keys)."""
+modes, OKX regional sites, KuCoin key versions, Gate dual mode, read-only keys), and the situations
+an exchange refuses requests in (key permissions, IP whitelist, margin, leverage, rate limits)."""
 import copy
 import json
 
@@ -22,6 +23,22 @@ for _exchange in ('bybit', 'okx', 'gate', 'bingx', 'bitget'):
     SETTINGS[_exchange]['demo'] = ((True, False), False)
 
 
+# Situations every exchange can be put in. `key_permissions` None: as the accounts file describes the
+# key (Bybit's permission lists; elsewhere read and trade). The rate limits refuse the next N reads
+# (GET) or order placements, counting down.
+KEY_PERMISSIONS = (None, 'read', 'read_trade', 'read_trade_withdraw')
+SITUATIONS = {
+    'key_permissions': (KEY_PERMISSIONS, None),
+    'ip_allowed': ((True, False), True),
+    'margin_refused': ((True, False), False),
+    'leverage_refused': ((True, False), False),
+    'rate_limit_reads': (None, 0),
+    'rate_limit_orders': (None, 0),
+}
+for _settings in SETTINGS.values():
+    _settings.update(SITUATIONS)
+
+
 class SettingError(ValueError):
     """A setting name or value the exchange does not have."""
 
@@ -41,6 +58,10 @@ def check_setting(exchange, name, value):
         if not versions or any(v not in ('1', '2', '3') for v in versions):
             raise SettingError('key_versions must be a non-empty list of "1", "2", "3"')
         return versions
+    if name in ('rate_limit_reads', 'rate_limit_orders'):
+        if isinstance(value, bool) or not isinstance(value, int) or value < 0:
+            raise SettingError('%s must be a whole number of requests, 0 or more' % name)
+        return value
     if value not in allowed:
         raise SettingError('%s must be one of %s' % (name, ', '.join(json.dumps(a) for a in allowed)))
     return value

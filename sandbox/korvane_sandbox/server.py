@@ -143,6 +143,8 @@ class Sandbox:
 
     def environment(self):
         lines = [(variable, self.url(site)) for site, variable in SITES if variable]
+        # KuCoin's account host (key information) is served by the futures site.
+        lines.append(('KORVANE_KUCOIN_BASE_URL', self.url('kucoin')))
         lines.append(('KORVANE_UPDATE_MANIFEST_URL', self.url('updates') + '/current/manifest.json'))
         lines.append(('KORVANE_SANDBOX_LOG', self.log.path))
         lines.append(('KORVANE_SANDBOX_CONTROL', self.url('relay') + '/__sandbox'))
@@ -194,15 +196,19 @@ def make_handler(sandbox, site):
             path, _, query = self.path.partition('?')
             request = Request(self.command, path, query, list(self.headers.items()),
                               raw_body.decode('utf-8', 'surrogateescape'))
-            status, body, verdict = sandbox.dispatch(site, request)
+            status, body, verdict, *extra = sandbox.dispatch(site, request)
+            reply_headers = extra[0] if extra else {}
             payload = body if isinstance(body, bytes) else body.encode('utf-8', 'surrogateescape')
             sandbox.log.write({'site': site, 'method': self.command, 'path': path, 'query': query,
                                'headers': request.headers, 'body': request.body, 'status': status,
-                               'verdict': verdict, 'reply': payload.decode('utf-8', 'replace')})
+                               'verdict': verdict, 'reply': payload.decode('utf-8', 'replace'),
+                               'reply_headers': reply_headers})
             self.send_response(status)
             is_json = payload[:1] in (b'{', b'[')
             self.send_header('Content-Type', 'application/json' if is_json else 'application/octet-stream')
             self.send_header('Content-Length', str(len(payload)))
+            for name, value in reply_headers.items():
+                self.send_header(name, value)
             self.end_headers()
             self.wfile.write(payload)
             self.wfile.flush()

@@ -209,6 +209,22 @@ class AccountModesTest(SandboxCase):
         _, reply = self.client.call('bybit', 'POST', '/v5/order/create', BYBIT_ORDER, key)
         self.assertEqual(reply['retCode'], 10005)
 
+    def test_situations_refuse_in_each_exchanges_words_and_count_down(self):
+        for setting, value in [('key_permissions', 'bogus'), ('rate_limit_reads', -1), ('rate_limit_orders', '2'),
+                               ('ip_allowed', 'no')]:
+            with self.subTest(setting=setting):
+                status, reply = self.control('account', {'site': 'gate', 'key': 'gate-key', 'set': {setting: value}})
+                self.assertEqual((status, reply['reason']), (400, 'invalid_setting'))
+        self.control('account', {'site': 'gate', 'key': 'gate-key', 'set': {'rate_limit_reads': 1}})
+        answers = [self.client.call('gate', 'GET', '/api/v4/futures/usdt/accounts') for _ in range(2)]
+        self.assertEqual([outcome(status, reply) for status, reply in answers], ['TOO_MANY_REQUESTS', 'ok'])
+        self.control('account', {'site': 'bitget', 'key': 'bitget-key', 'set': {'margin_refused': True}})
+        _, reply = self.client.call('bitget', 'POST', '/api/v2/mix/order/place-order', BITGET_ORDER)
+        self.assertEqual(reply['code'], '40762')
+        self.control('account', {'site': 'okx', 'key': 'okx-key', 'set': {'key_permissions': 'read'}})
+        _, reply = self.client.call('okx', 'GET', '/api/v5/account/config')
+        self.assertEqual(reply['data'][0]['perm'], 'read_only')
+
 
 if __name__ == '__main__':
     unittest.main()

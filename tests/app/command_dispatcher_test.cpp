@@ -112,7 +112,8 @@ TEST_F(Commands, MissingOrMalformedOperandsPrintTheCommandsUsage) {
 }
 
 TEST_F(Commands, ValidateReadsDashOperandsFromStandardInput) {
-    http.answer("okx.test/api/v5/account/config", R"({"code":"0","data":[{"posMode":"net_mode"}]})");
+    http.answer("okx.test/api/v5/account/config",
+                R"({"code":"0","data":[{"posMode":"net_mode","perm":"read_only,trade"}]})");
     const Printed validated = run({"validate", "okx", "-", "-", "-"}, "key-1\r\nsecret-1\npass word\n");
     EXPECT_EQ(validated.code, 0);
     EXPECT_EQ(validated.err, "");

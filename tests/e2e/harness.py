@@ -19,9 +19,9 @@ FAKE_KEYCHAIN = os.path.join(SANDBOX_DIR, 'fake_keychain.py')
 # Every variable that points the connector somewhere; cleared so no test reaches the internet.
 POINTERS = ['KORVANE_BYBIT_BASE_URL', 'KORVANE_OKX_BASE_URL', 'KORVANE_OKX_EEA_BASE_URL',
             'KORVANE_OKX_US_BASE_URL', 'KORVANE_GATE_BASE_URL', 'KORVANE_BINGX_BASE_URL',
-            'KORVANE_KUCOIN_FUTURES_BASE_URL', 'KORVANE_BITGET_BASE_URL', 'KORVANE_RELAY_URL',
-            'KORVANE_UPDATE_MANIFEST_URL', 'KORVANE_BYBIT_DEMO_BASE_URL', 'KORVANE_GATE_DEMO_BASE_URL',
-            'KORVANE_BINGX_DEMO_BASE_URL']
+            'KORVANE_KUCOIN_FUTURES_BASE_URL', 'KORVANE_KUCOIN_BASE_URL', 'KORVANE_BITGET_BASE_URL',
+            'KORVANE_RELAY_URL', 'KORVANE_UPDATE_MANIFEST_URL', 'KORVANE_BYBIT_DEMO_BASE_URL',
+            'KORVANE_GATE_DEMO_BASE_URL', 'KORVANE_BINGX_DEMO_BASE_URL']
 CLOSED_URL = 'http://127.0.0.1:9'  # the discard port: nothing listens there
 
 # How the connector names the platform it runs on: device id prefix, label, relay label.

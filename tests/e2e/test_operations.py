@@ -240,15 +240,17 @@ class OperationsTest(SandboxTestCase):
             with self.subTest(args=args):
                 self.assertEqual(self.home.run(*args, env=env).out, '{"status":"error","reason":"http_failed"}\n')
 
-    def test_exchange_rejection_comes_back_inside_an_ok_envelope(self):
+    def test_exchange_rejection_is_an_error_with_the_exchange_code(self):
         store(self.home, 'bybit', 'bybit-trade-key', 'wrong-secret')
         result, requests = self.run_logged('balance', 'bybit')
         self.assertEqual(requests[0]['verdict'], 'rejected')
-        self.assertEqual(result.out, '{"status":"ok","exchange":"bybit","kind":"balance","body":%s}\n'
-                         % requests[0]['reply'])
-        self.assertIn('"retCode":10004', result.out)
+        reply = json.loads(requests[0]['reply'])
+        self.assertEqual(result.out, json.dumps({
+            'status': 'error', 'reason': 'exchange_rejected', 'exchange': 'bybit', 'kind': 'balance',
+            'code': '10004', 'message': reply['retMsg'], 'class': 'credentials', 'body': reply},
+            separators=(',', ':')) + '\n')
 
-    def test_order_is_sent_even_when_leverage_is_refused(self):
+    def test_leverage_already_set_still_places_the_order(self):
         self.home.run('place-open', 'bybit', 'ETH_USDT', 'buy', '1', '3000', '7')
         result, requests = self.run_logged('place-open', 'bybit', 'ETH_USDT', 'buy', '1', '3000', '7')
         self.assertEqual(len(requests), 2)  # the mode is remembered from the first order

@@ -80,7 +80,7 @@ TEST(SendTimed, RetriesOnceWithTheExchangesClockAndRemembersTheOffset) {
                                          if (reply.exit_code != 0) return std::nullopt;
                                          return json_integer(Json(reply.body));
                                      }};
-        const HttpResult answer = send_timed(session, build, recovery);
+        const HttpResult answer = send_timed(session, build, recovery, adapter_of("bybit"));
         EXPECT_EQ(answer.exit_code != 0 ? "down" : answer.body, c.answer);
         std::string stamps;
         for (const HttpRequest& sent : bench.http.sent) {
@@ -188,7 +188,9 @@ TEST(KucoinKeyVersion, AnOldCredentialFindsItsVersionOnceAndKeepsIt) {
         for (const HttpResult& reply : c.replies) bench.http.queue(reply);
         ExchangeSession session = bench.session("kucoin");
         const OperationResult result = adapter_of("kucoin").balance(session);
-        EXPECT_EQ(result.reason.empty() ? result.body : result.reason, c.answer);
+        // A refusal the exchange answered carries its reply as the body.
+        EXPECT_EQ(result.reason.empty() || result.reason == "exchange_rejected" ? result.body : result.reason,
+                  c.answer);
         std::string versions;
         for (size_t i = 0; i < bench.http.sent.size(); ++i) {
             versions += (i == 0 ? "" : " ") + bench.http.header(i, "KC-API-KEY-VERSION");
@@ -248,7 +250,10 @@ ModeRun run_close(const ModeCase& m, const std::string& remembered, const std::v
     ExchangeSession session = bench.session(m.exchange, known(remembered));
     const OperationResult result =
         adapter_of(m.exchange).place_close(session, OrderRequest{"BTC_USDT", true, "1", "64000"});
-    ModeRun run{{}, result.reason.empty() ? result.body : result.reason, session.memory.position_mode};
+    // A refusal the exchange answered carries its reply as the body.
+    ModeRun run{{},
+                result.reason.empty() || result.reason == "exchange_rejected" ? result.body : result.reason,
+                session.memory.position_mode};
     for (const HttpRequest& request : bench.http.sent) {
         const std::string text = request.url + " " + request.body;
         if (contains(request.url, "https://" + std::string(m.exchange) + ".test" + m.learn_target)) {

@@ -97,9 +97,10 @@ TEST_F(Envelopes, OneReplyBecomesOneEnvelope) {
          {0, "{\"data\":[1]}\n", 200},
          R"({"status":"ok","exchange":"%","kind":"balance","body":{"data":[1]})"
          "\n}"},
-        {"exchange error inside ok",
-         {0, R"({"retCode":10003,"retMsg":"API key is invalid."})", 401},
-         R"({"status":"ok","exchange":"%","kind":"balance","body":{"retCode":10003,"retMsg":"API key is invalid."}})"},
+        {"error status without the exchange's code",
+         {0, R"({"error":"denied"})", 401},
+         R"({"status":"error","reason":"exchange_rejected","exchange":"%","kind":"balance","code":"401",)"
+         R"("message":"","class":"other","body":{"error":"denied"}})"},
         {"transport failure", http_failure(7, "Failed to connect to host port 443"),
          error_envelope("http_failed")},
         {"time out", http_failure(28, "Operation timed out after 20000 milliseconds"),
@@ -138,8 +139,7 @@ TEST_F(Envelopes, OneReplyBecomesOneEnvelope) {
 
 TEST_F(Envelopes, PlaceOpenJoinsLeverageAndOrderAndFailsAsAWhole) {
     const HttpResult lever{0, R"({"lev":1})", 200}, order{0, R"({"ord":2})", 200},
-        refused{0, R"({"code":"59000","msg":"leverage refused"})", 200}, down = http_failure(7, "refused"),
-                                                                         html{0, "<p>busy</p>", 503};
+        down = http_failure(7, "refused"), html{0, "<p>busy</p>", 503};
     const struct {
         const char* what;
         HttpResult leverage, place;
@@ -147,8 +147,6 @@ TEST_F(Envelopes, PlaceOpenJoinsLeverageAndOrderAndFailsAsAWhole) {
         std::string reason;
     } cases[] = {
         {"both answered", lever, order, R"({"leverage":{"lev":1},"place":{"ord":2}})", ""},
-        {"leverage refused, order still sent", refused, order,
-         R"({"leverage":{"code":"59000","msg":"leverage refused"},"place":{"ord":2}})", ""},
         {"leverage failed, order still sent", down, order, "", "http_failed"},
         {"order failed", lever, down, "", "http_failed"},
         {"order answered with a page", lever, html, "", "invalid_response"},
@@ -271,6 +269,308 @@ TEST_F(Envelopes, AMemoryThatCannotBeSavedIsReported) {
     const std::string printed = executor.place_close("bybit", "BTC_USDT", "sell", "1", "64000");
     EXPECT_EQ(printed, ok_envelope("bybit", "place_close", R"({"retCode":0,"result":{"orderId":"1"}})"));
     EXPECT_EQ(problems, std::vector<std::string>{"cannot write " + memory.path("bybit")});
+}
+
+// The envelope of a request the exchange refused; `retry` is the retry_after_ms number, if any.
+std::string rejected_envelope(const std::string& exchange, const std::string& kind, const std::string& code,
+                              const std::string& message, const std::string& refusal_class,
+                              const std::string& body, const std::string& retry = "",
+                              const std::string& reason = "exchange_rejected") {
+    return R"({"status":"error","reason":")" + reason + R"(","exchange":")" + exchange + R"(","kind":")" +
+           kind + R"(","code":")" + code + R"(","message":")" + message + R"(","class":")" + refusal_class +
+           "\"" + (retry.empty() ? "" : ",\"retry_after_ms\":" + retry) + ",\"body\":" + body + "}";
+}
+
+// A reply carrying one header line.
+HttpResult with_header(long status, const std::string& body, const std::string& header) {
+    HttpResult reply{0, body, status};
+    reply.headers.push_back(header);
+    return reply;
+}
+
+TEST_F(Envelopes, EachDocumentedRefusalIsAnErrorWithTheExchangesCodeAndClass) {
+    const std::string reset_in_1500 = "X-Bapi-Limit-Reset-Timestamp: " + std::to_string(kNowMs + 1500);
+    const struct {
+        const char* exchange;
+        HttpResult reply;
+        const char* code;
+        const char* message;
+        const char* refusal_class;
+        const char* retry = "";
+    } cases[] = {
+        {"bybit",
+         {0, R"({"retCode":110007,"retMsg":"ab not enough for new order"})", 200},
+         "110007",
+         "ab not enough for new order",
+         "insufficient_margin"},
+        {"bybit",
+         {0, R"({"retCode":10010,"retMsg":"Unmatched IP"})", 200},
+         "10010",
+         "Unmatched IP",
+         "ip_not_allowed"},
+        {"bybit",
+         {0, R"({"retCode":10003,"retMsg":"API key is invalid."})", 401},
+         "10003",
+         "API key is invalid.",
+         "credentials"},
+        {"bybit",
+         {0, R"({"retCode":10005,"retMsg":"Permission denied"})", 200},
+         "10005",
+         "Permission denied",
+         "permission"},
+        {"bybit", with_header(200, R"({"retCode":10006,"retMsg":"Too many visits"})", reset_in_1500), "10006",
+         "Too many visits", "rate_limited", "1500"},
+        {"bybit",
+         {0, R"({"retCode":110001,"retMsg":"order not exists"})", 200},
+         "110001",
+         "order not exists",
+         "not_found"},
+        {"bybit", {0, R"({"retCode":170131,"retMsg":"other"})", 200}, "170131", "other", "other"},
+        {"okx",
+         {0, R"({"code":"1","msg":"","data":[{"sCode":"51008","sMsg":"Insufficient USDT margin"}]})", 200},
+         "51008",
+         "Insufficient USDT margin",
+         "insufficient_margin"},
+        {"okx",
+         {0, R"({"code":"50110","msg":"IP not in whitelist","data":[]})", 401},
+         "50110",
+         "IP not in whitelist",
+         "ip_not_allowed"},
+        {"okx",
+         {0, R"({"code":"50011","msg":"Too Many Requests"})", 429},
+         "50011",
+         "Too Many Requests",
+         "rate_limited"},
+        {"okx",
+         {0, R"({"code":"50101","msg":"APIKey does not match current environment."})", 401},
+         "50101",
+         "APIKey does not match current environment.",
+         "wrong_environment"},
+        {"okx",
+         {0, R"({"code":"51010","msg":"current account mode"})", 200},
+         "51010",
+         "current account mode",
+         "account_mode"},
+        {"okx",
+         {0, R"({"code":"50120","msg":"no permission"})", 401},
+         "50120",
+         "no permission",
+         "permission"},
+        {"gate",
+         {0, R"({"label":"INSUFFICIENT_AVAILABLE","message":"Insufficient balance"})", 400},
+         "INSUFFICIENT_AVAILABLE",
+         "Insufficient balance",
+         "insufficient_margin"},
+        {"gate",
+         {0, R"({"label":"IP_FORBIDDEN","message":"IP not allowed"})", 403},
+         "IP_FORBIDDEN",
+         "IP not allowed",
+         "ip_not_allowed"},
+        {"gate",
+         {0, R"({"label":"READ_ONLY","message":"read only"})", 403},
+         "READ_ONLY",
+         "read only",
+         "permission"},
+        {"gate",
+         with_header(429, R"({"label":"TOO_MANY_REQUESTS","message":"slow down"})",
+                     "X-Gate-RateLimit-Reset-Timestamp: " + std::to_string(kNowMs + 5000)),
+         "TOO_MANY_REQUESTS", "slow down", "rate_limited", "5000"},
+        {"gate",
+         {0, R"({"label":"ORDER_NOT_FOUND","message":"Order not found"})", 404},
+         "ORDER_NOT_FOUND",
+         "Order not found",
+         "not_found"},
+        {"bingx",
+         {0, R"({"code":101204,"msg":"Insufficient margin"})", 200},
+         "101204",
+         "Insufficient margin",
+         "insufficient_margin"},
+        {"bingx",
+         {0, R"({"code":100419,"msg":"IP not in the whitelist"})", 200},
+         "100419",
+         "IP not in the whitelist",
+         "ip_not_allowed"},
+        {"bingx",
+         {0, R"({"code":100004,"msg":"Permission denied"})", 200},
+         "100004",
+         "Permission denied",
+         "permission"},
+        {"bingx",
+         {0, R"({"code":100410,"msg":"rate limitation"})", 429},
+         "100410",
+         "rate limitation",
+         "rate_limited"},
+        {"bingx",
+         {0, R"({"code":80016,"msg":"order not exist"})", 200},
+         "80016",
+         "order not exist",
+         "not_found"},
+        {"kucoin",
+         {0, R"({"code":"300003","msg":"Balance insufficient!"})", 200},
+         "300003",
+         "Balance insufficient!",
+         "insufficient_margin"},
+        {"kucoin",
+         {0, R"({"code":"400006","msg":"Invalid request ip"})", 400},
+         "400006",
+         "Invalid request ip",
+         "ip_not_allowed"},
+        {"kucoin",
+         {0, R"({"code":"400007","msg":"Access Denied"})", 400},
+         "400007",
+         "Access Denied",
+         "permission"},
+        {"kucoin",
+         with_header(429, R"({"code":"429000","msg":"Too Many Requests"})", "gw-ratelimit-reset: 800"),
+         "429000", "Too Many Requests", "rate_limited", "800"},
+        {"bitget",
+         {0, R"({"code":"40762","msg":"The order amount exceeds the balance"})", 400},
+         "40762",
+         "The order amount exceeds the balance",
+         "insufficient_margin"},
+        {"bitget",
+         {0, R"({"code":"40018","msg":"Invalid IP"})", 400},
+         "40018",
+         "Invalid IP",
+         "ip_not_allowed"},
+        {"bitget",
+         {0, R"({"code":"40014","msg":"Incorrect permissions"})", 400},
+         "40014",
+         "Incorrect permissions",
+         "permission"},
+        {"bitget",
+         {0, R"({"code":"429","msg":"Too Many Requests"})", 429},
+         "429",
+         "Too Many Requests",
+         "rate_limited"},
+        {"bitget",
+         {0, R"({"code":"40008","msg":"Request timestamp expired"})", 400},
+         "40008",
+         "Request timestamp expired",
+         "timestamp"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.exchange) + " " + c.code);
+        http.sent.clear();
+        http.queued.clear();
+        // A refused read is asked once more when the exchange says it was rate-limited.
+        http.queue(c.reply);
+        http.queue(c.reply);
+        const std::string printed = reader.get_balance(c.exchange);
+        EXPECT_EQ(printed, rejected_envelope(c.exchange, "balance", c.code, c.message, c.refusal_class,
+                                             c.reply.body, c.retry));
+        EXPECT_TRUE(is_json_value(printed));
+        const bool limited = std::string(c.refusal_class) == "rate_limited";
+        const bool stamp = std::string(c.refusal_class) == "timestamp";
+        // A refused stamp reads the exchange's clock, which here says nothing: no second send.
+        EXPECT_EQ(http.sent.size(), limited || stamp ? 2u : 1u);
+    }
+}
+
+TEST_F(Envelopes, ARateLimitedReadIsAskedOnceMoreAndAnOrderNever) {
+    const struct {
+        const char* exchange;
+        HttpResult limited;
+        int64_t wait;  // what the connector waits before asking again: the exchange's word, at most 2 s
+    } cases[] = {
+        {"bybit",
+         with_header(200, R"({"retCode":10006,"retMsg":"Too many visits"})",
+                     "X-Bapi-Limit-Reset-Timestamp: " + std::to_string(kNowMs + 1500)),
+         1500},
+        {"okx", {0, R"({"code":"50011","msg":"Too Many Requests"})", 429}, 1000},
+        {"gate",
+         with_header(429, R"({"label":"TOO_MANY_REQUESTS","message":"slow down"})",
+                     "X-Gate-RateLimit-Reset-Timestamp: " + std::to_string(kNowMs + 5000)),
+         2000},
+        {"bingx", {0, R"({"code":100410,"msg":"rate limitation"})", 429}, 1000},
+        {"kucoin",
+         with_header(429, R"({"code":"429000","msg":"Too Many Requests"})", "gw-ratelimit-reset: 800"), 800},
+        {"bitget", {0, R"({"code":"429","msg":"Too Many Requests"})", 429}, 1000},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.exchange);
+        remember_mode(c.exchange, "one_way");
+        http.sent.clear();
+        clock.slept.clear();
+        http.queue(c.limited);
+        http.queue(R"({"data":[]})");
+        EXPECT_EQ(reader.get_balance(c.exchange).find(R"({"status":"ok")"), 0u);
+        EXPECT_EQ(http.sent.size(), 2u);
+        EXPECT_EQ(clock.slept, std::vector<int64_t>{c.wait});
+
+        http.sent.clear();
+        http.queued.clear();
+        http.queue(c.limited);
+        const std::string printed = executor.place_close(c.exchange, "BTC_USDT", "buy", "1", "64000");
+        EXPECT_NE(printed.find(R"("reason":"exchange_rejected")"), std::string::npos) << printed;
+        EXPECT_NE(printed.find(R"("class":"rate_limited")"), std::string::npos) << printed;
+        EXPECT_EQ(http.sent.size(), 1u);
+        http.queued.clear();
+    }
+}
+
+TEST_F(Envelopes, ARefusedLeverageSendsNoOrder) {
+    const HttpResult order{0, R"({"retCode":0,"code":"0","ord":2})", 200};
+    const struct {
+        const char* exchange;
+        HttpResult refusal;
+        const char* code;
+        const char* message;
+        const char* refusal_class;
+    } cases[] = {
+        {"bybit", {0, R"({"retCode":110013,"retMsg":"risk limit"})", 200}, "110013", "risk limit", "other"},
+        {"okx",
+         {0, R"({"code":"59102","msg":"Leverage exceeds the maximum"})", 200},
+         "59102",
+         "Leverage exceeds the maximum",
+         "other"},
+        {"gate",
+         {0, R"({"label":"INVALID_PARAM_VALUE","message":"leverage"})", 400},
+         "INVALID_PARAM_VALUE",
+         "leverage",
+         "invalid_request"},
+        {"bingx",
+         {0, R"({"code":100004,"msg":"Permission denied"})", 200},
+         "100004",
+         "Permission denied",
+         "permission"},
+        {"bitget",
+         {0, R"({"code":"40797","msg":"Exceeded the maximum settable leverage"})", 400},
+         "40797",
+         "Exceeded the maximum settable leverage",
+         "other"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.exchange);
+        remember_mode(c.exchange, "one_way");
+        http.sent.clear();
+        http.queued.clear();
+        http.queue(c.refusal);
+        http.queue(order);
+        EXPECT_EQ(executor.place_open(c.exchange, "BTC_USDT", "buy", "1", "65000", 5),
+                  rejected_envelope(c.exchange, "place_open", c.code, c.message, c.refusal_class,
+                                    "{\"leverage\":" + c.refusal.body + "}", "", "leverage_rejected"));
+        EXPECT_EQ(http.sent.size(), 1u);
+    }
+    // Bybit says when the position already has the leverage: the order goes out.
+    http.sent.clear();
+    http.queued.clear();
+    const HttpResult unchanged{0, R"({"retCode":110043,"retMsg":"leverage not modified"})", 200};
+    http.queue(unchanged);
+    http.queue(order);
+    EXPECT_EQ(executor.place_open("bybit", "BTC_USDT", "buy", "1", "65000", 5),
+              ok_envelope("bybit", "place_open",
+                          R"({"leverage":)" + unchanged.body + R"(,"place":)" + order.body + "}"));
+    EXPECT_EQ(http.sent.size(), 2u);
+    // An order refused after its leverage was set carries both replies.
+    http.sent.clear();
+    http.queue(R"({"code":"0","data":[]})");
+    http.queue(R"({"code":"1","data":[{"sCode":"51008","sMsg":"Insufficient USDT margin"}]})");
+    EXPECT_EQ(
+        executor.place_open("okx", "BTC_USDT", "buy", "1", "65000", 5),
+        rejected_envelope("okx", "place_open", "51008", "Insufficient USDT margin", "insufficient_margin",
+                          R"({"leverage":{"code":"0","data":[]},"place":)"
+                          R"({"code":"1","data":[{"sCode":"51008","sMsg":"Insufficient USDT margin"}]}})"));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The live credential checks of the six exchanges, through the registry over fakes.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -51,13 +52,18 @@ void expect_outcome(const ValidateCredentialsResult& result, const Outcome& expe
 
 TEST_F(Validation, BybitAndGateDecideOnOneSignedRequest) {
     const Status ready = Status::valid_trade_ready, read_only = Status::valid_read_only;
-    const std::string bybit = "live bybit auth validated", gate = "live gate auth validated";
+    const std::string bybit = "live bybit auth validated",
+                      gate = "live gate auth validated; withdrawal permission not reported by gate";
+    // Gate's key is asked about with a cancel of an order that does not exist.
+    const HttpResult not_found{0, R"({"label":"ORDER_NOT_FOUND","message":"Order not found"})", 404},
+        forbidden{0, R"({"label":"FORBIDDEN","message":"no permission"})", 403};
     // `failure` non-zero: the request failed with that code and `body` as the transport's words.
     const struct {
         const char* exchange;
         int failure;
         std::string body;
         Outcome outcome;
+        std::optional<HttpResult> probe = std::nullopt;  // Gate's permission cancel, when sent
     } cases[] = {
         {"bybit",
          0,
@@ -80,9 +86,18 @@ TEST_F(Validation, BybitAndGateDecideOnOneSignedRequest) {
          7,
          "Failed to connect\n",
          {Status::error, false, false, "bybit request failed: curl: (7) Failed to connect"}},
-        {"gate", 0, R"({"user":1666,"currency":"USDT","available":"9.7"})", {ready, true, false, gate}},
+        {"gate",
+         0,
+         R"({"user":1666,"currency":"USDT","available":"9.7"})",
+         {ready, true, false, gate},
+         not_found},
+        {"gate", 0, R"({"user":1666,"currency":"USDT"})", {read_only, false, false, gate}, forbidden},
         // A plain substring rule: an error that names a currency counts as an answer.
-        {"gate", 0, R"({"label":"INVALID_KEY","detail":{"currency":"USDT"}})", {ready, true, false, gate}},
+        {"gate",
+         0,
+         R"({"label":"INVALID_KEY","detail":{"currency":"USDT"}})",
+         {ready, true, false, gate},
+         not_found},
         {"gate",
          0,
          "{\"label\":\"INVALID_SIGNATURE\"}\n",
@@ -96,8 +111,13 @@ TEST_F(Validation, BybitAndGateDecideOnOneSignedRequest) {
         SCOPED_TRACE(c.body);
         http.sent.clear();
         http.queue(c.failure != 0 ? http_failure(c.failure, c.body) : HttpResult{0, c.body, 401});
+        if (c.probe) http.queue(*c.probe);
         expect_outcome(validate(c.exchange, ""), c.outcome);
-        ASSERT_EQ(http.sent.size(), 1u);
+        ASSERT_EQ(http.sent.size(), c.probe ? 2u : 1u);
+        if (c.probe) {
+            EXPECT_EQ(http.sent[1].method, "DELETE");
+            EXPECT_EQ(http.sent[1].url, "https://gate.test/api/v4/futures/usdt/orders/0?contract=BTC_USDT");
+        }
         EXPECT_EQ(http.sent[0].url, c.exchange == std::string("bybit")
                                         ? "https://bybit.test/v5/user/query-api"
                                         : "https://gate.test/api/v4/futures/usdt/accounts");
@@ -145,7 +165,7 @@ TEST_F(Validation, OkxTriesNineAttemptsInOrderAndReportsEach) {
 
 TEST_F(Validation, OkxRemembersTheSiteThatAcceptedTheKeyAndItsMode) {
     http.answer("okx-eea.test/api/v5/account/config",
-                R"({"code":"0","data":[{"acctLv":"2","posMode":"net_mode"}]})");
+                R"({"code":"0","data":[{"acctLv":"2","posMode":"net_mode","perm":"read_only,trade"}]})");
     http.answer("okx-eea.test", R"({"code":"0","data":[{"details":[]}]})");
     http.answer("", R"({"msg":"API key doesn't exist","code":"50119"})", 401);
     const ValidateCredentialsResult result = validate("okx");
@@ -175,6 +195,9 @@ TEST_F(Validation, OkxUnreachableIsInvalidWithTheTransportsWords) {
 }
 
 TEST_F(Validation, BingxTriesBothBalancePaths) {
+    // After a balance answers, the key's permissions are asked for.
+    const HttpResult permissions{
+        0, R"({"code":0,"data":{"enableReading":true,"enableFutures":true,"enableWithdrawals":false}})", 200};
     const struct {
         HttpResult v3, v2;
         Outcome outcome;
@@ -198,8 +221,13 @@ TEST_F(Validation, BingxTriesBothBalancePaths) {
         http.sent.clear();
         http.queue(c.v3);
         http.queue(c.v2);
+        http.queue(permissions);
         expect_outcome(validate("bingx", ""), c.outcome);
-        ASSERT_EQ(http.sent.size(), 2u);
+        ASSERT_EQ(http.sent.size(), c.outcome.can_trade ? 3u : 2u);
+        if (c.outcome.can_trade) {
+            EXPECT_EQ(
+                http.sent[2].url.find("https://bingx.test/openApi/v1/account/apiPermissions?timestamp="), 0u);
+        }
         EXPECT_EQ(http.sent[0].url, "https://bingx.test/openApi/swap/v3/user/balance?timestamp=" + kNowText +
                                         "&signature=" + hmac_sha256_hex("secret-1", "timestamp=" + kNowText));
         EXPECT_EQ(http.sent[1].url.find("https://bingx.test/openApi/swap/v2/user/balance?"), 0u);
@@ -209,7 +237,8 @@ TEST_F(Validation, BingxTriesBothBalancePaths) {
 
 TEST_F(Validation, KucoinTriesBothKeyVersionsAndRemembersTheOneThatWorks) {
     const HttpResult refused{0, R"({"code":"400004","msg":"Invalid KC-API-PASSPHRASE"})", 401},
-        accepted{0, R"({"code":"200000","data":{"accountEquity":1.5,"availableBalance":1}})", 200};
+        accepted{0, R"({"code":"200000","data":{"accountEquity":1.5,"availableBalance":1}})", 200},
+        key_info{0, R"({"code":"200000","data":{"apiKey":"key-1","permission":"General,Futures"}})", 200};
     const struct {
         HttpResult v2, v3;
         Status status;
@@ -224,10 +253,18 @@ TEST_F(Validation, KucoinTriesBothKeyVersionsAndRemembersTheOneThatWorks) {
         http.sent.clear();
         http.queue(c.v2);
         http.queue(c.v3);
+        http.queue(key_info);
         const ValidateCredentialsResult result = validate("kucoin");
         EXPECT_EQ(result.status, c.status);
         EXPECT_EQ(result.learned.key_version, c.learned);
-        ASSERT_EQ(http.sent.size(), 2u);
+        ASSERT_EQ(http.sent.size(), c.learned.empty() ? 2u : 3u);
+        if (!c.learned.empty()) {
+            // The key information lives on the account host, asked with the version that worked.
+            EXPECT_EQ(http.sent[2].url, "https://kucoin-account.test/api/v1/user/api-key");
+            EXPECT_EQ(http.header(2, "KC-API-KEY-VERSION"), c.learned);
+            EXPECT_EQ(result.reason,
+                      "live kucoin auth validated; withdrawal permission not reported by kucoin");
+        }
         for (size_t i = 0; i < 2; ++i) {
             const std::vector<std::string> headers = {
                 "KC-API-KEY: key-1",
@@ -240,6 +277,7 @@ TEST_F(Validation, KucoinTriesBothKeyVersionsAndRemembersTheOneThatWorks) {
             EXPECT_EQ(http.sent[i].headers, headers);
         }
     }
+    http.queued.clear();
     EXPECT_EQ(
         validate("kucoin").reason,  // nothing scripted: both attempts fail to connect
         "kucoin rejected credentials: " +
@@ -253,9 +291,11 @@ TEST_F(Validation, BitgetNeedsAnAnswerToDecide) {
     const struct {
         HttpResult reply;
         Outcome outcome;
+        std::optional<HttpResult> info = std::nullopt;  // the account information, when asked
     } cases[] = {
         {{0, R"({"code":"00000","data":[{"marginCoin":"USDT","available":"10"}]})", 200},
-         {Status::valid_trade_ready, true, false, "live bitget auth validated"}},
+         {Status::valid_trade_ready, true, false, "live bitget auth validated"},
+         HttpResult{0, R"({"code":"00000","data":{"authorities":["coor","coow","cpor","cpow"]}})", 200}},
         {{0, "", 200}, {Status::error, false, false, "failed to execute bitget validation probe"}},
         {{0, " \r\n\t", 200}, {Status::error, false, false, "failed to execute bitget validation probe"}},
         {{0, "", 401}, {Status::invalid, false, false, "bitget rejected credentials: HTTP Error 401"}},
@@ -270,8 +310,9 @@ TEST_F(Validation, BitgetNeedsAnAnswerToDecide) {
         SCOPED_TRACE(c.reply.body);
         http.sent.clear();
         http.queue(c.reply);
+        if (c.info) http.queue(*c.info);
         expect_outcome(validate("bitget"), c.outcome);
-        ASSERT_EQ(http.sent.size(), 1u);
+        ASSERT_EQ(http.sent.size(), c.info ? 2u : 1u);
         EXPECT_EQ(http.sent[0].url,
                   "https://bitget.test/api/v2/mix/account/accounts?productType=USDT-FUTURES");
         EXPECT_EQ(http.header(0, "locale"), "en-US");
@@ -307,7 +348,8 @@ TEST_F(Validation, AGoodKeyOnADriftedMachineIsValid) {
         http.sent.clear();
         http.queue(c.refusal);
         http.queue(c.clock_reply);
-        http.answer("", R"({"retCode":0,"code":"200000","marginCoin":"USDT","permissions":["Order"]})");
+        http.answer("", R"({"retCode":0,"code":"200000","marginCoin":"USDT","permissions":["Order"],)"
+                        R"("data":{"permission":"General,Futures"}})");
         const ValidateCredentialsResult result = validate(c.exchange);
         EXPECT_EQ(result.status, Status::valid_trade_ready);
         EXPECT_EQ(result.learned.clock_offset_ms, -45000);
@@ -353,6 +395,78 @@ TEST_F(Validation, TheBudgetCapsEveryAttempt) {
                       std::string::npos);
         }
     }
+}
+
+TEST_F(Validation, PermissionsAreWhatTheExchangeSays) {
+    const Status ready = Status::valid_trade_ready, read_only = Status::valid_read_only;
+    const std::string no_withdrawal = "; withdrawal permission not reported by ";
+    const struct {
+        const char* exchange;
+        std::vector<std::pair<const char*, HttpResult>> answers;  // URL part -> reply; the first that fits
+        Outcome outcome;
+    } cases[] = {
+        {"okx",
+         {{"/account/config", {0, R"({"code":"0","data":[{"posMode":"net_mode","perm":"read_only"}]})", 200}},
+          {"", {0, R"({"code":"0","data":[]})", 200}}},
+         {read_only, false, false, "live okx auth validated"}},
+        {"okx",
+         {{"/account/config",
+           {0, R"({"code":"0","data":[{"posMode":"net_mode","perm":"read_only,trade,withdraw"}]})", 200}},
+          {"", {0, R"({"code":"0","data":[]})", 200}}},
+         {ready, true, true, "live okx auth validated"}},
+        {"bingx",
+         {{"apiPermissions",
+           {0, R"({"code":0,"data":{"enableFutures":false,"enableWithdrawals":false}})", 200}},
+          {"", {0, R"({"code":0,"data":{}})", 200}}},
+         {read_only, false, false, "live bingx auth validated"}},
+        {"bingx",
+         {{"apiPermissions",
+           {0, R"({"code":0,"data":{"enableFutures":true,"enableWithdrawals":true}})", 200}},
+          {"", {0, R"({"code":0,"data":{}})", 200}}},
+         {ready, true, true, "live bingx auth validated"}},
+        {"kucoin",
+         {{"/user/api-key", {0, R"({"code":"200000","data":{"permission":"General"}})", 200}},
+          {"", {0, R"({"code":"200000","data":{}})", 200}}},
+         {read_only, false, false, "live kucoin auth validated" + no_withdrawal + "kucoin"}},
+        {"bitget",
+         {{"/spot/account/info", {0, R"({"code":"00000","data":{"authorities":["coor","cpor"]}})", 200}},
+          {"", {0, R"({"code":"00000","data":[]})", 200}}},
+         {read_only, false, false, "live bitget auth validated"}},
+        {"bitget",
+         {{"/spot/account/info", {0, R"({"code":"00000","data":{"authorities":["coow","wwow"]}})", 200}},
+          {"", {0, R"({"code":"00000","data":[]})", 200}}},
+         {ready, true, true, "live bitget auth validated"}},
+        // A key refused the account information: a cancel of no order tells whether it may trade.
+        {"bitget",
+         {{"/spot/account/info", {0, R"({"code":"40014","msg":"Incorrect permissions"})", 400}},
+          {"cancel-order", {0, R"({"code":"40768","msg":"Order does not exist"})", 400}},
+          {"", {0, R"({"code":"00000","data":[]})", 200}}},
+         {ready, true, false, "live bitget auth validated" + no_withdrawal + "bitget"}},
+        // A refused IP address is not a bad key; nor is a rate limit.
+        {"bybit",
+         {{"", {0, R"({"retCode":10010,"retMsg":"Unmatched IP"})", 200}}},
+         {Status::error, false, false,
+          R"(bybit refused this machine's IP address (not on the key's IP whitelist; the key itself may be )"
+          R"(fine): {"retCode":10010,"retMsg":"Unmatched IP"})"}},
+        {"gate",
+         {{"", {0, R"({"label":"TOO_MANY_REQUESTS","message":"slow down"})", 429}}},
+         {Status::error, false, false,
+          R"(gate rate limit reached, try again shortly: {"label":"TOO_MANY_REQUESTS","message":"slow down"})"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.exchange) + " " + c.outcome.reason);
+        http.sent.clear();
+        http.rules.clear();
+        for (const auto& [part, reply] : c.answers) http.rules.emplace_back(part, reply);
+        expect_outcome(validate(c.exchange), c.outcome);
+    }
+    // OKX and KuCoin name the IP refusal among their attempts.
+    http.rules.clear();
+    http.answer("", R"({"code":"50110","msg":"IP not in whitelist"})", 401);
+    EXPECT_EQ(validate("okx").reason.find("okx refused this machine's IP address"), 0u);
+    http.rules.clear();
+    http.answer("", R"({"code":"400006","msg":"Invalid request ip"})", 400);
+    EXPECT_EQ(validate("kucoin").status, Status::error);
 }
 
 }  // namespace

@@ -78,7 +78,10 @@ class FixedClock : public Clock {
   public:
     explicit FixedClock(int64_t ms) : ms(ms) {}
     int64_t now_ms() const override { return ms; }
+    // Records the wait instead of waiting.
+    void sleep_ms(int64_t wait) const override { slept.push_back(wait); }
     int64_t ms;
+    mutable std::vector<int64_t> slept;
 };
 
 // A secret store in memory; `reachable` false plays a store that is not running.

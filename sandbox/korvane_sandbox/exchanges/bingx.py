@@ -3,6 +3,7 @@ query or in a form body; quantities are in the base coin."""
 from ..signing import compact
 from .book import fmt
 from .common import decimal_text, int_param, money
+from .site import permissions_of
 
 SEED_SYMBOL, SEED_QTY = 'BTC-USDT', '0.01'
 FORM_PARAMS = True
@@ -54,6 +55,22 @@ def contracts(call):
 
 PUBLIC_ROUTES = [('GET', r'/openApi/swap/v2/server/time', server_time),
                  ('GET', r'/openApi/swap/v2/quote/contracts', contracts)]
+
+
+TRADE_ROUTES = {'order': [('POST', r'/openApi/swap/v2/trade/order')],
+                'leverage': [('POST', r'/openApi/swap/v2/trade/leverage')],
+                'cancel': [('DELETE', r'/openApi/swap/v2/trade/order')]}
+
+
+def refusal(kind, now):
+    if kind == 'rate':
+        return 429, compact({'code': 100410, 'msg': 'rate limitation', 'timestamp': now, 'data': {}})
+    return {'ip': lambda: error(100419, 'your current request IP is not in the whitelist', now),
+            'permission': lambda: error(100004, 'Permission denied as the API key was created without the permission',
+                                        now),
+            'margin': lambda: error(101204, 'Insufficient margin', now),
+            'leverage': lambda: error(109400, 'leverage exceeds the maximum allowed', now)}[kind]()
+
 
 
 def hedge(call):
@@ -230,8 +247,16 @@ def position_history(call):
          'positionCommission': '0', 'totalFunding': '0'} for c in entries]}, call.now)
 
 
+def api_permissions(call):
+    chosen = permissions_of(call.account)
+    return ok({'apiKey': call.account['key'], 'note': 'sandbox', 'ipAddresses': [], 'enableReading': True,
+               'enableFutures': chosen != 'read', 'enableSpotAndMarginTrading': chosen != 'read',
+               'enableWithdrawals': chosen == 'read_trade_withdraw', 'permitsUniversalTransfer': False}, call.now)
+
+
 def routes():
-    return [('GET', r'/openApi/swap/v3/user/balance', balance), ('GET', r'/openApi/swap/v2/user/balance', balance),
+    return [('GET', r'/openApi/v1/account/apiPermissions', api_permissions),
+            ('GET', r'/openApi/swap/v3/user/balance', balance), ('GET', r'/openApi/swap/v2/user/balance', balance),
             ('GET', r'/openApi/swap/v2/user/positions', positions),
             ('GET', r'/openApi/swap/v1/positionSide/dual', position_mode),
             ('POST', r'/openApi/swap/v1/positionSide/dual', set_position_mode),

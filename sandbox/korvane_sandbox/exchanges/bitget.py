@@ -2,6 +2,7 @@
 from ..signing import compact
 from .book import fmt
 from .common import decimal_text, int_param, money
+from .site import permissions_of
 
 SEED_SYMBOL, SEED_QTY = 'BTCUSDT', '0.01'
 MODE_MISMATCH = ('40774', 'The order type for unilateral position must also be the unilateral position type.')
@@ -54,6 +55,20 @@ def contracts(call):
 
 
 PUBLIC_ROUTES = [('GET', r'/api/v2/public/time', server_time), ('GET', r'/api/v2/mix/market/contracts', contracts)]
+
+
+TRADE_ROUTES = {'order': [('POST', r'/api/v2/mix/order/place-order')],
+                'leverage': [('POST', r'/api/v2/mix/account/set-leverage')],
+                'cancel': [('POST', r'/api/v2/mix/order/cancel-order')]}
+
+
+def refusal(kind, now):
+    return {'ip': lambda: error('40018', 'Invalid IP', now),
+            'rate': lambda: error('429', 'Too Many Requests', now, 429),
+            'permission': lambda: error('40014', 'Incorrect permissions', now),
+            'margin': lambda: error('40762', 'The order amount exceeds the balance', now),
+            'leverage': lambda: error('40797', 'Exceeded the maximum settable leverage', now)}[kind]()
+
 
 
 def hedge(call):
@@ -289,8 +304,21 @@ def history_positions(call):
                'endId': entries[-1]['id'] if entries else ''}, call.now)
 
 
+# Authorities as Bitget names them: contract orders and positions (read, write), spot trading,
+# withdrawal.
+AUTHORITIES = {'read': ['coor', 'cpor', 'stor'], 'read_trade': ['coor', 'coow', 'cpor', 'cpow', 'stor', 'stow'],
+               'read_trade_withdraw': ['coor', 'coow', 'cpor', 'cpow', 'stor', 'stow', 'wwow']}
+
+
+def account_info(call):
+    return ok({'userId': '1', 'inviterId': '', 'ips': '', 'authorities': AUTHORITIES[permissions_of(call.account)],
+               'parentId': 1, 'traderType': 'none', 'channelCode': '', 'channel': '', 'regisTime': str(call.now)},
+              call.now)
+
+
 def routes():
-    return [('GET', r'/api/v2/mix/account/accounts', accounts), ('GET', r'/api/v2/mix/account/account', account_detail),
+    return [('GET', r'/api/v2/spot/account/info', account_info),
+            ('GET', r'/api/v2/mix/account/accounts', accounts), ('GET', r'/api/v2/mix/account/account', account_detail),
             ('POST', r'/api/v2/mix/account/set-position-mode', set_position_mode),
             ('POST', r'/api/v2/mix/account/set-leverage', set_leverage),
             ('GET', r'/api/v2/mix/position/single-position', single_position),

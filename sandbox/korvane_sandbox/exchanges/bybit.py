@@ -59,14 +59,46 @@ def instruments(call):
 PUBLIC_ROUTES = [('GET', r'/v5/market/time', server_time), ('GET', r'/v5/market/instruments-info', instruments)]
 
 
+# Requests that change the account, and how Bybit refuses them in each situation.
+TRADE_ROUTES = {'order': [('POST', r'/v5/order/create')], 'leverage': [('POST', r'/v5/position/set-leverage')],
+                'cancel': [('POST', r'/v5/order/cancel')]}
+
+
+def refusal(kind, now):
+    if kind == 'rate':
+        # Bybit says when the limit resets, in milliseconds since the epoch.
+        status, body = error(10006, 'Too many visits. Exceeded the API Rate Limit.', now)
+        return status, body, {'X-Bapi-Limit-Status': '0', 'X-Bapi-Limit': '10',
+                              'X-Bapi-Limit-Reset-Timestamp': str(now + 300)}
+    return {'ip': lambda: error(10010, "Unmatched IP, please check your API key's bound IP addresses.", now),
+            'permission': lambda: error(10005, 'Permission denied, please check your API key permissions.', now),
+            'margin': lambda: error(110007, 'ab not enough for new order', now),
+            'leverage': lambda: error(110013, 'Cannot set leverage due to risk limit level.', now)}[kind]()
+
+
+
 def hedge(call):
     return call.account.get('position_mode') == 'hedge'
 
 
+# Permission lists as Bybit shows them for each choice of permissions.
+PERMISSION_LISTS = {
+    'read': {'ContractTrade': [], 'Spot': [], 'Wallet': [], 'Options': [], 'Derivatives': []},
+    'read_trade': {'ContractTrade': ['Order', 'Position'], 'Spot': [], 'Wallet': ['AccountTransfer'],
+                   'Options': [], 'Derivatives': []},
+    'read_trade_withdraw': {'ContractTrade': ['Order', 'Position'], 'Spot': [],
+                            'Wallet': ['AccountTransfer', 'SubMemberTransfer', 'Withdraw'], 'Options': [],
+                            'Derivatives': []},
+}
+
+
 def key_info(call):
     account = call.account
-    return ok({'id': '1', 'note': 'sandbox', 'apiKey': account['key'], 'readOnly': 1 if account.get('read_only') else 0,
-               'secret': '', 'permissions': account.get('permissions', {}), 'ips': ['*'], 'type': 1,
+    chosen = account.get('key_permissions')
+    read_only = chosen == 'read' if chosen else bool(account.get('read_only'))
+    permissions = PERMISSION_LISTS[chosen] if chosen else account.get('permissions', {})
+    return ok({'id': '1', 'note': 'sandbox', 'apiKey': account['key'], 'readOnly': 1 if read_only else 0,
+               'secret': '', 'permissions': permissions, 'ips': ['*'], 'type': 1,
                'deadlineDay': 90, 'expiredAt': '', 'createdAt': '2026-01-01T00:00:00Z', 'unified': 0, 'uta': 1,
                'userID': 1, 'inviterID': 0, 'vipLevel': 'No VIP', 'mktMakerLevel': '0', 'affiliateID': 0,
                'rsaPublicKey': '', 'isMaster': True}, call.now)
@@ -192,7 +224,7 @@ def create(call):
         return error(10001, 'params error: qty invalid', call.now)
     if body.get('orderType') == 'Limit' and decimal_text(body.get('price')) is None:
         return error(10001, 'params error: price invalid', call.now)
-    if call.account.get('read_only'):
+    if call.account.get('read_only') and not call.account.get('key_permissions'):
         return error(10005, 'Permission denied, please check your API key permissions.', call.now)
     refusal = position_idx_error(call, body)
     if refusal is not None:

@@ -54,6 +54,24 @@ PUBLIC_ROUTES = [('GET', r'/api/v4/spot/time', server_time),
                  ('GET', r'/api/v4/futures/usdt/contracts/([A-Za-z0-9_]+)', contract)]
 
 
+TRADE_ROUTES = {'order': [('POST', PREFIX + r'/orders')],
+                'leverage': [('POST', PREFIX + r'/positions/[^/]+/leverage'),
+                             ('POST', PREFIX + r'/dual_comp/positions/[^/]+/leverage')],
+                'cancel': [('DELETE', PREFIX + r'/orders/[^/]+')]}
+
+
+def refusal(kind, now):
+    if kind == 'rate':
+        status, body = error('TOO_MANY_REQUESTS', 'Request Rate limit Exceeded', 429)
+        return status, body, {'X-Gate-RateLimit-Requests-Remain': '0', 'X-Gate-RateLimit-Limit': '100',
+                              'X-Gate-RateLimit-Reset-Timestamp': str(now + 300)}
+    return {'ip': lambda: error('IP_FORBIDDEN', 'Request IP not in whitelist', 403),
+            'permission': lambda: error('FORBIDDEN', 'API key has no permission to trade', 403),
+            'margin': lambda: error('INSUFFICIENT_AVAILABLE', 'Insufficient available balance', 400),
+            'leverage': lambda: error('LEVERAGE_TOO_HIGH', 'leverage too high', 400)}[kind]()
+
+
+
 def dual(call):
     return bool(call.account.get('dual_mode'))
 

@@ -3,6 +3,7 @@ lots."""
 from ..signing import compact
 from .book import fmt
 from .common import decimal_text, int_param, money, whole_number
+from .site import permissions_of
 
 SEED_SYMBOL, SEED_QTY = 'XBTUSDTM', '1'
 PARAMETER_ERROR = '400100'
@@ -48,6 +49,23 @@ def contract(call):
 
 
 PUBLIC_ROUTES = [('GET', r'/api/v1/timestamp', server_time), ('GET', r'/api/v1/contracts/([A-Za-z0-9]+)', contract)]
+
+
+# KuCoin sends the leverage with the order: a refused leverage is a refused order.
+TRADE_ROUTES = {'order': [('POST', r'/api/v1/orders')], 'leverage': [],
+                'cancel': [('DELETE', r'/api/v1/orders/[^/]+')]}
+
+
+def refusal(kind, now):
+    if kind == 'rate':
+        # KuCoin says how many milliseconds remain until the limit resets.
+        status, body = error('429000', 'Too Many Requests', 429)
+        return status, body, {'gw-ratelimit-limit': '100', 'gw-ratelimit-remaining': '0', 'gw-ratelimit-reset': '300'}
+    return {'ip': lambda: error('400006', 'Invalid request ip, the current clientIp is:127.0.0.1', 400),
+            'permission': lambda: error('400007', 'Access Denied, your api key has no permission', 400),
+            'margin': lambda: (200, compact({'code': '300003', 'msg': 'Balance insufficient!'})),
+            'leverage': lambda: error('100001', 'The leverage exceeds the maximum', 200)}[kind]()
+
 
 
 def hedge(call):
@@ -153,6 +171,9 @@ def place(call):
         return error(PARAMETER_ERROR, 'Parameter price error')
     if body.get('marginMode', 'ISOLATED') not in ('ISOLATED', 'CROSS'):
         return error(PARAMETER_ERROR, 'Parameter marginMode error')
+    # The leverage travels with an opening order: a refused leverage refuses the order.
+    if call.account.get('leverage_refused') and body.get('leverage') is not None and not body.get('reduceOnly'):
+        return refusal('leverage', call.now)
     side = body.get('positionSide') or 'BOTH'
     if side not in (('LONG', 'SHORT') if hedge(call) else ('BOTH',)):
         return error(PARAMETER_ERROR, 'Parameter positionSide %s does not match the %s position mode'
@@ -215,8 +236,16 @@ def history_positions(call):
     return ok({'currentPage': 1, 'pageSize': 10, 'totalNum': len(items), 'totalPage': 1, 'items': items})
 
 
+def api_key_info(call):
+    # KuCoin lists what the key may do; withdrawal is left out, as this connector does not read it.
+    permission = 'General' if permissions_of(call.account) == 'read' else 'General,Futures'
+    return ok({'remark': 'sandbox', 'apiKey': call.account['key'], 'apiVersion': 3, 'permission': permission,
+               'ipWhitelist': '', 'createdAt': 1700000000000, 'uid': 1, 'isMaster': True})
+
+
 def routes():
-    return [('GET', r'/api/v1/account-overview', overview), ('GET', r'/api/v1/position', position),
+    return [('GET', r'/api/v1/user/api-key', api_key_info),
+            ('GET', r'/api/v1/account-overview', overview), ('GET', r'/api/v1/position', position),
             ('GET', r'/api/v1/positions', positions), ('GET', r'/api/v2/position/getPositionMode', position_mode),
             ('POST', r'/api/v2/position/switchPositionMode', switch_position_mode),
             ('GET', r'/api/v1/orders', list_orders), ('POST', r'/api/v1/orders', place),

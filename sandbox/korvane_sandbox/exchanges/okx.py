@@ -4,6 +4,7 @@ import json
 from ..signing import compact
 from .book import fmt
 from .common import decimal_text, int_param, money
+from .site import permissions_of
 
 SEED_SYMBOL, SEED_QTY = 'BTC-USDT-SWAP', '1'
 POS_SIDE_ERROR = 'Parameter posSide error'
@@ -58,15 +59,37 @@ def instruments(call):
 PUBLIC_ROUTES = [('GET', r'/api/v5/public/time', server_time), ('GET', r'/api/v5/public/instruments', instruments)]
 
 
+TRADE_ROUTES = {'order': [('POST', r'/api/v5/trade/order'), ('POST', r'/api/v5/trade/batch-orders')],
+                'leverage': [('POST', r'/api/v5/account/set-leverage')],
+                'cancel': [('POST', r'/api/v5/trade/cancel-order')]}
+
+
+def refusal(kind, now):
+    if kind == 'margin':
+        # An order is refused inside an answer whose own code says only that nothing was done.
+        return 200, compact({'code': '1', 'msg': 'All operations failed', 'data': [
+            {'ordId': '', 'clOrdId': '', 'tag': '', 'sCode': '51008',
+             'sMsg': 'Order failed. Insufficient USDT margin in account'}]})
+    return {'ip': lambda: error('50110', "Your IP 127.0.0.1 is not included in your API key's IP whitelist.", 401),
+            'rate': lambda: error('50011', 'Too Many Requests', 429),
+            'permission': lambda: error('50120', "API key doesn't have permission to use this function", 401),
+            'leverage': lambda: error('59102', 'Leverage exceeds the maximum leverage', 200)}[kind]()
+
+
+
 def net_mode(call):
     return call.account.get('pos_mode') == 'net_mode'
+
+
+# The key's permissions as OKX's account configuration shows them.
+PERM = {'read': 'read_only', 'read_trade': 'read_only,trade', 'read_trade_withdraw': 'read_only,trade,withdraw'}
 
 
 def config(call):
     return ok([{'uid': '1', 'mainUid': '1', 'acctLv': '2', 'posMode': call.account.get('pos_mode', 'long_short_mode'),
                 'autoLoan': False, 'greeksType': 'PA', 'level': 'Lv1', 'levelTmp': '', 'ctIsoMode': 'automatic',
                 'mgnIsoMode': 'automatic', 'spotOffsetType': '', 'roleType': '0', 'traderInsts': [],
-                'opAuth': '0', 'kycLv': '2', 'label': 'sandbox', 'ip': '', 'perm': 'read_only,trade'}])
+                'opAuth': '0', 'kycLv': '2', 'label': 'sandbox', 'ip': '', 'perm': PERM[permissions_of(call.account)]}])
 
 
 def balance(call):

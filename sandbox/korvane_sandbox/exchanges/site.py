@@ -38,6 +38,43 @@ class Call:
         return self._body or None
 
 
+def permissions_of(account):
+    """The key's permissions as one of 'read', 'read_trade', 'read_trade_withdraw'."""
+    chosen = account.get('key_permissions')
+    if chosen:
+        return chosen
+    return 'read' if account.get('read_only') else 'read_trade'
+
+
+def request_kind(exchange, request):
+    """'order', 'leverage' or 'cancel' for a request that changes the account; 'read' for a GET;
+    None for anything else."""
+    for kind, patterns in exchange.TRADE_ROUTES.items():
+        for method, pattern in patterns:
+            if method == request.method and re.fullmatch(pattern, request.path):
+                return kind
+    return 'read' if request.method == 'GET' else None
+
+
+def situation_refusal(exchange, request, account, now):
+    """The exchange's refusal of `request` in the situation the account is set to; None when the
+    request goes on. A rate limit counts down with each request it refuses."""
+    kind = request_kind(exchange, request)
+    if not account.get('ip_allowed', True):
+        return exchange.refusal('ip', now)
+    for setting, limited_kind in (('rate_limit_reads', 'read'), ('rate_limit_orders', 'order')):
+        if kind == limited_kind and account.get(setting, 0) > 0:
+            account[setting] -= 1
+            return exchange.refusal('rate', now)
+    if kind in ('order', 'leverage', 'cancel') and permissions_of(account) == 'read':
+        return exchange.refusal('permission', now)
+    if kind == 'leverage' and account.get('leverage_refused'):
+        return exchange.refusal('leverage', now)
+    if kind == 'order' and account.get('margin_refused'):
+        return exchange.refusal('margin', now)
+    return None
+
+
 def compile_routes(routes):
     return [(method, re.compile(pattern + r'\Z'), handler) for method, pattern, handler in routes]
 
@@ -86,7 +123,7 @@ class ExchangeSite:
         return self.exchange.wrong_environment(self.clock())
 
     def handle(self, request):
-        """Returns (status, body, verdict)."""
+        """Returns (status, body, verdict), or (status, body, verdict, headers) with reply headers."""
         if self.delay:
             time.sleep(self.delay)
         try:
@@ -116,6 +153,10 @@ class ExchangeSite:
             return status, body, 'no_route'
         key = next((request.header(h) for h in KEY_HEADERS if request.header(h)), None)
         account = self.accounts.find(self.exchange_name, key)
+        if account is not None:
+            refusal = situation_refusal(self.exchange, request, account, self.clock())
+            if refusal is not None:
+                return refusal[0], refusal[1], 'refused', *refusal[2:]
         handler, match = route
         status, body = handler(Call(request, match, account, self.book(key), self.clock(), form))
         return status, body, 'accepted'
