@@ -108,10 +108,17 @@ ValidateCredentialsResult Bingx::validate(const ValidateCredentialsRequest& requ
     const std::string checked_at = format_iso8601(session.clock.now_ms());
     ProbeReport report;
     std::string refusal_class;
-    for (const char* path : {"/openApi/swap/v3/user/balance", "/openApi/swap/v2/user/balance"}) {
-        const HttpResult reply = send(session, "GET", path, "");
-        note_refusal(refusal_class, read_refusal(reply, session.clock.now_ms()));
-        report.add({{"path", path}, {"body", probe_body(reply)}});
+    // Both balance paths and the key's permissions are asked together: none waits for another.
+    const char* const paths[] = {"/openApi/swap/v3/user/balance", "/openApi/swap/v2/user/balance",
+                                 "/openApi/v1/account/apiPermissions"};
+    std::vector<std::function<HttpResult(ExchangeSession&)>> attempts;
+    for (const char* path : paths) {
+        attempts.push_back([this, path](ExchangeSession& own) { return send(own, "GET", path, ""); });
+    }
+    const std::vector<HttpResult> replies = side_by_side(session, attempts);
+    for (size_t i = 0; i < 2; ++i) {
+        note_refusal(refusal_class, read_refusal(replies[i], session.clock.now_ms()));
+        report.add({{"path", paths[i]}, {"body", probe_body(replies[i])}});
     }
     const std::string output = report.str();
     if (!contains_any(output, {"\"code\":0", "\"code\": 0", "\\\"code\\\":0", "\\\"code\\\": 0",
@@ -121,7 +128,7 @@ ValidateCredentialsResult Bingx::validate(const ValidateCredentialsRequest& requ
     // The key's own permissions: futures trading and withdrawals
     // (https://bingx-api.github.io/docs/#/en-us/common/account-api.html, "Query API Key Permissions").
     KeyPermissions permissions;
-    const HttpResult reply = send(session, "GET", "/openApi/v1/account/apiPermissions", "");
+    const HttpResult& reply = replies[2];
     if (const auto body = parse_json(reply.body); body && reply.exit_code == 0 && bingx_code(reply) == "0") {
         const Json& data = json_member(*body, "data");
         if (const Json& futures = json_member(data, "enableFutures"); futures.is_boolean()) {

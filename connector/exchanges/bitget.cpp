@@ -50,7 +50,8 @@ class Bitget final : public ExchangeAdapter {
   private:
     // Reads what the key may do: the account information's authorities, else (refused to some
     // futures-only keys) a cancel of an order id no order has.
-    KeyPermissions permissions(ExchangeSession& session) const;
+    // Reads the key's permissions from `info` (its account information), else asks by a cancel.
+    KeyPermissions permissions(ExchangeSession& session, const HttpResult& info) const;
     HttpResult send_order(ExchangeSession& session, const OrderRequest& order, bool buy, bool reduce,
                           bool hedge) const;
     ModeRules mode_rules(ExchangeSession& session, const std::string& symbol) const;
@@ -103,8 +104,15 @@ ValidateCredentialsResult Bitget::validate(const ValidateCredentialsRequest& req
     if (request.credential.passphrase.empty()) {
         return invalid_result(request, "bitget passphrase missing", checked_at);
     }
-    const HttpResult reply =
-        send(session, "GET", "/api/v2/mix/account/accounts", "productType=USDT-FUTURES", "", kChannelHeaders);
+    // The account and the key's authorities are asked together: neither waits for the other.
+    const std::vector<std::function<HttpResult(ExchangeSession&)>> attempts = {
+        [this](ExchangeSession& own) {
+            return send(own, "GET", "/api/v2/mix/account/accounts", "productType=USDT-FUTURES", "", kChannelHeaders);
+        },
+        [this](ExchangeSession& own) { return send(own, "GET", "/api/v2/spot/account/info", "", ""); },
+    };
+    const std::vector<HttpResult> replies = side_by_side(session, attempts);
+    const HttpResult& reply = replies[0];
     const std::string output = trim(probe_body(reply));
     if (output.empty()) return error_result(request, "failed to execute bitget validation probe", checked_at);
     if (!contains_any(output,
@@ -112,14 +120,13 @@ ValidateCredentialsResult Bitget::validate(const ValidateCredentialsRequest& req
         const auto refusal = read_refusal(reply, session.clock.now_ms());
         return refused_result(request, refusal ? refusal->refusal_class : "", output, checked_at);
     }
-    return permitted_result(request, permissions(session), checked_at);
+    return permitted_result(request, permissions(session, replies[1]), checked_at);
 }
 
-KeyPermissions Bitget::permissions(ExchangeSession& session) const {
+KeyPermissions Bitget::permissions(ExchangeSession& session, const HttpResult& info) const {
     // Authorities name what the key may do: contract orders and positions written ("coow",
     // "cpow") and withdrawals ("wwow"), https://www.bitget.com/api-doc/spot/account/Get-Account-Info
     KeyPermissions permissions;
-    const HttpResult info = send(session, "GET", "/api/v2/spot/account/info", "", "");
     if (const auto body = parse_json(info.body);
         body && info.exit_code == 0 && bitget_code(info) == "00000") {
         const Json& authorities = json_member(json_member(*body, "data"), "authorities");

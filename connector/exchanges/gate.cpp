@@ -104,7 +104,16 @@ HttpResult Gate::send(ExchangeSession& session, const std::string& method, const
 
 ValidateCredentialsResult Gate::validate(const ValidateCredentialsRequest& request, ExchangeSession& session) const {
     const std::string checked_at = format_iso8601(session.clock.now_ms());
-    const HttpResult reply = send(session, "GET", std::string(kFutures) + "/accounts", "", "", false);
+    // The account and the trading probe (below) are asked together: neither waits for the other.
+    const std::vector<std::function<HttpResult(ExchangeSession&)>> attempts = {
+        [this](ExchangeSession& own) { return send(own, "GET", std::string(kFutures) + "/accounts", "", "", false); },
+        [this](ExchangeSession& own) {
+            return send(own, "DELETE", std::string(kFutures) + "/orders/" + kNoSuchOrder, "contract=BTC_USDT", "",
+                        false);
+        },
+    };
+    const std::vector<HttpResult> replies = side_by_side(session, attempts);
+    const HttpResult& reply = replies[0];
     if (reply.exit_code != 0) {
         return error_result(request, "gate request failed: " + trim(reply.body), checked_at);
     }
@@ -115,8 +124,7 @@ ValidateCredentialsResult Gate::validate(const ValidateCredentialsRequest& reque
     // Gate documents no key information: cancelling an order id no order has tells whether the
     // key may trade ("not found") or not (a permission refusal), and changes nothing.
     KeyPermissions permissions;
-    const HttpResult probe = send(session, "DELETE", std::string(kFutures) + "/orders/" + kNoSuchOrder,
-                                  "contract=BTC_USDT", "", false);
+    const HttpResult& probe = replies[1];
     if (const auto refusal = read_refusal(probe, session.clock.now_ms())) {
         if (refusal->refusal_class == "not_found") permissions.trade = true;
         if (refusal->refusal_class == "permission") permissions.trade = false;

@@ -145,9 +145,25 @@ ValidateCredentialsResult Kucoin::validate(const ValidateCredentialsRequest& req
     ProbeReport report;
     std::string accepted_version;
     std::string refusal_class;
-    for (const char* version : {"2", "3"}) {
-        const HttpResult reply = send_version(session, "GET", "/api/v1/account-overview?currency=USDT", "",
-                                              version, {"Content-Type: application/json"});
+    // Both versions and, on the account host, the key's information under each version are asked
+    // together: none waits for another. Only the answers of the accepted version are read.
+    const char* const versions[] = {"2", "3"};
+    std::vector<std::function<HttpResult(ExchangeSession&)>> attempts;
+    for (const char* version : versions) {
+        attempts.push_back([this, version](ExchangeSession& own) {
+            return send_version(own, "GET", "/api/v1/account-overview?currency=USDT", "", version,
+                                {"Content-Type: application/json"});
+        });
+    }
+    for (const char* version : versions) {
+        attempts.push_back([this, version](ExchangeSession& own) {
+            return send_version(own, "GET", "/api/v1/user/api-key", "", version, {}, "account");
+        });
+    }
+    const std::vector<HttpResult> replies = side_by_side(session, attempts);
+    for (size_t i = 0; i < 2; ++i) {
+        const char* version = versions[i];
+        const HttpResult& reply = replies[i];
         note_refusal(refusal_class, read_refusal(reply, session.clock.now_ms()));
         const std::string body = probe_body(reply);
         report.add({{"keyVersion", version}, {"body", body}});
@@ -162,9 +178,7 @@ ValidateCredentialsResult Kucoin::validate(const ValidateCredentialsRequest& req
     // The key's permissions, from the account host: "General" reads, "Futures" trades futures
     // (https://www.kucoin.com/docs/rest/account/basic-info/get-api-key-info); withdrawal is not read.
     KeyPermissions permissions;
-    const HttpResult reply =
-        send_version(session, "GET", "/api/v1/user/api-key", "",
-                     accepted_version.empty() ? "2" : accepted_version, {}, "account");
+    const HttpResult& reply = replies[accepted_version == "3" ? 3 : 2];
     if (const auto body = parse_json(reply.body);
         body && reply.exit_code == 0 && kucoin_code(reply) == kSuccess) {
         const Json& permission = json_member(json_member(*body, "data"), "permission");

@@ -138,13 +138,25 @@ ValidateCredentialsResult Okx::validate(const ValidateCredentialsRequest& reques
     std::string accepted_site;
     KeyPermissions permissions;
     std::string refusal_class;  // a refused IP address, else a rate limit, on any site
+    // No request depends on another's answer, so all of them go out together; the answers are
+    // read afterwards in the order above, as if they had come one by one.
+    const char* const paths[] = {"/api/v5/account/config", "/api/v5/account/balance?ccy=USDT",
+                                 "/api/v5/account/balance"};
+    std::vector<std::function<HttpResult(ExchangeSession&)>> attempts;
+    for (const ExchangeSite& site : session.sites) {
+        for (const char* path : paths) {
+            attempts.push_back([this, base = site_url(site), path](ExchangeSession& own) {
+                return send_to(own, base, "GET", path, "",
+                               {"Content-Type: application/json", "User-Agent: okx-api-client/1.0"});
+            });
+        }
+    }
+    const std::vector<HttpResult> replies = side_by_side(session, attempts);
+    size_t next = 0;
     for (const ExchangeSite& site : session.sites) {
         const std::string base = site_url(site);
-        for (const char* path : {"/api/v5/account/config", "/api/v5/account/balance?ccy=USDT",
-                                 "/api/v5/account/balance"}) {
-            const HttpResult reply =
-                send_to(session, base, "GET", path, "",
-                        {"Content-Type: application/json", "User-Agent: okx-api-client/1.0"});
+        for (const char* path : paths) {
+            const HttpResult& reply = replies[next++];
             const std::string body = probe_body(reply);
             report.add({{"host", base}, {"path", path}, {"body", body}});
             note_refusal(refusal_class, read_refusal(reply, session.clock.now_ms()));
