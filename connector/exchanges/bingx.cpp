@@ -1,6 +1,7 @@
 // BingX perpetual swap: HMAC-SHA256 hex over the query string, which carries the timestamp and
 // ends with the signature; the key travels in a header.
 #include "connector/exchanges/exchange_adapter.h"
+#include "connector/exchanges/order_outcome.h"
 #include "connector/exchanges/probe_output.h"
 #include "connector/exchanges/symbols.h"
 #include "connector/exchanges/credential_check.h"
@@ -54,7 +55,7 @@ class Bingx final : public ExchangeAdapter {
 
   private:
     HttpResult send_order(ExchangeSession& session, const OrderRequest& order, bool buy, bool reduce,
-                          bool hedge) const;
+                          bool hedge, OrderTicket& ticket) const;
     ModeRules mode_rules(ExchangeSession& session) const;
     // Signs and sends one request; `params` are the query parameters before the timestamp,
     // each followed by "&" (or empty).
@@ -131,34 +132,57 @@ ModeRules Bingx::mode_rules(ExchangeSession& session) const {
     return ModeRules{learn, refused_for_mode, "hedge"};
 }
 
+// Reads the lookup of an order by its clientOrderID: code 0 with the order -> found; 80016 "order
+// does not exist" -> not placed.
+// https://bingx-api.github.io/docs/#/en-us/swapV2/trade-api.html#Query%20Order%20details
+OrderLookup read_lookup(const HttpResult& reply) {
+    OrderLookup lookup{OrderFound::cannot_tell, reply};
+    const auto body = parse_json(reply.body);
+    if (reply.exit_code != 0 || !body) return lookup;
+    if (bingx_code(reply) == "80016") lookup.found = OrderFound::no;
+    if (bingx_code(reply) == "0" && json_member(json_member(*body, "data"), "order").is_object()) {
+        lookup.found = OrderFound::yes;
+    }
+    return lookup;
+}
+
 HttpResult Bingx::send_order(ExchangeSession& session, const OrderRequest& order, bool buy, bool reduce,
-                             bool hedge) const {
+                             bool hedge, OrderTicket& ticket) const {
     // The position is the order's own side when it opens, the other side when it closes; in
     // one-way mode a close is marked reduce-only instead.
     const bool long_position = reduce ? !buy : buy;
-    return send(session, "POST", "/openApi/swap/v2/trade/order",
-                "symbol=" + dashed_symbol(order.symbol) + "&side=" + (buy ? "BUY" : "SELL") +
-                    "&positionSide=" + position_side(hedge, long_position) + "&type=LIMIT&quantity=" + order.quantity +
-                    "&price=" + order.price + "&timeInForce=GTC&" + (reduce && !hedge ? "reduceOnly=true&" : ""));
+    const HttpResult reply =
+        send(session, "POST", "/openApi/swap/v2/trade/order",
+             "symbol=" + dashed_symbol(order.symbol) + "&side=" + (buy ? "BUY" : "SELL") + "&positionSide=" +
+                 position_side(hedge, long_position) + "&type=LIMIT&quantity=" + order.quantity + "&price=" +
+                 order.price + "&timeInForce=GTC&" + (reduce && !hedge ? "reduceOnly=true&" : "") +
+                 "clientOrderID=" + ticket.client_order_id + "&");
+    return settle_order(session, reply, ticket, [&] {
+        return read_lookup(send(session, "GET", "/openApi/swap/v2/trade/order",
+                                "symbol=" + dashed_symbol(order.symbol) + "&clientOrderId=" + ticket.client_order_id +
+                                    "&"));
+    });
 }
 
 OperationResult Bingx::place_open(ExchangeSession& session, const OrderRequest& order, int leverage) const {
-    return in_position_mode(session, mode_rules(session), [&](bool hedge) {
+    OrderTicket ticket{ticket_id(order.client_order_id, session.clock), ""};
+    return with_ticket(in_position_mode(session, mode_rules(session), [&](bool hedge) {
         // Hedge mode keeps a leverage per side: the side this order opens is the one set.
         const HttpResult leverage_reply =
             send(session, "POST", "/openApi/swap/v2/trade/leverage",
                  "symbol=" + dashed_symbol(order.symbol) + "&side=" + position_side(hedge, order.buy) +
                      "&leverage=" + std::to_string(leverage) + "&");
-        const HttpResult order_reply = send_order(session, order, order.buy, false, hedge);
+        const HttpResult order_reply = send_order(session, order, order.buy, false, hedge, ticket);
         return ModeAttempt{from_replies({{"leverage", &leverage_reply}, {"place", &order_reply}}), order_reply};
-    });
+    }), ticket);
 }
 
 OperationResult Bingx::place_close(ExchangeSession& session, const OrderRequest& order) const {
-    return in_position_mode(session, mode_rules(session), [&](bool hedge) {
-        const HttpResult reply = send_order(session, order, !order.buy, true, hedge);
+    OrderTicket ticket{ticket_id(order.client_order_id, session.clock), ""};
+    return with_ticket(in_position_mode(session, mode_rules(session), [&](bool hedge) {
+        const HttpResult reply = send_order(session, order, !order.buy, true, hedge, ticket);
         return ModeAttempt{from_reply(reply), reply};
-    });
+    }), ticket);
 }
 
 OperationResult Bingx::funding(ExchangeSession& session, const std::string& symbol, int lookback_minutes) const {

@@ -1,6 +1,7 @@
 // Bitget v2 mix: Base64 HMAC-SHA256 over timestamp + method + path (+ "?" query) + body, with
 // the plain passphrase in a header.
 #include "connector/exchanges/exchange_adapter.h"
+#include "connector/exchanges/order_outcome.h"
 #include "connector/exchanges/probe_output.h"
 #include "connector/exchanges/symbols.h"
 #include "connector/exchanges/credential_check.h"
@@ -38,7 +39,7 @@ class Bitget final : public ExchangeAdapter {
 
   private:
     HttpResult send_order(ExchangeSession& session, const OrderRequest& order, bool buy, bool reduce,
-                          bool hedge) const;
+                          bool hedge, OrderTicket& ticket) const;
     ModeRules mode_rules(ExchangeSession& session, const std::string& symbol) const;
     // Signs and sends one request; `query` excludes the "?".
     HttpResult send(ExchangeSession& session, const std::string& method, const std::string& path,
@@ -137,8 +138,20 @@ ModeRules Bitget::mode_rules(ExchangeSession& session, const std::string& symbol
     return ModeRules{learn, refused_for_mode, "hedge"};
 }
 
+// Reads the lookup of an order by its clientOid: code "00000" with the order -> found; 40109 "the
+// order cannot be found" -> not placed.
+// https://www.bitget.com/api-doc/contract/trade/Get-Order-Details
+OrderLookup read_lookup(const HttpResult& reply) {
+    OrderLookup lookup{OrderFound::cannot_tell, reply};
+    const auto body = parse_json(reply.body);
+    if (reply.exit_code != 0 || !body) return lookup;
+    if (bitget_code(reply) == "40109") lookup.found = OrderFound::no;
+    if (bitget_code(reply) == "00000" && json_member(*body, "data").is_object()) lookup.found = OrderFound::yes;
+    return lookup;
+}
+
 HttpResult Bitget::send_order(ExchangeSession& session, const OrderRequest& order, bool buy, bool reduce,
-                              bool hedge) const {
+                              bool hedge, OrderTicket& ticket) const {
     // Hedge mode names the position's direction and whether the order opens or closes it: a
     // close of a long is "buy" with "close". One-way mode names the trade's direction and marks
     // a close reduce-only.
@@ -148,12 +161,20 @@ HttpResult Bitget::send_order(ExchangeSession& session, const OrderRequest& orde
                                           : (reduce ? ",\"reduceOnly\":\"YES\"" : "");
     const std::string body = "{" + product_fields(order.symbol) + ",\"marginMode\":\"isolated\",\"size\":\"" +
                              order.quantity + "\",\"price\":\"" + order.price + "\",\"side\":\"" + side + "\"" +
-                             mode_fields + ",\"orderType\":\"limit\",\"force\":\"gtc\"}";
-    return send(session, "POST", "/api/v2/mix/order/place-order", "", body);
+                             mode_fields + ",\"orderType\":\"limit\",\"force\":\"gtc\",\"clientOid\":\"" +
+                             ticket.client_order_id + "\"}";
+    const HttpResult reply = send(session, "POST", "/api/v2/mix/order/place-order", "", body);
+    return settle_order(session, reply, ticket, [&] {
+        return read_lookup(send(session, "GET", "/api/v2/mix/order/detail",
+                                "symbol=" + linear_usdt_symbol(order.symbol) +
+                                    "&productType=USDT-FUTURES&clientOid=" + ticket.client_order_id,
+                                ""));
+    });
 }
 
 OperationResult Bitget::place_open(ExchangeSession& session, const OrderRequest& order, int leverage) const {
-    return in_position_mode(session, mode_rules(session, order.symbol), [&](bool hedge) {
+    OrderTicket ticket{ticket_id(order.client_order_id, session.clock), ""};
+    return with_ticket(in_position_mode(session, mode_rules(session, order.symbol), [&](bool hedge) {
         // Hedge mode keeps a leverage per side: the side this order opens is the one set.
         const std::string hold_side =
             hedge ? std::string(",\"holdSide\":\"") + (order.buy ? "long" : "short") + "\"" : "";
@@ -161,16 +182,17 @@ OperationResult Bitget::place_open(ExchangeSession& session, const OrderRequest&
             send(session, "POST", "/api/v2/mix/account/set-leverage", "",
                  "{" + product_fields(order.symbol) + ",\"leverage\":\"" + std::to_string(leverage) + "\"" +
                      hold_side + "}");
-        const HttpResult order_reply = send_order(session, order, order.buy, false, hedge);
+        const HttpResult order_reply = send_order(session, order, order.buy, false, hedge, ticket);
         return ModeAttempt{from_replies({{"leverage", &leverage_reply}, {"place", &order_reply}}), order_reply};
-    });
+    }), ticket);
 }
 
 OperationResult Bitget::place_close(ExchangeSession& session, const OrderRequest& order) const {
-    return in_position_mode(session, mode_rules(session, order.symbol), [&](bool hedge) {
-        const HttpResult reply = send_order(session, order, !order.buy, true, hedge);
+    OrderTicket ticket{ticket_id(order.client_order_id, session.clock), ""};
+    return with_ticket(in_position_mode(session, mode_rules(session, order.symbol), [&](bool hedge) {
+        const HttpResult reply = send_order(session, order, !order.buy, true, hedge, ticket);
         return ModeAttempt{from_reply(reply), reply};
-    });
+    }), ticket);
 }
 
 OperationResult Bitget::funding(ExchangeSession& session, const std::string& symbol, int lookback_minutes) const {

@@ -2,6 +2,7 @@
 #include "connector/exchanges/exchange_adapter.h"
 #include "connector/exchanges/symbols.h"
 #include "connector/exchanges/credential_check.h"
+#include "connector/exchanges/order_outcome.h"
 #include "connector/toolkit/digest.h"
 #include "connector/toolkit/text.h"
 
@@ -48,7 +49,7 @@ class Bybit final : public ExchangeAdapter {
     HttpResult send(ExchangeSession& session, const std::string& method, const std::string& path,
                     const std::string& query, const std::string& body) const;
     HttpResult send_order(ExchangeSession& session, const OrderRequest& order, bool buy, bool reduce,
-                          bool hedge) const;
+                          bool hedge, OrderTicket& ticket) const;
     ModeRules mode_rules(ExchangeSession& session, const std::string& symbol) const;
 };
 
@@ -119,8 +120,20 @@ OperationResult Bybit::cancel_order(ExchangeSession& session, const std::string&
                                "\",\"orderId\":\"" + order_id + "\"}"));
 }
 
+// Reads the lookup of an order by its orderLinkId: listed -> found; an empty list -> not placed.
+// https://bybit-exchange.github.io/docs/v5/order/open-order (recent 500 closed orders included)
+OrderLookup read_lookup(const HttpResult& reply) {
+    OrderLookup lookup{OrderFound::cannot_tell, reply};
+    const auto body = parse_json(reply.body);
+    if (reply.exit_code != 0 || !body || ret_code(reply) != "0") return lookup;
+    const Json& list = json_member(json_member(*body, "result"), "list");
+    if (!list.is_array()) return lookup;
+    lookup.found = list.empty() ? OrderFound::no : OrderFound::yes;
+    return lookup;
+}
+
 HttpResult Bybit::send_order(ExchangeSession& session, const OrderRequest& order, bool buy, bool reduce,
-                             bool hedge) const {
+                             bool hedge, OrderTicket& ticket) const {
     // The position is the order's own side when it opens, the other side when it closes.
     const bool long_position = reduce ? !buy : buy;
     const std::string body = "{\"category\":\"linear\",\"symbol\":\"" + joined_symbol(order.symbol) +
@@ -128,8 +141,15 @@ HttpResult Bybit::send_order(ExchangeSession& session, const OrderRequest& order
                              order.quantity + "\",\"price\":\"" + order.price +
                              "\",\"timeInForce\":\"GTC\",\"positionIdx\":" +
                              std::to_string(position_index(hedge, long_position)) +
-                             (reduce ? ",\"reduceOnly\":true" : "") + "}";
-    return send(session, "POST", "/v5/order/create", "", body);
+                             (reduce ? ",\"reduceOnly\":true" : "") + ",\"orderLinkId\":\"" +
+                             ticket.client_order_id + "\"}";
+    const HttpResult reply = send(session, "POST", "/v5/order/create", "", body);
+    return settle_order(session, reply, ticket, [&] {
+        return read_lookup(send(session, "GET", "/v5/order/realtime",
+                                "category=linear&symbol=" + joined_symbol(order.symbol) +
+                                    "&orderLinkId=" + ticket.client_order_id,
+                                ""));
+    });
 }
 
 ModeRules Bybit::mode_rules(ExchangeSession& session, const std::string& symbol) const {
@@ -153,23 +173,25 @@ ModeRules Bybit::mode_rules(ExchangeSession& session, const std::string& symbol)
 
 OperationResult Bybit::place_open(ExchangeSession& session, const OrderRequest& order, int leverage) const {
     const std::string lever = std::to_string(leverage);
-    return in_position_mode(session, mode_rules(session, order.symbol), [&](bool hedge) {
+    OrderTicket ticket{ticket_id(order.client_order_id, session.clock), ""};
+    return with_ticket(in_position_mode(session, mode_rules(session, order.symbol), [&](bool hedge) {
         // The order goes out even when the leverage change is refused; the reply shows both.
         const HttpResult leverage_reply =
             send(session, "POST", "/v5/position/set-leverage", "",
                  "{\"category\":\"linear\",\"symbol\":\"" + joined_symbol(order.symbol) +
                      "\",\"buyLeverage\":\"" + lever + "\",\"sellLeverage\":\"" + lever + "\"}");
-        const HttpResult order_reply = send_order(session, order, order.buy, false, hedge);
+        const HttpResult order_reply = send_order(session, order, order.buy, false, hedge, ticket);
         return ModeAttempt{from_replies({{"leverage", &leverage_reply}, {"place", &order_reply}}), order_reply};
-    });
+    }), ticket);
 }
 
 OperationResult Bybit::place_close(ExchangeSession& session, const OrderRequest& order) const {
-    return in_position_mode(session, mode_rules(session, order.symbol), [&](bool hedge) {
+    OrderTicket ticket{ticket_id(order.client_order_id, session.clock), ""};
+    return with_ticket(in_position_mode(session, mode_rules(session, order.symbol), [&](bool hedge) {
         // Closing a long sells.
-        const HttpResult reply = send_order(session, order, !order.buy, true, hedge);
+        const HttpResult reply = send_order(session, order, !order.buy, true, hedge, ticket);
         return ModeAttempt{from_reply(reply), reply};
-    });
+    }), ticket);
 }
 
 OperationResult Bybit::funding(ExchangeSession& session, const std::string& symbol, int lookback_minutes) const {

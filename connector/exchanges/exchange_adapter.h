@@ -16,6 +16,7 @@ struct OrderRequest {
     bool buy = true;     // side "buy": opens a long, or closes one
     std::string quantity;
     std::string price;
+    std::string client_order_id;  // made by the connector; adapters make one when empty
 };
 
 // Everything the connector does on one exchange: signing, paths, bodies and reading replies.

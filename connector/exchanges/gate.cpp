@@ -1,6 +1,7 @@
 // Gate v4 futures: HMAC-SHA512 hex over method, path, query, SHA-512 of the body and a
 // timestamp in seconds, one per line. Sizes are whole contracts; a negative size sells.
 #include "connector/exchanges/exchange_adapter.h"
+#include "connector/exchanges/order_outcome.h"
 #include "connector/exchanges/input_checks.h"
 #include "connector/exchanges/credential_check.h"
 #include "connector/toolkit/digest.h"
@@ -36,7 +37,9 @@ class Gate final : public ExchangeAdapter {
     // content type of an order.
     HttpResult send(ExchangeSession& session, const std::string& method, const std::string& path,
                     const std::string& query, const std::string& body, bool json_body) const;
-    HttpResult send_order(ExchangeSession& session, const OrderRequest& order, bool buy, bool reduce) const;
+    HttpResult send_order(ExchangeSession& session, const OrderRequest& order, bool buy, bool reduce,
+                          OrderTicket& ticket) const;
+    OrderLookup look_up(ExchangeSession& session, const std::string& contract, const std::string& text) const;
 };
 
 HttpResult Gate::send(ExchangeSession& session, const std::string& method, const std::string& path,
@@ -94,25 +97,52 @@ OperationResult Gate::cancel_order(ExchangeSession& session, const std::string& 
         send(session, "DELETE", std::string(kFutures) + "/orders/" + order_id, "contract=" + symbol, "", false));
 }
 
-HttpResult Gate::send_order(ExchangeSession& session, const OrderRequest& order, bool buy, bool reduce) const {
+// Finds an order by its text: an open order answers to the text in place of its id; a finished
+// one (filled or cancelled) does not, so the finished list is searched for it. Found in neither
+// -> not placed. https://www.gate.io/docs/developer/apiv4/#get-a-single-order-2 and
+// https://www.gate.io/docs/developer/apiv4/#list-futures-orders
+OrderLookup Gate::look_up(ExchangeSession& session, const std::string& contract, const std::string& text) const {
+    const HttpResult single = send(session, "GET", std::string(kFutures) + "/orders/" + text, "", "", false);
+    if (single.exit_code != 0 || single.status >= 500 || !is_json_value(single.body)) return {OrderFound::cannot_tell, single};
+    if (single.status >= 200 && single.status < 300) return {OrderFound::yes, single};
+    if (reply_code(single, "label") != "ORDER_NOT_FOUND") return {OrderFound::cannot_tell, single};
+    const HttpResult finished = send(session, "GET", std::string(kFutures) + "/orders",
+                                     "contract=" + contract + "&status=finished&limit=100", "", false);
+    const auto list = parse_json(finished.body);
+    if (finished.exit_code != 0 || finished.status != 200 || !list || !list->is_array()) {
+        return {OrderFound::cannot_tell, finished};
+    }
+    for (const Json& item : *list) {
+        if (json_member(item, "text") == text) return {OrderFound::yes, HttpResult{0, item.dump(), 200}};
+    }
+    return {OrderFound::no, finished};
+}
+
+HttpResult Gate::send_order(ExchangeSession& session, const OrderRequest& order, bool buy, bool reduce,
+                            OrderTicket& ticket) const {
     // Gate has no side field: a negative size sells.
     const std::string body = "{\"contract\":\"" + order.symbol + "\",\"size\":" + (buy ? "" : "-") +
                              whole_units(order.quantity) +
                              ",\"price\":\"" + order.price + "\",\"tif\":\"gtc\"" +
-                             (reduce ? ",\"reduce_only\":true" : "") + "}";
-    return send(session, "POST", std::string(kFutures) + "/orders", "", body, true);
+                             (reduce ? ",\"reduce_only\":true" : "") + ",\"text\":\"" + ticket.client_order_id +
+                             "\"}";
+    const HttpResult reply = send(session, "POST", std::string(kFutures) + "/orders", "", body, true);
+    return settle_order(session, reply, ticket, [&] { return look_up(session, order.symbol, ticket.client_order_id); });
 }
 
 OperationResult Gate::place_open(ExchangeSession& session, const OrderRequest& order, int leverage) const {
     const HttpResult leverage_reply =
         send(session, "POST", std::string(kFutures) + "/positions/" + order.symbol + "/leverage",
              "leverage=" + std::to_string(leverage), "", false);
-    const HttpResult order_reply = send_order(session, order, order.buy, false);
-    return from_replies({{"leverage", &leverage_reply}, {"place", &order_reply}});
+    // Gate takes a custom order id as "text" starting with "t-".
+    OrderTicket ticket{ticket_id(order.client_order_id, session.clock, "t-"), ""};
+    const HttpResult order_reply = send_order(session, order, order.buy, false, ticket);
+    return with_ticket(from_replies({{"leverage", &leverage_reply}, {"place", &order_reply}}), ticket);
 }
 
 OperationResult Gate::place_close(ExchangeSession& session, const OrderRequest& order) const {
-    return from_reply(send_order(session, order, !order.buy, true));
+    OrderTicket ticket{ticket_id(order.client_order_id, session.clock, "t-"), ""};
+    return with_ticket(from_reply(send_order(session, order, !order.buy, true, ticket)), ticket);
 }
 
 OperationResult Gate::funding(ExchangeSession& session, const std::string& symbol, int lookback_minutes) const {

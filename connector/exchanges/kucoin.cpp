@@ -1,6 +1,7 @@
 // KuCoin futures: Base64 HMAC-SHA256 over timestamp + method + path with query + body; the
 // passphrase is signed too, and the key version says how.
 #include "connector/exchanges/exchange_adapter.h"
+#include "connector/exchanges/order_outcome.h"
 #include "connector/exchanges/input_checks.h"
 #include "connector/exchanges/probe_output.h"
 #include "connector/exchanges/symbols.h"
@@ -57,7 +58,7 @@ class Kucoin final : public ExchangeAdapter {
     HttpResult send(ExchangeSession& session, const std::string& method, const std::string& target,
                     const std::string& body = "") const;
     HttpResult send_order(ExchangeSession& session, const OrderRequest& order, bool buy, bool reduce, bool hedge,
-                          const std::string& leverage) const;
+                          const std::string& leverage, OrderTicket& ticket) const;
     ModeRules mode_rules(ExchangeSession& session) const;
 };
 
@@ -166,19 +167,34 @@ ModeRules Kucoin::mode_rules(ExchangeSession& session) const {
     return ModeRules{learn, refused_for_mode, "one_way"};
 }
 
+// Reads the lookup of an order by its clientOid: data holds the order -> found; data null -> not
+// placed. https://www.kucoin.com/docs/rest/futures-trading/orders/get-order-details-by-orderid-clientoid
+OrderLookup read_lookup(const HttpResult& reply) {
+    OrderLookup lookup{OrderFound::cannot_tell, reply};
+    const auto body = parse_json(reply.body);
+    if (reply.exit_code != 0 || !body || kucoin_code(reply) != kSuccess) return lookup;
+    const Json& data = json_member(*body, "data");
+    if (data.is_null()) lookup.found = OrderFound::no;
+    if (data.is_object()) lookup.found = OrderFound::yes;
+    return lookup;
+}
+
 HttpResult Kucoin::send_order(ExchangeSession& session, const OrderRequest& order, bool buy, bool reduce,
-                              bool hedge, const std::string& leverage) const {
+                              bool hedge, const std::string& leverage, OrderTicket& ticket) const {
     // Hedge mode names the position (the order's own side when it opens, the other when it
     // closes); one-way mode marks a close reduce-only.
     const bool long_position = reduce ? !buy : buy;
     const std::string body =
-        "{\"clientOid\":\"" + random_hex(32) + "\",\"side\":\"" + (buy ? "buy" : "sell") + "\",\"symbol\":\"" +
+        "{\"clientOid\":\"" + ticket.client_order_id + "\",\"side\":\"" + (buy ? "buy" : "sell") + "\",\"symbol\":\"" +
         usdtm_symbol(order.symbol) + "\",\"type\":\"limit\",\"price\":\"" + order.price +
         "\",\"size\":" + whole_units(order.quantity) + (leverage.empty() ? "" : ",\"leverage\":" + leverage) +
         ",\"timeInForce\":\"GTC\",\"marginMode\":\"ISOLATED\"" +
         (hedge ? std::string(",\"positionSide\":\"") + (long_position ? "LONG" : "SHORT") + "\"" : "") +
         (reduce && !hedge ? ",\"reduceOnly\":true" : "") + "}";
-    return send(session, "POST", "/api/v1/orders", body);
+    const HttpResult reply = send(session, "POST", "/api/v1/orders", body);
+    return settle_order(session, reply, ticket, [&] {
+        return read_lookup(send(session, "GET", "/api/v1/orders/byClientOid?clientOid=" + ticket.client_order_id));
+    });
 }
 
 OperationResult Kucoin::place_open(ExchangeSession& session, const OrderRequest& order, int leverage) const {
@@ -192,17 +208,19 @@ OperationResult Kucoin::place_open(ExchangeSession& session, const OrderRequest&
                                        .add("sentWith", "order")
                                        .str(),
                                    200};
-    return in_position_mode(session, mode_rules(session), [&](bool hedge) {
-        const HttpResult order_reply = send_order(session, order, order.buy, false, hedge, lever);
+    OrderTicket ticket{ticket_id(order.client_order_id, session.clock), ""};
+    return with_ticket(in_position_mode(session, mode_rules(session), [&](bool hedge) {
+        const HttpResult order_reply = send_order(session, order, order.buy, false, hedge, lever, ticket);
         return ModeAttempt{from_replies({{"leverage", &leverage_echo}, {"place", &order_reply}}), order_reply};
-    });
+    }), ticket);
 }
 
 OperationResult Kucoin::place_close(ExchangeSession& session, const OrderRequest& order) const {
-    return in_position_mode(session, mode_rules(session), [&](bool hedge) {
-        const HttpResult reply = send_order(session, order, !order.buy, true, hedge, "");
+    OrderTicket ticket{ticket_id(order.client_order_id, session.clock), ""};
+    return with_ticket(in_position_mode(session, mode_rules(session), [&](bool hedge) {
+        const HttpResult reply = send_order(session, order, !order.buy, true, hedge, "", ticket);
         return ModeAttempt{from_reply(reply), reply};
-    });
+    }), ticket);
 }
 
 OperationResult Kucoin::funding(ExchangeSession& session, const std::string& symbol, int lookback_minutes) const {

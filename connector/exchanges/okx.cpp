@@ -4,6 +4,7 @@
 #include "connector/exchanges/probe_output.h"
 #include "connector/exchanges/symbols.h"
 #include "connector/exchanges/credential_check.h"
+#include "connector/exchanges/order_outcome.h"
 #include "connector/toolkit/digest.h"
 #include "connector/toolkit/text.h"
 
@@ -63,7 +64,7 @@ class Okx final : public ExchangeAdapter {
         return send_to(session, session.base_url(session.memory.site), method, target, body, {});
     }
     HttpResult send_order(ExchangeSession& session, const OrderRequest& order, bool buy, bool reduce,
-                          bool hedge) const;
+                          bool hedge, OrderTicket& ticket) const;
     ModeRules mode_rules(ExchangeSession& session) const;
 };
 
@@ -145,8 +146,20 @@ OperationResult Okx::cancel_order(ExchangeSession& session, const std::string& s
                            "{\"instId\":\"" + dash_swap_symbol(symbol) + "\",\"ordId\":\"" + order_id + "\"}"));
 }
 
+// Reads the lookup of an order by its clOrdId: listed -> found; 51603 "Order does not exist" ->
+// not placed. https://www.okx.com/docs-v5/en/#order-book-trading-trade-get-order-details
+OrderLookup read_lookup(const HttpResult& reply) {
+    OrderLookup lookup{OrderFound::cannot_tell, reply};
+    const auto body = parse_json(reply.body);
+    if (reply.exit_code != 0 || !body) return lookup;
+    if (okx_code(reply) == "51603") lookup.found = OrderFound::no;
+    const Json& data = json_member(*body, "data");
+    if (okx_code(reply) == "0" && data.is_array() && !data.empty()) lookup.found = OrderFound::yes;
+    return lookup;
+}
+
 HttpResult Okx::send_order(ExchangeSession& session, const OrderRequest& order, bool buy, bool reduce,
-                           bool hedge) const {
+                           bool hedge, OrderTicket& ticket) const {
     // In long/short mode the position side names the position the order belongs to: opposite to
     // the order's side when it closes. Net mode has no position side.
     const bool long_position = reduce ? !buy : buy;
@@ -155,8 +168,15 @@ HttpResult Okx::send_order(ExchangeSession& session, const OrderRequest& order, 
     const std::string body = "{\"instId\":\"" + dash_swap_symbol(order.symbol) + "\",\"tdMode\":\"isolated\"" +
                              position_side + ",\"side\":\"" + (buy ? "buy" : "sell") +
                              "\",\"ordType\":\"limit\",\"px\":\"" + order.price + "\",\"sz\":\"" + order.quantity +
-                             "\"" + (reduce ? ",\"reduceOnly\":true" : "") + "}";
-    return send(session, "POST", "/api/v5/trade/order", body);
+                             "\"" + (reduce ? ",\"reduceOnly\":true" : "") + ",\"clOrdId\":\"" +
+                             ticket.client_order_id + "\"}";
+    const HttpResult reply = send(session, "POST", "/api/v5/trade/order", body);
+    return settle_order(session, reply, ticket, [&] {
+        return read_lookup(send(session, "GET",
+                                "/api/v5/trade/order?instId=" + dash_swap_symbol(order.symbol) +
+                                    "&clOrdId=" + ticket.client_order_id,
+                                ""));
+    });
 }
 
 ModeRules Okx::mode_rules(ExchangeSession& session) const {
@@ -172,23 +192,25 @@ ModeRules Okx::mode_rules(ExchangeSession& session) const {
 }
 
 OperationResult Okx::place_open(ExchangeSession& session, const OrderRequest& order, int leverage) const {
-    return in_position_mode(session, mode_rules(session), [&](bool hedge) {
+    OrderTicket ticket{ticket_id(order.client_order_id, session.clock), ""};
+    return with_ticket(in_position_mode(session, mode_rules(session), [&](bool hedge) {
         const std::string position_side =
             hedge ? std::string(",\"posSide\":\"") + (order.buy ? "long" : "short") + "\"" : "";
         const HttpResult leverage_reply =
             send(session, "POST", "/api/v5/account/set-leverage",
                  "{\"instId\":\"" + dash_swap_symbol(order.symbol) + "\",\"lever\":\"" + std::to_string(leverage) +
                      "\",\"mgnMode\":\"isolated\"" + position_side + "}");
-        const HttpResult order_reply = send_order(session, order, order.buy, false, hedge);
+        const HttpResult order_reply = send_order(session, order, order.buy, false, hedge, ticket);
         return ModeAttempt{from_replies({{"leverage", &leverage_reply}, {"place", &order_reply}}), order_reply};
-    });
+    }), ticket);
 }
 
 OperationResult Okx::place_close(ExchangeSession& session, const OrderRequest& order) const {
-    return in_position_mode(session, mode_rules(session), [&](bool hedge) {
-        const HttpResult reply = send_order(session, order, !order.buy, true, hedge);
+    OrderTicket ticket{ticket_id(order.client_order_id, session.clock), ""};
+    return with_ticket(in_position_mode(session, mode_rules(session), [&](bool hedge) {
+        const HttpResult reply = send_order(session, order, !order.buy, true, hedge, ticket);
         return ModeAttempt{from_reply(reply), reply};
-    });
+    }), ticket);
 }
 
 OperationResult Okx::funding(ExchangeSession& session, const std::string& symbol, int) const {

@@ -14,6 +14,8 @@ struct OperationResult {
     std::string message;    // with "http_failed": the transport's words when the reply was too large
     std::string body;       // on success: the exchange's reply, or a composite of replies
     std::string body_text;  // with "invalid_response": the reply that was not JSON
+    std::string client_order_id;  // set by orders: the id the order was sent with
+    std::string covered_minutes;  // set by funding when the exchange keeps less than the lookback
 };
 
 // A contract's trading rules as its exchange publishes them; numbers as decimal text.
@@ -47,6 +49,8 @@ OperationResult from_replies(std::initializer_list<std::pair<const char*, const 
 // Returns the printed envelope of `result`:
 //   {"status":"ok","exchange":E,"kind":K,"body":B}                 on success,
 //   {"status":"error","reason":R}                                  on a refusal or failure,
+// with "client_order_id" after K (or R) for an order, and "covered_minutes" after it on success
+// when a history covers less than was asked;
 //   {"status":"error","reason":"invalid_response","exchange":E,"kind":K,"body_text":S} for a reply
 // that is not JSON (S its first 4 KiB).
 std::string envelope(const std::string& exchange, const std::string& kind, const OperationResult& result);

@@ -3,11 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "connector/toolkit/text.h"
+#include "connector/exchanges/order_outcome.h"
 #include "tests/exchanges/adapter_support.h"
 
 namespace korvane::connector {
@@ -243,7 +245,7 @@ ModeRun run_close(const ModeCase& m, const std::string& remembered, const std::v
     for (const HttpResult& reply : replies) bench.http.queue(reply);
     ExchangeSession session = bench.session(m.exchange, known(remembered));
     const OperationResult result =
-        adapter_of(m.exchange).place_close(session, OrderRequest{"BTC_USDT", true, "1", "64000"});
+        adapter_of(m.exchange).place_close(session, OrderRequest{"BTC_USDT", true, "1", "64000", "kv1"});
     ModeRun run{{}, result.reason.empty() ? result.body : result.reason, session.memory.position_mode};
     for (const HttpRequest& request : bench.http.sent) {
         const std::string text = request.url + " " + request.body;
@@ -299,7 +301,13 @@ TEST(PositionMode, ARefusalForTheModeRelearnsAndResendsOnce) {
         EXPECT_EQ(run.answer, m.refusal);
         // Any other refusal, or no reply at all, is never followed by a second order.
         EXPECT_EQ(run_close(m, "one_way", {other}).sent, (Sent{"one_way order"}));
-        EXPECT_EQ(run_close(m, "one_way", {http_failure(28, "timed out")}).sent, (Sent{"one_way order"}));
+        // A lost reply is followed by lookups of the order (answered here with nothing), not by a second order.
+        set_order_lookup_pause_ms(1);
+        run = run_close(m, "one_way", {http_failure(28, "timed out")});
+        EXPECT_EQ(run.sent.front(), "one_way order");
+        EXPECT_EQ(std::count(run.sent.begin(), run.sent.end(), "one_way order") +
+                      std::count(run.sent.begin(), run.sent.end(), "hedge order"),
+                  1);
     }
 }
 
@@ -330,7 +338,7 @@ TEST(PositionMode, ARefusedOpenResendsTheLeverageWithTheOrder) {
     }
     ExchangeSession session = bench.session("bybit", known("one_way"));
     const OperationResult result =
-        adapter_of("bybit").place_open(session, OrderRequest{"BTC_USDT", false, "1", "65000"}, 3);
+        adapter_of("bybit").place_open(session, OrderRequest{"BTC_USDT", false, "1", "65000", "kv1"}, 3);
     EXPECT_EQ(result.body, R"({"leverage":{"retCode":0},"place":{"retCode":0,"result":{"orderId":"9"}}})");
     ASSERT_EQ(bench.http.sent.size(), 5u);
     EXPECT_TRUE(contains(bench.http.sent[1].body, R"("positionIdx":0)"));
