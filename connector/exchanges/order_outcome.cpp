@@ -82,7 +82,8 @@ HttpResult settle_order(ExchangeSession& session, const HttpResult& reply, Order
 
 OperationResult with_ticket(OperationResult result, const OrderTicket& ticket) {
     if (!ticket.unsettled.empty()) result = refused(ticket.unsettled);
-    result.client_order_id = ticket.client_order_id;
+    // A failure that left no order (nothing was sent, or it was refused) keeps its short answer.
+    if (result.reason.empty() || !ticket.unsettled.empty()) result.client_order_id = ticket.client_order_id;
     return result;
 }
 

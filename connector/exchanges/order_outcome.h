@@ -49,8 +49,8 @@ void set_order_lookup_pause_ms(int64_t pause_ms);
 HttpResult settle_order(ExchangeSession& session, const HttpResult& reply, OrderTicket& ticket,
                         const std::function<OrderLookup()>& look_up);
 
-// Returns `result` stamped with the ticket: its client order id, and the unsettled reason in
-// place of whatever the lost reply produced.
+// Returns `result` stamped with the ticket: the unsettled reason in place of whatever the lost
+// reply produced, and the client order id when an order exists or may exist.
 OperationResult with_ticket(OperationResult result, const OrderTicket& ticket);
 
 // Returns the ticket's id: `given` (made by the caller) when set, else a new one; `prefix` first.

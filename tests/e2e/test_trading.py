@@ -10,7 +10,7 @@ from harness import SandboxTestCase
 MS = r'\d{13}'
 SIG = r'[0-9a-f]{64}'
 BINGX_TAIL = '&timestamp=%s&signature=%s' % (MS, SIG)
-OID = r'[0-9a-f]{32}'
+OID = r'kv\d{13}[0-9a-f]{11}'  # the client order id the connector makes
 
 # Per exchange and mode: the key, and the requests each command sends (method, path, query regex,
 # body regex), after the one request that learns the mode on the first order.
@@ -36,18 +36,19 @@ def kucoin_order(side, position, extra=''):
 
 def bitget_order(side, mode_fields):
     return re.escape('{"symbol":"BTCUSDT","productType":"USDT-FUTURES","marginCoin":"USDT","marginMode":"isolated",'
-                     '"size":"2","price":"60000","side":"%s"%s,"orderType":"limit","force":"gtc"}' % (side, mode_fields))
+                     '"size":"2","price":"60000","side":"%s"%s,"orderType":"limit","force":"gtc",' % (side, mode_fields)) + \
+        '"clientOid":"%s"\\}' % OID
 
 
 OPEN = {  # place-open BTC_USDT sell 2 60000 7: leverage (or its echo), then the order
     ('bingx', 'hedge'): [
         ('POST', '/openApi/swap/v2/trade/leverage', 'symbol=BTC-USDT&side=SHORT&leverage=7' + BINGX_TAIL, ''),
         ('POST', '/openApi/swap/v2/trade/order', 'symbol=BTC-USDT&side=SELL&positionSide=SHORT&type=LIMIT&quantity=2'
-                                                 '&price=60000&timeInForce=GTC' + BINGX_TAIL, '')],
+                                                 '&price=60000&timeInForce=GTC&clientOrderID=' + OID + BINGX_TAIL, '')],
     ('bingx', 'one_way'): [
         ('POST', '/openApi/swap/v2/trade/leverage', 'symbol=BTC-USDT&side=BOTH&leverage=7' + BINGX_TAIL, ''),
         ('POST', '/openApi/swap/v2/trade/order', 'symbol=BTC-USDT&side=SELL&positionSide=BOTH&type=LIMIT&quantity=2'
-                                                 '&price=60000&timeInForce=GTC' + BINGX_TAIL, '')],
+                                                 '&price=60000&timeInForce=GTC&clientOrderID=' + OID + BINGX_TAIL, '')],
     ('kucoin', 'one_way'): [('POST', '/api/v1/orders', '', kucoin_order('sell', '', ',"leverage":7'))],
     ('kucoin', 'hedge'): [('POST', '/api/v1/orders', '', kucoin_order('sell', ',"positionSide":"SHORT"', ',"leverage":7'))],
     ('bitget', 'hedge'): [
@@ -62,10 +63,10 @@ OPEN = {  # place-open BTC_USDT sell 2 60000 7: leverage (or its echo), then the
 }
 CLOSE = {  # place-close BTC_USDT sell 2 60000: closes the short, so the order buys
     ('bingx', 'hedge'): [('POST', '/openApi/swap/v2/trade/order', 'symbol=BTC-USDT&side=BUY&positionSide=SHORT&type=LIMIT'
-                                                                  '&quantity=2&price=60000&timeInForce=GTC' + BINGX_TAIL, '')],
+                                                                  '&quantity=2&price=60000&timeInForce=GTC&clientOrderID=' + OID + BINGX_TAIL, '')],
     ('bingx', 'one_way'): [('POST', '/openApi/swap/v2/trade/order', 'symbol=BTC-USDT&side=BUY&positionSide=BOTH&type=LIMIT'
                                                                     '&quantity=2&price=60000&timeInForce=GTC&reduceOnly=true'
-                                                                    + BINGX_TAIL, '')],
+                                                                    '&clientOrderID=' + OID + BINGX_TAIL, '')],
     ('kucoin', 'one_way'): [('POST', '/api/v1/orders', '', kucoin_order('buy', ',"reduceOnly":true'))],
     ('kucoin', 'hedge'): [('POST', '/api/v1/orders', '', kucoin_order('buy', ',"positionSide":"SHORT"'))],
     ('bitget', 'hedge'): [('POST', '/api/v2/mix/order/place-order', '', bitget_order('sell', ',"tradeSide":"close"'))],

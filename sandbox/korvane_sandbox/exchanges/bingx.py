@@ -177,7 +177,8 @@ def place(call):
 
 
 def get_order(call):
-    order = call.book.orders.get(call.params.get('orderId', ''))
+    order = call.book.orders.get(call.params.get('orderId', '')) or call.book.find_client(
+        call.params.get('clientOrderId', ''))
     if order is None:
         return error(80016, 'order does not exist', call.now)
     return ok({'order': order_view(order)}, call.now)
@@ -228,6 +229,9 @@ def position_history(call):
          'avgClosePrice': float(c['exit']), 'realisedProfit': c['pnl'], 'netProfit': c['pnl'],
          'positionAmt': c['qty'], 'closePositionAmt': c['qty'], 'leverage': 10, 'closeAllPositions': True,
          'positionCommission': '0', 'totalFunding': '0'} for c in entries]}, call.now)
+
+
+ORDER_ROUTES = [('POST', '/openApi/swap/v2/trade/order')]
 
 
 def routes():

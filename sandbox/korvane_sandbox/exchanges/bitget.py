@@ -228,7 +228,8 @@ def order_view(order):
 
 
 def detail(call):
-    order = call.book.orders.get(call.params.get('orderId', ''))
+    order = call.book.orders.get(call.params.get('orderId', '')) or call.book.find_client(
+        call.params.get('clientOid', ''))
     if order is None:
         return error('40109', 'The data of the order cannot be found', call.now)
     return ok(order_view(order), call.now)
@@ -287,6 +288,9 @@ def history_positions(call):
                          'totalFunding': '0', 'openFee': '0', 'closeFee': '0', 'posMode': 'hedge_mode',
                          'cTime': str(c['open_time']), 'uTime': str(c['close_time'])} for c in entries],
                'endId': entries[-1]['id'] if entries else ''}, call.now)
+
+
+ORDER_ROUTES = [('POST', '/api/v2/mix/order/place-order')]
 
 
 def routes():

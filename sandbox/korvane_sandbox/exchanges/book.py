@@ -91,6 +91,11 @@ class Book:
         self.positions[key] = updated
         return abs(delta)
 
+    def find_client(self, client_id):
+        """The order placed with client order id `client_id`; None when there is none."""
+        with self.lock:
+            return next((o for o in self.orders.values() if client_id and o['client_id'] == client_id), None)
+
     def cancel(self, order_id):
         with self.lock:
             order = self.orders.get(order_id)

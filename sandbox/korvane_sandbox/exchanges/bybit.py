@@ -136,6 +136,8 @@ def realtime(call):
     orders = list(call.book.orders.values())
     if 'orderId' in params:
         orders = [o for o in orders if o['id'] == params['orderId']]
+    elif 'orderLinkId' in params:
+        orders = [o for o in orders if o['client_id'] == params['orderLinkId']]
     elif params.get('symbol'):
         orders = [o for o in orders if o['symbol'] == params['symbol']]
     return ok({'category': 'linear', 'nextPageCursor': '', 'list': [order_view(o) for o in orders]}, call.now)
@@ -248,6 +250,9 @@ def executions(call):
          'orderPrice': f['price'], 'orderQty': f['qty'], 'orderType': 'Limit', 'execId': f['id'],
          'execPrice': f['price'], 'execQty': f['qty'], 'execFee': '0', 'execType': 'Trade', 'feeRate': '0.0002',
          'isMaker': False, 'execTime': str(f['time'])} for f in reversed(fills)]}, call.now)
+
+
+ORDER_ROUTES = [('POST', '/v5/order/create')]
 
 
 def routes():

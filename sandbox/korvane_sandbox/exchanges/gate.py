@@ -165,7 +165,12 @@ def order_view(order):
 
 
 def get_order(call):
-    order = call.book.orders.get(call.match.group(1))
+    wanted = call.match.group(1)
+    order = call.book.orders.get(wanted)
+    if order is None and wanted.startswith('t-'):
+        # A custom text finds an order only while it is open, as Gate documents.
+        order = call.book.find_client(wanted)
+        order = order if order is not None and order['status'] == 'open' else None
     if order is None:
         return error('ORDER_NOT_FOUND', 'Order not found', 404)
     return answer(order_view(order))
@@ -257,6 +262,9 @@ def position_close(call):
                     'accum_size': c['qty'], 'first_open_time': c['open_time'] // 1000,
                     'long_price': c['entry'] if c['side'] == 'long' else c['exit'],
                     'short_price': c['exit'] if c['side'] == 'long' else c['entry']} for c in entries])
+
+
+ORDER_ROUTES = [('POST', PREFIX + '/orders')]
 
 
 def routes():

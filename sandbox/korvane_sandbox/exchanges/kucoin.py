@@ -121,6 +121,12 @@ def get_order(call):
     return ok(order_view(order))
 
 
+def order_by_client_oid(call):
+    """KuCoin answers an unknown clientOid with success and no data."""
+    order = call.book.find_client(call.params.get('clientOid', ''))
+    return ok(order_view(order) if order is not None else None)
+
+
 def list_orders(call):
     symbol, status = call.params.get('symbol'), call.params.get('status', 'active')
     items = [order_view(o) for o in call.book.orders.values() if (not symbol or o['symbol'] == symbol) and
@@ -215,12 +221,15 @@ def history_positions(call):
     return ok({'currentPage': 1, 'pageSize': 10, 'totalNum': len(items), 'totalPage': 1, 'items': items})
 
 
+ORDER_ROUTES = [('POST', '/api/v1/orders')]
+
+
 def routes():
     return [('GET', r'/api/v1/account-overview', overview), ('GET', r'/api/v1/position', position),
             ('GET', r'/api/v1/positions', positions), ('GET', r'/api/v2/position/getPositionMode', position_mode),
             ('POST', r'/api/v2/position/switchPositionMode', switch_position_mode),
             ('GET', r'/api/v1/orders', list_orders), ('POST', r'/api/v1/orders', place),
-            ('GET', r'/api/v1/orders/([^/]+)', get_order), ('DELETE', r'/api/v1/orders/([^/]+)', cancel),
+            ('GET', r'/api/v1/orders/byClientOid', order_by_client_oid), ('GET', r'/api/v1/orders/([^/]+)', get_order), ('DELETE', r'/api/v1/orders/([^/]+)', cancel),
             ('GET', r'/api/v2/getCrossUserLeverage', cross_leverage),
             ('POST', r'/api/v2/changeCrossUserLeverage', cross_leverage),
             ('GET', r'/api/v1/funding-history', funding_history), ('GET', r'/api/v1/fills', fills),

@@ -245,6 +245,9 @@ def orders_history(call):
     return ok([order_view(o) for o in call.book.orders.values() if not inst or o['symbol'] == inst])
 
 
+ORDER_ROUTES = [('POST', '/api/v5/trade/order')]
+
+
 def routes():
     return [('GET', r'/api/v5/account/config', config), ('GET', r'/api/v5/account/balance', balance),
             ('GET', r'/api/v5/account/positions', positions), ('GET', r'/api/v5/trade/order', get_order),
