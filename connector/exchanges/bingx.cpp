@@ -1,6 +1,7 @@
 // BingX perpetual swap: HMAC-SHA256 hex over the query string, which carries the timestamp and
 // ends with the signature; the key travels in a header.
 #include "connector/exchanges/exchange_adapter.h"
+#include "connector/exchanges/funding_windows.h"
 #include "connector/exchanges/order_outcome.h"
 #include "connector/exchanges/probe_output.h"
 #include "connector/exchanges/symbols.h"
@@ -186,10 +187,21 @@ OperationResult Bingx::place_close(ExchangeSession& session, const OrderRequest&
 }
 
 OperationResult Bingx::funding(ExchangeSession& session, const std::string& symbol, int lookback_minutes) const {
-    const int64_t start = session.exchange_now_ms() - int64_t{lookback_minutes} * 60 * 1000;
-    return from_reply(send(session, "GET", "/openApi/swap/v2/user/income",
-                           "symbol=" + dashed_symbol(symbol) + "&incomeType=FUNDING_FEE&startTime=" +
-                               std::to_string(start) + "&limit=50&"));
+    // Income of type FUNDING_FEE between startTime and endTime, up to 1000 entries, kept three
+    // months; asked a week at a time, far below a full answer.
+    // https://bingx-api.github.io/docs/#/en-us/swapV2/account-api.html#Get%20Fund%20Flow
+    const FundingPlan plan = plan_funding(session.exchange_now_ms(), lookback_minutes, {7 * kDayMs, 90 * kDayMs});
+    FundingPages pages;
+    pages.list_pointer = "/data";
+    pages.fetch = [&](const FundingWindow& window, const std::string&) {
+        return send(session, "GET", "/openApi/swap/v2/user/income",
+                    "symbol=" + dashed_symbol(symbol) + "&incomeType=FUNDING_FEE&startTime=" +
+                        std::to_string(window.start_ms) + "&endTime=" + std::to_string(window.end_ms) +
+                        "&limit=1000&");
+    };
+    pages.accepted = [](const HttpResult& reply) { return bingx_code(reply) == "0"; };
+    pages.next_cursor = [](const Json&, const Json&) { return std::string(); };
+    return gather_funding(plan, pages);
 }
 
 OperationResult Bingx::close_report(ExchangeSession& session, const std::string& symbol,

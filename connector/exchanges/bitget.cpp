@@ -1,6 +1,7 @@
 // Bitget v2 mix: Base64 HMAC-SHA256 over timestamp + method + path (+ "?" query) + body, with
 // the plain passphrase in a header.
 #include "connector/exchanges/exchange_adapter.h"
+#include "connector/exchanges/funding_windows.h"
 #include "connector/exchanges/order_outcome.h"
 #include "connector/exchanges/probe_output.h"
 #include "connector/exchanges/symbols.h"
@@ -196,13 +197,26 @@ OperationResult Bitget::place_close(ExchangeSession& session, const OrderRequest
 }
 
 OperationResult Bitget::funding(ExchangeSession& session, const std::string& symbol, int lookback_minutes) const {
-    const int64_t now = session.exchange_now_ms();
-    const int64_t start = now - int64_t{lookback_minutes} * 60 * 1000;
-    return from_reply(send(session, "GET", "/api/v2/mix/account/bill",
-                           "productType=USDT-FUTURES&symbol=" + linear_usdt_symbol(symbol) +
-                               "&businessType=contract_settle_fee&startTime=" + std::to_string(start) +
-                               "&endTime=" + std::to_string(now) + "&limit=50",
-                           ""));
+    // Settlement-fee bills between startTime and endTime (30 days apart at most), 100 a page;
+    // the next page is the bills older than the reply's endId; kept 90 days.
+    // https://www.bitget.com/api-doc/contract/account/Get-Account-Bill
+    const FundingPlan plan = plan_funding(session.exchange_now_ms(), lookback_minutes, {30 * kDayMs, 90 * kDayMs});
+    FundingPages pages;
+    pages.list_pointer = "/data/bills";
+    pages.fetch = [&](const FundingWindow& window, const std::string& cursor) {
+        return send(session, "GET", "/api/v2/mix/account/bill",
+                    "productType=USDT-FUTURES&symbol=" + linear_usdt_symbol(symbol) +
+                        "&businessType=contract_settle_fee&startTime=" + std::to_string(window.start_ms) +
+                        "&endTime=" + std::to_string(window.end_ms) + "&limit=100" +
+                        (cursor.empty() ? "" : "&idLessThan=" + cursor_in_query(cursor)),
+                    "");
+    };
+    pages.accepted = [](const HttpResult& reply) { return bitget_code(reply) == "00000"; };
+    pages.next_cursor = [](const Json& reply, const Json& list) {
+        const Json& end = json_member(json_member(reply, "data"), "endId");
+        return list.size() >= 100 && end.is_string() ? end.get<std::string>() : std::string();
+    };
+    return gather_funding(plan, pages);
 }
 
 OperationResult Bitget::close_report(ExchangeSession& session, const std::string& symbol,

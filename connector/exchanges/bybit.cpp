@@ -2,6 +2,7 @@
 #include "connector/exchanges/exchange_adapter.h"
 #include "connector/exchanges/symbols.h"
 #include "connector/exchanges/credential_check.h"
+#include "connector/exchanges/funding_windows.h"
 #include "connector/exchanges/order_outcome.h"
 #include "connector/toolkit/digest.h"
 #include "connector/toolkit/text.h"
@@ -195,11 +196,27 @@ OperationResult Bybit::place_close(ExchangeSession& session, const OrderRequest&
 }
 
 OperationResult Bybit::funding(ExchangeSession& session, const std::string& symbol, int lookback_minutes) const {
-    const int64_t start = session.exchange_now_ms() - int64_t{lookback_minutes} * 60 * 1000;
-    return from_reply(send(session, "GET", "/v5/account/transaction-log",
-                           "category=linear&symbol=" + joined_symbol(symbol) + "&startTime=" + std::to_string(start) +
-                               "&limit=50",
-                           ""));
+    // The transaction log answers seven days a request at most (a start alone gets 24 hours),
+    // 50 entries a page followed by nextPageCursor, kept two years; trades share the log, so
+    // settlements are asked for and kept.
+    // https://bybit-exchange.github.io/docs/v5/account/transaction-log
+    const FundingPlan plan = plan_funding(session.exchange_now_ms(), lookback_minutes, {7 * kDayMs, 730 * kDayMs});
+    FundingPages pages;
+    pages.list_pointer = "/result/list";
+    pages.fetch = [&](const FundingWindow& window, const std::string& cursor) {
+        return send(session, "GET", "/v5/account/transaction-log",
+                    "category=linear&symbol=" + joined_symbol(symbol) + "&type=SETTLEMENT&startTime=" +
+                        std::to_string(window.start_ms) + "&endTime=" + std::to_string(window.end_ms) + "&limit=50" +
+                        (cursor.empty() ? "" : "&cursor=" + cursor_in_query(cursor)),
+                    "");
+    };
+    pages.accepted = [](const HttpResult& reply) { return ret_code(reply) == "0"; };
+    pages.next_cursor = [](const Json& reply, const Json&) {
+        const Json& next = json_member(json_member(reply, "result"), "nextPageCursor");
+        return next.is_string() ? next.get<std::string>() : std::string();
+    };
+    pages.keep = [](const Json& entry) { return json_member(entry, "type") == "SETTLEMENT"; };
+    return gather_funding(plan, pages);
 }
 
 OperationResult Bybit::close_report(ExchangeSession& session, const std::string& symbol,

@@ -1,6 +1,7 @@
 // Gate v4 futures: HMAC-SHA512 hex over method, path, query, SHA-512 of the body and a
 // timestamp in seconds, one per line. Sizes are whole contracts; a negative size sells.
 #include "connector/exchanges/exchange_adapter.h"
+#include "connector/exchanges/funding_windows.h"
 #include "connector/exchanges/order_outcome.h"
 #include "connector/exchanges/input_checks.h"
 #include "connector/exchanges/credential_check.h"
@@ -113,7 +114,7 @@ OrderLookup Gate::look_up(ExchangeSession& session, const std::string& contract,
         return {OrderFound::cannot_tell, finished};
     }
     for (const Json& item : *list) {
-        if (json_member(item, "text") == text) return {OrderFound::yes, HttpResult{0, item.dump(), 200}};
+        if (json_member(item, "text") == text) return {OrderFound::yes, HttpResult{0, item.dump(-1, ' ', false, Json::error_handler_t::replace), 200}};
     }
     return {OrderFound::no, finished};
 }
@@ -146,9 +147,27 @@ OperationResult Gate::place_close(ExchangeSession& session, const OrderRequest& 
 }
 
 OperationResult Gate::funding(ExchangeSession& session, const std::string& symbol, int lookback_minutes) const {
-    const int64_t start = session.exchange_now_ms() / 1000 - int64_t{lookback_minutes} * 60;
-    return from_reply(send(session, "GET", std::string(kFutures) + "/account_book",
-                           "type=fund&contract=" + symbol + "&from=" + std::to_string(start) + "&limit=50", "", false));
+    // The account book of type "fund" between from and to (seconds), newest first, pages by offset.
+    // https://www.gate.io/docs/developer/apiv4/#query-account-book-2
+    constexpr int kPage = 100;
+    const FundingPlan plan = plan_funding(session.exchange_now_ms(), lookback_minutes, {30 * kDayMs, 0});
+    std::string offset;  // of the page being read
+    FundingPages pages;
+    pages.list_pointer = "";
+    pages.fetch = [&](const FundingWindow& window, const std::string& cursor) {
+        offset = cursor;
+        return send(session, "GET", std::string(kFutures) + "/account_book",
+                    "type=fund&contract=" + symbol + "&from=" + std::to_string(window.start_ms / 1000) +
+                        "&to=" + std::to_string(window.end_ms / 1000) + "&limit=" + std::to_string(kPage) +
+                        (cursor.empty() ? "" : "&offset=" + cursor),
+                    "", false);
+    };
+    pages.accepted = [](const HttpResult& reply) { return reply.status >= 200 && reply.status < 300; };
+    pages.next_cursor = [&](const Json&, const Json& list) {
+        const int64_t read = offset.empty() ? 0 : std::stoll(offset);
+        return list.size() >= kPage ? std::to_string(read + kPage) : std::string();
+    };
+    return gather_funding(plan, pages);
 }
 
 OperationResult Gate::close_report(ExchangeSession& session, const std::string& symbol,

@@ -1,6 +1,7 @@
 // KuCoin futures: Base64 HMAC-SHA256 over timestamp + method + path with query + body; the
 // passphrase is signed too, and the key version says how.
 #include "connector/exchanges/exchange_adapter.h"
+#include "connector/exchanges/funding_windows.h"
 #include "connector/exchanges/order_outcome.h"
 #include "connector/exchanges/input_checks.h"
 #include "connector/exchanges/probe_output.h"
@@ -224,12 +225,26 @@ OperationResult Kucoin::place_close(ExchangeSession& session, const OrderRequest
 }
 
 OperationResult Kucoin::funding(ExchangeSession& session, const std::string& symbol, int lookback_minutes) const {
-    const int64_t now = session.exchange_now_ms();
-    int64_t window = int64_t{lookback_minutes} * 60 * 1000;
-    if (window > kMaxFundingWindowMs) window = kMaxFundingWindowMs;
-    return from_reply(send(session, "GET",
-                           "/api/v1/funding-history?symbol=" + usdtm_symbol(symbol) + "&startAt=" +
-                               std::to_string(now - window) + "&endAt=" + std::to_string(now) + "&maxCount=50"));
+    // Funding payments between startAt and endAt, newest first, 100 a page; while "hasMore" the
+    // next page starts after the last entry's id (offset, forward=false). Asked a week at a time.
+    // https://www.kucoin.com/docs/rest/futures-trading/funding-fees/get-private-funding-fee-history
+    const FundingPlan plan =
+        plan_funding(session.exchange_now_ms(), lookback_minutes, {kMaxFundingWindowMs, 0});
+    FundingPages pages;
+    pages.list_pointer = "/data/dataList";
+    pages.fetch = [&](const FundingWindow& window, const std::string& cursor) {
+        return send(session, "GET",
+                    "/api/v1/funding-history?symbol=" + usdtm_symbol(symbol) + "&startAt=" +
+                        std::to_string(window.start_ms) + "&endAt=" + std::to_string(window.end_ms) +
+                        "&maxCount=100" + (cursor.empty() ? "" : "&offset=" + cursor_in_query(cursor) + "&forward=false"));
+    };
+    pages.accepted = [](const HttpResult& reply) { return kucoin_code(reply) == kSuccess; };
+    pages.next_cursor = [](const Json& reply, const Json& list) {
+        if (json_member(json_member(reply, "data"), "hasMore") != true) return std::string();
+        const auto id = json_integer(json_member(list.back(), "id"));
+        return id ? std::to_string(*id) : std::string();
+    };
+    return gather_funding(plan, pages);
 }
 
 OperationResult Kucoin::close_report(ExchangeSession& session, const std::string& symbol,

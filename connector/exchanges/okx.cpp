@@ -4,6 +4,7 @@
 #include "connector/exchanges/probe_output.h"
 #include "connector/exchanges/symbols.h"
 #include "connector/exchanges/credential_check.h"
+#include "connector/exchanges/funding_windows.h"
 #include "connector/exchanges/order_outcome.h"
 #include "connector/toolkit/digest.h"
 #include "connector/toolkit/text.h"
@@ -213,10 +214,29 @@ OperationResult Okx::place_close(ExchangeSession& session, const OrderRequest& o
     }), ticket);
 }
 
-OperationResult Okx::funding(ExchangeSession& session, const std::string& symbol, int) const {
-    // OKX's bills carry no time window: the newest fifty entries of type 8 (funding fee).
-    return from_reply(send(session, "GET",
-                           "/api/v5/account/bills?instType=SWAP&instId=" + dash_swap_symbol(symbol) + "&type=8&limit=50", ""));
+OperationResult Okx::funding(ExchangeSession& session, const std::string& symbol, int lookback_minutes) const {
+    // Bills of type 8 (funding fee), newest first, 100 a page, older pages after the last billId:
+    // the last seven days from /bills, the last three months from /bills-archive.
+    // https://www.okx.com/docs-v5/en/#trading-account-rest-api-get-bills-details-last-7-days
+    // https://www.okx.com/docs-v5/en/#trading-account-rest-api-get-bills-details-last-3-months
+    const FundingPlan plan = plan_funding(session.exchange_now_ms(), lookback_minutes, {0, 90 * kDayMs});
+    const std::string path =
+        int64_t{lookback_minutes} * 60 * 1000 <= 7 * kDayMs ? "/api/v5/account/bills" : "/api/v5/account/bills-archive";
+    FundingPages pages;
+    pages.list_pointer = "/data";
+    pages.fetch = [&](const FundingWindow& window, const std::string& cursor) {
+        return send(session, "GET",
+                    path + "?instType=SWAP&instId=" + dash_swap_symbol(symbol) + "&type=8&begin=" +
+                        std::to_string(window.start_ms) + "&end=" + std::to_string(window.end_ms) + "&limit=100" +
+                        (cursor.empty() ? "" : "&after=" + cursor_in_query(cursor)),
+                    "");
+    };
+    pages.accepted = [](const HttpResult& reply) { return okx_code(reply) == "0"; };
+    pages.next_cursor = [](const Json&, const Json& list) {
+        const Json& last = json_member(list.back(), "billId");
+        return list.size() >= 100 && last.is_string() ? last.get<std::string>() : std::string();
+    };
+    return gather_funding(plan, pages);
 }
 
 OperationResult Okx::close_report(ExchangeSession& session, const std::string& symbol,

@@ -114,11 +114,11 @@ CASES = [
          '{"contract":"BTC_USDT","size":-2,"price":"66000","tif":"gtc","reduce_only":true,"text":"t-CID"}',
          HEADERS['gate'] + CT)]),
     (['funding', 'bybit', 'BTC_USDT'], [('GET', '/v5/account/transaction-log',
-                                         'category=linear&symbol=BTCUSDT&startTime=%s&limit=50' % MS, '', HEADERS['bybit'])]),
-    (['funding', 'okx', 'BTC_USDT', '5'], [('GET', '/api/v5/account/bills', 'instType=SWAP&instId=BTC-USDT-SWAP&type=8&limit=50',
+                                         'category=linear&symbol=BTCUSDT&type=SETTLEMENT&startTime=%s&endTime=%s&limit=50' % (MS, MS), '', HEADERS['bybit'])]),
+    (['funding', 'okx', 'BTC_USDT', '5'], [('GET', '/api/v5/account/bills', 'instType=SWAP&instId=BTC-USDT-SWAP&type=8&begin=%s&end=%s&limit=100' % (MS, MS),
                                             '', HEADERS['okx'])]),
     (['funding', 'gate', 'BTC_USDT', '60'], [('GET', '/api/v4/futures/usdt/account_book',
-                                              'type=fund&contract=BTC_USDT&from=%s&limit=50' % SEC, '', HEADERS['gate'])]),
+                                              'type=fund&contract=BTC_USDT&from=%s&to=%s&limit=100' % (SEC, SEC), '', HEADERS['gate'])]),
     (['close-report', 'bybit', 'BTC_USDT'], [
         ('GET', '/v5/order/realtime', 'category=linear&symbol=BTCUSDT', '', HEADERS['bybit']),
         ('GET', '/v5/position/closed-pnl', 'category=linear&symbol=BTCUSDT&limit=20', '', HEADERS['bybit'])]),
@@ -289,9 +289,11 @@ class OperationsTest(SandboxTestCase):
         _, requests = self.run_logged('funding', 'gate', 'BTC_USDT', '-1')
         start = int(re.search(r'from=(\d+)', requests[0]['query']).group(1))
         self.assertAlmostEqual(start, time.time() + 60, delta=5)
-        _, first = self.run_logged('funding', 'okx', 'BTC_USDT', '1')
-        _, second = self.run_logged('funding', 'okx', 'BTC_USDT', '999')
-        self.assertEqual(first[0]['query'], second[0]['query'])
+        # OKX's bills are asked for the lookback itself, not the newest page whatever it is.
+        before = int(time.time() * 1000)
+        _, requests = self.run_logged('funding', 'okx', 'BTC_USDT', '999')
+        start = int(re.search(r'begin=(\d+)', requests[0]['query']).group(1))
+        self.assertAlmostEqual(start, before - 999 * 60 * 1000, delta=5000)
 
 
 if __name__ == '__main__':

@@ -74,10 +74,10 @@ CLOSE = {  # place-close BTC_USDT sell 2 60000: closes the short, so the order b
 }
 FUNDING = {  # funding BTC_USDT 60
     'bingx': [('GET', '/openApi/swap/v2/user/income',
-               'symbol=BTC-USDT&incomeType=FUNDING_FEE&startTime=%s&limit=50' % MS + BINGX_TAIL, '')],
-    'kucoin': [('GET', '/api/v1/funding-history', 'symbol=XBTUSDTM&startAt=%s&endAt=%s&maxCount=50' % (MS, MS), '')],
+               'symbol=BTC-USDT&incomeType=FUNDING_FEE&startTime=%s&endTime=%s&limit=1000' % (MS, MS) + BINGX_TAIL, '')],
+    'kucoin': [('GET', '/api/v1/funding-history', 'symbol=XBTUSDTM&startAt=%s&endAt=%s&maxCount=100' % (MS, MS), '')],
     'bitget': [('GET', '/api/v2/mix/account/bill', 'productType=USDT-FUTURES&symbol=BTCUSDT&businessType=contract_settle_fee'
-                                                   '&startTime=%s&endTime=%s&limit=50' % (MS, MS), '')],
+                                                   '&startTime=%s&endTime=%s&limit=100' % (MS, MS), '')],
 }
 
 

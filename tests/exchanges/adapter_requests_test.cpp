@@ -208,7 +208,8 @@ TEST(AdapterRequests, Bybit) {
                     R"("positionIdx":1,"reduceOnly":true,"orderLinkId":"kv1"})"}),
         on("bybit", "", funding(180),
            {"GET "
-            "/v5/account/transaction-log?category=linear&symbol=BTCUSDT&startTime=1699989200123&limit=50"}),
+            "/v5/account/transaction-log?category=linear&symbol=BTCUSDT&type=SETTLEMENT&startTime=1699989200123&"
+            "endTime=1700000000123&limit=50"}),
         on("bybit", "", report("123"),
            {"GET /v5/order/realtime?category=linear&symbol=BTCUSDT&orderId=123",
             "GET /v5/position/closed-pnl?category=linear&symbol=BTCUSDT&limit=20"}),
@@ -238,9 +239,9 @@ TEST(AdapterRequests, Okx) {
         on("okx", "hedge", close(true, "0.01"),
            {order +
             R"("posSide":"long","side":"sell","ordType":"limit","px":"64000","sz":"0.01","reduceOnly":true,"clOrdId":"kv1"})"}),
-        // OKX's bills carry no time window: the lookback is not sent.
         on("okx", "", funding(5),
-           {"GET /api/v5/account/bills?instType=SWAP&instId=BTC-USDT-SWAP&type=8&limit=50"}),
+           {"GET /api/v5/account/bills?instType=SWAP&instId=BTC-USDT-SWAP&type=8&begin=1699999700123&"
+            "end=1700000000123&limit=100"}),
         on("okx", "", report("77"),
            {"GET /api/v5/trade/order?instId=BTC-USDT-SWAP&ordId=77",
             "GET /api/v5/account/positions-history?instType=SWAP&instId=BTC-USDT-SWAP"}),
@@ -282,7 +283,8 @@ TEST(AdapterRequests, Gate) {
         on("gate", "", close(true, "2"),
            {order + R"("size":-2,"price":"64000","tif":"gtc","reduce_only":true,"text":"t-kv1"})"}),
         on("gate", "", funding(60),
-           {"GET /api/v4/futures/usdt/account_book?type=fund&contract=BTC_USDT&from=1699996400&limit=50"}),
+           {"GET /api/v4/futures/usdt/account_book?type=fund&contract=BTC_USDT&from=1699996400&to=1700000000&"
+            "limit=100"}),
         on("gate", "", report("9"),
            {"GET /api/v4/futures/usdt/orders/9",
             "GET /api/v4/futures/usdt/my_trades?contract=BTC_USDT&limit=20"}),
@@ -316,7 +318,7 @@ TEST(AdapterRequests, Bingx) {
             "reduceOnly=true&clientOrderID=kv1&" + stamp}),
         on("bingx", "", funding(180),
            {"GET /openApi/swap/v2/user/income?symbol=BTC-USDT&incomeType=FUNDING_FEE&startTime=1699989200123&"
-            "limit=50&" +
+            "endTime=1700000000123&limit=1000&" +
             stamp}),
         on("bingx", "", report("5"),
            {"GET /openApi/swap/v2/trade/order?symbol=BTC-USDT&orderId=5&" + stamp,
@@ -343,11 +345,7 @@ TEST(AdapterRequests, Kucoin) {
                     R"("timeInForce":"GTC","marginMode":"ISOLATED","reduceOnly":true})"}),
         on("kucoin", "", funding(180),
            {"GET "
-            "/api/v1/funding-history?symbol=XBTUSDTM&startAt=1699989200123&endAt=1700000000123&maxCount=50"}),
-        // One request reaches back a week at most.
-        on("kucoin", "", funding(100000),
-           {"GET "
-            "/api/v1/funding-history?symbol=XBTUSDTM&startAt=1699395200123&endAt=1700000000123&maxCount=50"}),
+            "/api/v1/funding-history?symbol=XBTUSDTM&startAt=1699989200123&endAt=1700000000123&maxCount=100"}),
         on("kucoin", "", report("abc"), {"GET /api/v1/orders/abc", "GET /api/v1/fills?orderId=abc"}),
         on("kucoin", "", report(""), {"GET /api/v1/fills?symbol=XBTUSDTM"}),
     });
@@ -383,7 +381,7 @@ TEST(AdapterRequests, Bitget) {
            {"GET "
             "/api/v2/mix/account/"
             "bill?productType=USDT-FUTURES&symbol=BTCUSDT&businessType=contract_settle_fee&"
-            "startTime=1699989200123&endTime=1700000000123&limit=50"}),
+            "startTime=1699989200123&endTime=1700000000123&limit=100"}),
         on("bitget", "", report("42"),
            {"GET /api/v2/mix/order/detail?" + query + "&orderId=42",
             "GET /api/v2/mix/order/fills?" + query + "&orderId=42"}),
