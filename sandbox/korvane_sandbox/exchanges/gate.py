@@ -1,7 +1,7 @@
 """Gate v4 USDT-settled futures, after Gate's public API documentation. Sizes are whole contracts,
 signed: positive buys (long), negative sells (short)."""
 from ..signing import compact
-from .book import fmt
+from .book import fmt, page
 from .common import decimal_text, int_param, money, whole_number
 
 SEED_SYMBOL, SEED_QTY = 'BTC_USDT', '1'
@@ -222,13 +222,15 @@ def place(call):
 
 
 def account_book(call):
+    """Between from and to (seconds), newest first, 1000 a page at most, paged by offset."""
     params = call.params
-    limit = int_param(params, 'limit', 100)
+    limit = min(int_param(params, 'limit', 100), 1000)
     entries = []
     if params.get('type', 'fund') == 'fund':
         start, end = int_param(params, 'from'), int_param(params, 'to')
         entries = call.book.funding(params.get('contract') or None, start * 1000 if start is not None else None,
-                                    end * 1000 if end is not None else None, limit)
+                                    end * 1000 if end is not None else None)
+        entries, _ = page(entries, params.get('offset'), limit)
     return answer([{'time': e['time'] / 1000.0, 'change': e['amount'], 'balance': '950.09', 'type': 'fund',
                     'text': e['symbol'] + ':funding', 'contract': e['symbol'], 'trade_id': '', 'id': str(e['time'])}
                    for e in entries])

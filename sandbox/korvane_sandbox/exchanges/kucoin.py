@@ -190,13 +190,19 @@ def funding_history(call):
     params = call.params
     if not params.get('symbol'):
         return error(PARAMETER_ERROR, 'Parameter symbol is required')
-    entries = call.book.funding(params['symbol'], int_param(params, 'startAt'), int_param(params, 'endAt'),
-                                int_param(params, 'maxCount', 10))
+    limit = min(int_param(params, 'maxCount', 10), 100)
+    end = int_param(params, 'endAt')
+    offset = int_param(params, 'offset')
+    if offset is not None and params.get('forward') == 'false':
+        end = min(end if end is not None else offset, offset - 1)
+    entries = call.book.funding(params['symbol'], int_param(params, 'startAt'), end)
+    more = len(entries) > limit
+    entries = entries[:limit]
     return ok({'dataList': [{'id': e['time'], 'symbol': e['symbol'], 'timePoint': e['time'], 'fundingRate': 0.0001,
                              'markPrice': 60000.0, 'positionQty': 1, 'positionCost': 60.0,
                              'funding': float(e['amount']), 'settleCurrency': 'USDT', 'context': '',
                              'marginMode': 'ISOLATED'} for e in entries],
-               'hasMore': False})
+               'hasMore': more})
 
 
 def fills(call):
