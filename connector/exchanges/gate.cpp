@@ -41,6 +41,11 @@ class Gate final : public ExchangeAdapter {
     HttpResult send_order(ExchangeSession& session, const OrderRequest& order, bool buy, bool reduce,
                           OrderTicket& ticket) const;
     OrderLookup look_up(ExchangeSession& session, const std::string& contract, const std::string& text) const;
+    // Returns true for an account in dual (hedge) position mode: remembered, else read from the
+    // futures account ("in_dual_mode") and remembered; false when it cannot be read.
+    bool dual_mode(ExchangeSession& session, bool fresh) const;
+    // Sets the contract's leverage with the request of the account's position mode.
+    HttpResult set_leverage(ExchangeSession& session, const std::string& contract, int leverage, bool dual) const;
 };
 
 HttpResult Gate::send(ExchangeSession& session, const std::string& method, const std::string& path,
@@ -131,10 +136,37 @@ HttpResult Gate::send_order(ExchangeSession& session, const OrderRequest& order,
     return settle_order(session, reply, ticket, [&] { return look_up(session, order.symbol, ticket.client_order_id); });
 }
 
+bool Gate::dual_mode(ExchangeSession& session, bool fresh) const {
+    if (!fresh && !session.memory.dual_mode.empty()) return session.memory.dual_mode == "true";
+    // https://www.gate.io/docs/developer/apiv4/#query-futures-account (in_dual_mode)
+    const HttpResult reply = send(session, "GET", std::string(kFutures) + "/accounts", "", "", false);
+    const auto body = parse_json(reply.body);
+    if (reply.exit_code != 0 || reply.status != 200 || !body) return session.memory.dual_mode == "true";
+    const Json& dual = json_member(*body, "in_dual_mode");
+    if (!dual.is_boolean()) return session.memory.dual_mode == "true";
+    session.memory.dual_mode = dual.get<bool>() ? "true" : "false";
+    return dual.get<bool>();
+}
+
+HttpResult Gate::set_leverage(ExchangeSession& session, const std::string& contract, int leverage, bool dual) const {
+    // Dual mode keeps both sides' leverage behind its own request; the single-mode one is refused.
+    // https://www.gate.io/docs/developer/apiv4/#update-position-leverage-in-dual-mode
+    return send(session, "POST",
+                std::string(kFutures) + (dual ? "/dual_comp/positions/" : "/positions/") + contract + "/leverage",
+                "leverage=" + std::to_string(leverage), "", false);
+}
+
 OperationResult Gate::place_open(ExchangeSession& session, const OrderRequest& order, int leverage) const {
-    const HttpResult leverage_reply =
-        send(session, "POST", std::string(kFutures) + "/positions/" + order.symbol + "/leverage",
-             "leverage=" + std::to_string(leverage), "", false);
+    const bool remembered = !session.memory.dual_mode.empty();
+    bool dual = dual_mode(session, false);
+    HttpResult leverage_reply = set_leverage(session, order.symbol, leverage, dual);
+    // Refused for the position mode (the user switched since it was remembered): a refused
+    // leverage request changed nothing, so it is sent once more in the mode the account has now.
+    if (remembered && leverage_reply.status >= 400 && contains(reply_code(leverage_reply, "label"), "DUAL_MODE") &&
+        dual_mode(session, true) != dual) {
+        dual = !dual;
+        leverage_reply = set_leverage(session, order.symbol, leverage, dual);
+    }
     // Gate takes a custom order id as "text" starting with "t-".
     OrderTicket ticket{ticket_id(order.client_order_id, session.clock, "t-"), ""};
     const HttpResult order_reply = send_order(session, order, order.buy, false, ticket);

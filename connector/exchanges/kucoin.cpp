@@ -59,7 +59,15 @@ class Kucoin final : public ExchangeAdapter {
     HttpResult send(ExchangeSession& session, const std::string& method, const std::string& target,
                     const std::string& body = "") const;
     HttpResult send_order(ExchangeSession& session, const OrderRequest& order, bool buy, bool reduce, bool hedge,
-                          const std::string& leverage, OrderTicket& ticket) const;
+                          const std::string& leverage, bool cross, OrderTicket& ticket) const;
+    // Returns the contract's margin mode as the exchange keeps it ("cross", "isolated"), and
+    // remembers it; empty when the exchange does not say.
+    std::string learn_margin_mode(ExchangeSession& session, const std::string& native) const;
+    // Runs `attempt` in the contract's margin mode (remembered, else learned, else isolated). When
+    // the exchange refuses the order for its margin mode (`last_order`), the mode is learned again
+    // and, when it changed, the attempt runs once more: a refused order was not placed.
+    OperationResult in_margin_mode(ExchangeSession& session, const std::string& native, const HttpResult& last_order,
+                                   const std::function<OperationResult(bool cross)>& attempt) const;
     ModeRules mode_rules(ExchangeSession& session) const;
 };
 
@@ -180,8 +188,33 @@ OrderLookup read_lookup(const HttpResult& reply) {
     return lookup;
 }
 
+std::string Kucoin::learn_margin_mode(ExchangeSession& session, const std::string& native) const {
+    // https://www.kucoin.com/docs-new/rest/futures-trading/positions/get-margin-mode
+    const HttpResult reply = send(session, "GET", "/api/v2/position/getMarginMode?symbol=" + native);
+    const auto body = parse_json(reply.body);
+    if (reply.exit_code != 0 || !body || kucoin_code(reply) != kSuccess) return "";
+    const Json& mode = json_member(json_member(*body, "data"), "marginMode");
+    const std::string learned = mode == "CROSS" ? "cross" : mode == "ISOLATED" ? "isolated" : "";
+    if (!learned.empty()) remember_margin_mode(session.memory, native, learned);
+    return learned;
+}
+
+OperationResult Kucoin::in_margin_mode(ExchangeSession& session, const std::string& native,
+                                       const HttpResult& last_order,
+                                       const std::function<OperationResult(bool cross)>& attempt) const {
+    std::string mode = margin_mode_of(session.memory, native);
+    if (mode.empty()) mode = learn_margin_mode(session, native);
+    const bool cross = mode == "cross";
+    OperationResult result = attempt(cross);
+    // 330005: the order's margin mode does not match the contract's (seen on real accounts).
+    if (kucoin_code(last_order) != "330005") return result;
+    const std::string fresh = learn_margin_mode(session, native);
+    if (fresh.empty() || (fresh == "cross") == cross) return result;
+    return attempt(fresh == "cross");
+}
+
 HttpResult Kucoin::send_order(ExchangeSession& session, const OrderRequest& order, bool buy, bool reduce,
-                              bool hedge, const std::string& leverage, OrderTicket& ticket) const {
+                              bool hedge, const std::string& leverage, bool cross, OrderTicket& ticket) const {
     // Hedge mode names the position (the order's own side when it opens, the other when it
     // closes); one-way mode marks a close reduce-only.
     const bool long_position = reduce ? !buy : buy;
@@ -189,7 +222,7 @@ HttpResult Kucoin::send_order(ExchangeSession& session, const OrderRequest& orde
         "{\"clientOid\":\"" + ticket.client_order_id + "\",\"side\":\"" + (buy ? "buy" : "sell") + "\",\"symbol\":\"" +
         usdtm_symbol(order.symbol) + "\",\"type\":\"limit\",\"price\":\"" + order.price +
         "\",\"size\":" + whole_units(order.quantity) + (leverage.empty() ? "" : ",\"leverage\":" + leverage) +
-        ",\"timeInForce\":\"GTC\",\"marginMode\":\"ISOLATED\"" +
+        ",\"timeInForce\":\"GTC\",\"marginMode\":\"" + (cross ? "CROSS" : "ISOLATED") + "\"" +
         (hedge ? std::string(",\"positionSide\":\"") + (long_position ? "LONG" : "SHORT") + "\"" : "") +
         (reduce && !hedge ? ",\"reduceOnly\":true" : "") + "}";
     const HttpResult reply = send(session, "POST", "/api/v1/orders", body);
@@ -209,18 +242,34 @@ OperationResult Kucoin::place_open(ExchangeSession& session, const OrderRequest&
                                        .add("sentWith", "order")
                                        .str(),
                                    200};
+    const std::string native = usdtm_symbol(order.symbol);
     OrderTicket ticket{ticket_id(order.client_order_id, session.clock), ""};
-    return with_ticket(in_position_mode(session, mode_rules(session), [&](bool hedge) {
-        const HttpResult order_reply = send_order(session, order, order.buy, false, hedge, lever, ticket);
-        return ModeAttempt{from_replies({{"leverage", &leverage_echo}, {"place", &order_reply}}), order_reply};
+    HttpResult last_order;
+    return with_ticket(in_margin_mode(session, native, last_order, [&](bool cross) {
+        // A cross-margin contract takes its leverage by its own request, an isolated order carries it.
+        // https://www.kucoin.com/docs-new/rest/futures-trading/positions/modify-cross-margin-leverage
+        const HttpResult leverage_reply =
+            cross ? send(session, "POST", "/api/v2/changeCrossUserLeverage",
+                         JsonObject().add("symbol", native).add("leverage", lever).str())
+                  : leverage_echo;
+        return in_position_mode(session, mode_rules(session), [&](bool hedge) {
+            const HttpResult order_reply =
+                send_order(session, order, order.buy, false, hedge, cross ? "" : lever, cross, ticket);
+            last_order = order_reply;
+            return ModeAttempt{from_replies({{"leverage", &leverage_reply}, {"place", &order_reply}}), order_reply};
+        });
     }), ticket);
 }
 
 OperationResult Kucoin::place_close(ExchangeSession& session, const OrderRequest& order) const {
     OrderTicket ticket{ticket_id(order.client_order_id, session.clock), ""};
-    return with_ticket(in_position_mode(session, mode_rules(session), [&](bool hedge) {
-        const HttpResult reply = send_order(session, order, !order.buy, true, hedge, "", ticket);
-        return ModeAttempt{from_reply(reply), reply};
+    HttpResult last_order;
+    return with_ticket(in_margin_mode(session, usdtm_symbol(order.symbol), last_order, [&](bool cross) {
+        return in_position_mode(session, mode_rules(session), [&](bool hedge) {
+            const HttpResult reply = send_order(session, order, !order.buy, true, hedge, "", cross, ticket);
+            last_order = reply;
+            return ModeAttempt{from_reply(reply), reply};
+        });
     }), ticket);
 }
 

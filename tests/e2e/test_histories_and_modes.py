@@ -65,6 +65,35 @@ class HistoriesAndModesTest(SandboxTestCase):
                 # The sandbox keeps 40 days of payments: all of them are there.
                 self.assertEqual(len(FUNDING[exchange][3](answer['body'])), 120)
 
+    def memory_lines(self, exchange):
+        return dict(line.split('=', 1) for line in self.home.read('vault', exchange + '.memory').split('\n')
+                    if '=' in line)
+
+    def test_accounts_in_other_modes_trade_without_refusals(self):
+        cases = [
+            # A KuCoin contract in cross margin: its own leverage request, orders in cross.
+            ('kucoin', 'kucoin-key', {'cross_contracts': ['XBTUSDTM']}, '"marginMode":"CROSS"',
+             '/api/v2/changeCrossUserLeverage', ('margin_modes', 'XBTUSDTM=cross')),
+            # A Gate account in dual mode: the dual-mode leverage request, then open and close.
+            ('gate', 'gate-key', {'dual_mode': True}, '"contract":"BTC_USDT"',
+             '/api/v4/futures/usdt/dual_comp/positions/BTC_USDT/leverage', ('dual_mode', 'true')),
+        ]
+        for exchange, key, settings, order_mark, leverage_path, remembered in cases:
+            with self.subTest(exchange=exchange):
+                self.sandbox.control('account', {'site': exchange, 'key': key, 'set': settings})
+                mark = self.sandbox.mark()
+                opened = json.loads(self.home.run('place-open', exchange, 'BTC_USDT', 'buy', '2', '60000', '5').out)
+                closed = json.loads(self.home.run('place-close', exchange, 'BTC_USDT', 'buy', '2', '60500').out)
+                self.assertEqual((opened['status'], closed['status']), ('ok', 'ok'), (opened, closed))
+                requests = self.sandbox.requests(since=mark, site=exchange)
+                refused = [(r['path'], r['reply']) for r in requests if r['status'] >= 400 or '330005' in r['reply']]
+                self.assertEqual(refused, [])
+                self.assertIn(leverage_path, [r['path'] for r in requests])
+                orders = [r for r in requests if r['method'] == 'POST' and r['path'].endswith('orders')]
+                self.assertEqual(len(orders), 2)
+                self.assertTrue(all(order_mark in r['body'] for r in orders), orders)
+                self.assertEqual(self.memory_lines(exchange)[remembered[0]], remembered[1])
+
 
 if __name__ == '__main__':
     unittest.main()

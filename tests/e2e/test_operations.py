@@ -94,7 +94,9 @@ CASES = [
         ('POST', '/api/v5/trade/order', '', '{"instId":"BTC-USDT-SWAP","tdMode":"isolated","posSide":"short",'
                                             '"side":"sell","ordType":"limit","px":"64000","sz":"2","clOrdId":"CID"}',
          HEADERS['okx'] + CT)]),
+    # The first order asks whether the Gate account is in dual mode.
     (['place-open', 'gate', 'BTC_USDT', 'sell', '3', '64000.5', '10'], [
+        ('GET', '/api/v4/futures/usdt/accounts', '', '', HEADERS['gate']),
         ('POST', '/api/v4/futures/usdt/positions/BTC_USDT/leverage', 'leverage=10', '', HEADERS['gate']),
         ('POST', '/api/v4/futures/usdt/orders', '', '{"contract":"BTC_USDT","size":-3,"price":"64000.5","tif":"gtc",'
                                                      '"text":"t-CID"}',
@@ -189,7 +191,7 @@ class OperationsTest(SandboxTestCase):
         self.assertEqual(printed[-2:], '}\n')
         names = COMPOSITE.get((command, None if command == 'place-open' else exchange))
         if command == 'place-open' and len(replies) == 3:
-            replies = replies[1:]  # the first asked the account's position mode
+            replies = replies[1:]  # the first asked the account's position mode (Gate: dual mode)
         if names is None:
             self.assertEqual(body, replies[0])
         elif len(replies) == 2:

@@ -22,6 +22,7 @@ ACCOUNTS = {
     ('bitget', 'hedge'): ('bitget-hedge-key', 'bitget-hedge-secret', 'bitget-hedge-pass'),
     ('bitget', 'one_way'): ('bitget-oneway-key', 'bitget-oneway-secret', 'bitget-oneway-pass'),
 }
+MARGIN_REQUEST = ('GET', '/api/v2/position/getMarginMode', 'symbol=XBTUSDTM', '')
 MODE_REQUEST = {
     'bingx': ('GET', '/openApi/swap/v1/positionSide/dual', 'timestamp=%s&signature=%s' % (MS, SIG), ''),
     'kucoin': ('GET', '/api/v2/position/getPositionMode', '', ''),
@@ -130,7 +131,9 @@ class TradingTest(SandboxTestCase):
                 self.assertEqual(validated.fields()['status'], 'valid_trade_ready', validated.out)
 
                 result, requests = self.run_logged('place-open', exchange, 'BTC_USDT', 'sell', '2', '60000', '7')
-                self.assert_requests(requests, [MODE_REQUEST[exchange]] + OPEN[(exchange, mode)], result.out)
+                # KuCoin's first order asks the contract's margin mode, then the position mode.
+                margin = [MARGIN_REQUEST] if exchange == 'kucoin' else []
+                self.assert_requests(requests, margin + [MODE_REQUEST[exchange]] + OPEN[(exchange, mode)], result.out)
                 body = self.assert_envelope(result.out, exchange, 'place_open', ['leverage', 'place'])
                 if exchange == 'kucoin':
                     self.assertEqual(body['leverage'], {'symbol': 'XBTUSDTM', 'leverage': 7, 'sentWith': 'order'})

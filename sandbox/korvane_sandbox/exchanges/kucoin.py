@@ -159,6 +159,9 @@ def place(call):
         return error(PARAMETER_ERROR, 'Parameter price error')
     if body.get('marginMode', 'ISOLATED') not in ('ISOLATED', 'CROSS'):
         return error(PARAMETER_ERROR, 'Parameter marginMode error')
+    if body.get('marginMode', 'ISOLATED') != margin_mode_of(call, body['symbol']):
+        return 200, compact({'code': '330005', 'msg': "The order's margin mode does not match the selected one. "
+                                                      'Please switch and try again.'})
     side = body.get('positionSide') or 'BOTH'
     if side not in (('LONG', 'SHORT') if hedge(call) else ('BOTH',)):
         return error(PARAMETER_ERROR, 'Parameter positionSide %s does not match the %s position mode'
@@ -172,6 +175,18 @@ def place(call):
     order_id = call.book.place(body['symbol'], body['side'], str(size), price, reduce,
                                {'BOTH': 'net', 'LONG': 'long', 'SHORT': 'short'}[side], str(body['clientOid']))
     return ok({'orderId': order_id, 'clientOid': str(body['clientOid'])})
+
+
+def margin_mode_of(call, symbol):
+    """Each contract's margin mode: CROSS for the account's cross contracts, else ISOLATED."""
+    return 'CROSS' if symbol in call.account.get('cross_contracts', []) else 'ISOLATED'
+
+
+def margin_mode(call):
+    symbol = call.params.get('symbol')
+    if not symbol:
+        return error(PARAMETER_ERROR, 'Parameter symbol is required')
+    return ok({'symbol': symbol, 'marginMode': margin_mode_of(call, symbol)})
 
 
 def cross_leverage(call):
@@ -237,6 +252,7 @@ def routes():
             ('GET', r'/api/v1/orders', list_orders), ('POST', r'/api/v1/orders', place),
             ('GET', r'/api/v1/orders/byClientOid', order_by_client_oid), ('GET', r'/api/v1/orders/([^/]+)', get_order), ('DELETE', r'/api/v1/orders/([^/]+)', cancel),
             ('GET', r'/api/v2/getCrossUserLeverage', cross_leverage),
+            ('GET', r'/api/v2/position/getMarginMode', margin_mode),
             ('POST', r'/api/v2/changeCrossUserLeverage', cross_leverage),
             ('GET', r'/api/v1/funding-history', funding_history), ('GET', r'/api/v1/fills', fills),
             ('GET', r'/api/v1/history-positions', history_positions)]
