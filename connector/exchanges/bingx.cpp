@@ -160,8 +160,8 @@ HttpResult Bingx::send_order(ExchangeSession& session, const OrderRequest& order
                  "clientOrderID=" + ticket.client_order_id + "&");
     return settle_order(session, reply, ticket, [&] {
         return read_lookup(send(session, "GET", "/openApi/swap/v2/trade/order",
-                                "symbol=" + dashed_symbol(order.symbol) + "&clientOrderId=" + ticket.client_order_id +
-                                    "&"));
+                                "symbol=" + dashed_symbol(order.symbol) +
+                                    "&clientOrderId=" + ticket.client_order_id + "&"));
     });
 }
 
@@ -190,7 +190,8 @@ OperationResult Bingx::funding(ExchangeSession& session, const std::string& symb
     // Income of type FUNDING_FEE between startTime and endTime, up to 1000 entries, kept three
     // months; asked a week at a time, far below a full answer.
     // https://bingx-api.github.io/docs/#/en-us/swapV2/account-api.html#Get%20Fund%20Flow
-    const FundingPlan plan = plan_funding(session.exchange_now_ms(), lookback_minutes, {7 * kDayMs, 90 * kDayMs});
+    const FundingPlan plan =
+        plan_funding(session.exchange_now_ms(), lookback_minutes, {7 * kDayMs, 90 * kDayMs});
     FundingPages pages;
     pages.list_pointer = "/data";
     pages.fetch = [&](const FundingWindow& window, const std::string&) {

@@ -147,7 +147,9 @@ OrderLookup read_lookup(const HttpResult& reply) {
     const auto body = parse_json(reply.body);
     if (reply.exit_code != 0 || !body) return lookup;
     if (bitget_code(reply) == "40109") lookup.found = OrderFound::no;
-    if (bitget_code(reply) == "00000" && json_member(*body, "data").is_object()) lookup.found = OrderFound::yes;
+    if (bitget_code(reply) == "00000" && json_member(*body, "data").is_object()) {
+        lookup.found = OrderFound::yes;
+    }
     return lookup;
 }
 
@@ -200,7 +202,8 @@ OperationResult Bitget::funding(ExchangeSession& session, const std::string& sym
     // Settlement-fee bills between startTime and endTime (30 days apart at most), 100 a page;
     // the next page is the bills older than the reply's endId; kept 90 days.
     // https://www.bitget.com/api-doc/contract/account/Get-Account-Bill
-    const FundingPlan plan = plan_funding(session.exchange_now_ms(), lookback_minutes, {30 * kDayMs, 90 * kDayMs});
+    const FundingPlan plan =
+        plan_funding(session.exchange_now_ms(), lookback_minutes, {30 * kDayMs, 90 * kDayMs});
     FundingPages pages;
     pages.list_pointer = "/data/bills";
     pages.fetch = [&](const FundingWindow& window, const std::string& cursor) {

@@ -200,13 +200,15 @@ OperationResult Bybit::funding(ExchangeSession& session, const std::string& symb
     // 50 entries a page followed by nextPageCursor, kept two years; trades share the log, so
     // settlements are asked for and kept.
     // https://bybit-exchange.github.io/docs/v5/account/transaction-log
-    const FundingPlan plan = plan_funding(session.exchange_now_ms(), lookback_minutes, {7 * kDayMs, 730 * kDayMs});
+    const FundingPlan plan =
+        plan_funding(session.exchange_now_ms(), lookback_minutes, {7 * kDayMs, 730 * kDayMs});
     FundingPages pages;
     pages.list_pointer = "/result/list";
     pages.fetch = [&](const FundingWindow& window, const std::string& cursor) {
         return send(session, "GET", "/v5/account/transaction-log",
                     "category=linear&symbol=" + joined_symbol(symbol) + "&type=SETTLEMENT&startTime=" +
-                        std::to_string(window.start_ms) + "&endTime=" + std::to_string(window.end_ms) + "&limit=50" +
+                        std::to_string(window.start_ms) + "&endTime=" + std::to_string(window.end_ms) +
+                        "&limit=50" +
                         (cursor.empty() ? "" : "&cursor=" + cursor_in_query(cursor)),
                     "");
     };

@@ -42,8 +42,10 @@ FundingPlan plan_funding(int64_t now_ms, int lookback_minutes, const FundingReac
     do {
         const int64_t from = reach.window_ms > 0 ? std::max(start, end - reach.window_ms) : start;
         plan.windows.push_back({from, end});
-        end = from;
-    } while (end > start);
+        // The next window ends just before this one starts: both ends are inclusive on every
+        // exchange, and an entry on the boundary must come once.
+        end = from - 1;
+    } while (end >= start);
     return plan;
 }
 

@@ -31,8 +31,8 @@ struct FundingPlan {
     bool cut = false;  // true when the exchange keeps less than the lookback
 };
 
-// Splits the lookback into windows no longer than `reach.window_ms`, newest first, starting no
-// earlier than the exchange keeps.
+// Splits the lookback into windows no longer than `reach.window_ms`, newest first, each ending
+// a millisecond before the next newer one starts, none earlier than the exchange keeps.
 FundingPlan plan_funding(int64_t now_ms, int lookback_minutes, const FundingReach& reach);
 
 // How to read one exchange's funding pages.

@@ -45,7 +45,8 @@ class Gate final : public ExchangeAdapter {
     // futures account ("in_dual_mode") and remembered; false when it cannot be read.
     bool dual_mode(ExchangeSession& session, bool fresh) const;
     // Sets the contract's leverage with the request of the account's position mode.
-    HttpResult set_leverage(ExchangeSession& session, const std::string& contract, int leverage, bool dual) const;
+    HttpResult set_leverage(ExchangeSession& session, const std::string& contract, int leverage,
+                            bool dual) const;
 };
 
 HttpResult Gate::send(ExchangeSession& session, const std::string& method, const std::string& path,
@@ -107,9 +108,12 @@ OperationResult Gate::cancel_order(ExchangeSession& session, const std::string& 
 // one (filled or cancelled) does not, so the finished list is searched for it. Found in neither
 // -> not placed. https://www.gate.io/docs/developer/apiv4/#get-a-single-order-2 and
 // https://www.gate.io/docs/developer/apiv4/#list-futures-orders
-OrderLookup Gate::look_up(ExchangeSession& session, const std::string& contract, const std::string& text) const {
+OrderLookup Gate::look_up(ExchangeSession& session, const std::string& contract,
+                          const std::string& text) const {
     const HttpResult single = send(session, "GET", std::string(kFutures) + "/orders/" + text, "", "", false);
-    if (single.exit_code != 0 || single.status >= 500 || !is_json_value(single.body)) return {OrderFound::cannot_tell, single};
+    if (single.exit_code != 0 || single.status >= 500 || !is_json_value(single.body)) {
+        return {OrderFound::cannot_tell, single};
+    }
     if (single.status >= 200 && single.status < 300) return {OrderFound::yes, single};
     if (reply_code(single, "label") != "ORDER_NOT_FOUND") return {OrderFound::cannot_tell, single};
     const HttpResult finished = send(session, "GET", std::string(kFutures) + "/orders",
@@ -119,7 +123,10 @@ OrderLookup Gate::look_up(ExchangeSession& session, const std::string& contract,
         return {OrderFound::cannot_tell, finished};
     }
     for (const Json& item : *list) {
-        if (json_member(item, "text") == text) return {OrderFound::yes, HttpResult{0, item.dump(-1, ' ', false, Json::error_handler_t::replace), 200}};
+        if (json_member(item, "text") == text) {
+            const std::string found = item.dump(-1, ' ', false, Json::error_handler_t::replace);
+            return {OrderFound::yes, HttpResult{0, found, 200}};
+        }
     }
     return {OrderFound::no, finished};
 }
@@ -133,7 +140,8 @@ HttpResult Gate::send_order(ExchangeSession& session, const OrderRequest& order,
                              (reduce ? ",\"reduce_only\":true" : "") + ",\"text\":\"" + ticket.client_order_id +
                              "\"}";
     const HttpResult reply = send(session, "POST", std::string(kFutures) + "/orders", "", body, true);
-    return settle_order(session, reply, ticket, [&] { return look_up(session, order.symbol, ticket.client_order_id); });
+    return settle_order(session, reply, ticket,
+                        [&] { return look_up(session, order.symbol, ticket.client_order_id); });
 }
 
 bool Gate::dual_mode(ExchangeSession& session, bool fresh) const {
@@ -148,11 +156,12 @@ bool Gate::dual_mode(ExchangeSession& session, bool fresh) const {
     return dual.get<bool>();
 }
 
-HttpResult Gate::set_leverage(ExchangeSession& session, const std::string& contract, int leverage, bool dual) const {
+HttpResult Gate::set_leverage(ExchangeSession& session, const std::string& contract, int leverage,
+                              bool dual) const {
     // Dual mode keeps both sides' leverage behind its own request; the single-mode one is refused.
     // https://www.gate.io/docs/developer/apiv4/#update-position-leverage-in-dual-mode
-    return send(session, "POST",
-                std::string(kFutures) + (dual ? "/dual_comp/positions/" : "/positions/") + contract + "/leverage",
+    const std::string path = dual ? "/dual_comp/positions/" : "/positions/";
+    return send(session, "POST", std::string(kFutures) + path + contract + "/leverage",
                 "leverage=" + std::to_string(leverage), "", false);
 }
 
@@ -162,8 +171,9 @@ OperationResult Gate::place_open(ExchangeSession& session, const OrderRequest& o
     HttpResult leverage_reply = set_leverage(session, order.symbol, leverage, dual);
     // Refused for the position mode (the user switched since it was remembered): a refused
     // leverage request changed nothing, so it is sent once more in the mode the account has now.
-    if (remembered && leverage_reply.status >= 400 && contains(reply_code(leverage_reply, "label"), "DUAL_MODE") &&
-        dual_mode(session, true) != dual) {
+    const bool mode_refused =
+        leverage_reply.status >= 400 && contains(reply_code(leverage_reply, "label"), "DUAL_MODE");
+    if (remembered && mode_refused && dual_mode(session, true) != dual) {
         dual = !dual;
         leverage_reply = set_leverage(session, order.symbol, leverage, dual);
     }
@@ -189,7 +199,9 @@ OperationResult Gate::funding(ExchangeSession& session, const std::string& symbo
     pages.fetch = [&](const FundingWindow& window, const std::string& cursor) {
         offset = cursor;
         return send(session, "GET", std::string(kFutures) + "/account_book",
-                    "type=fund&contract=" + symbol + "&from=" + std::to_string(window.start_ms / 1000) +
+                    // Whole seconds, rounded inwards so that windows never share one.
+                    "type=fund&contract=" + symbol +
+                        "&from=" + std::to_string((window.start_ms + 999) / 1000) +
                         "&to=" + std::to_string(window.end_ms / 1000) + "&limit=" + std::to_string(kPage) +
                         (cursor.empty() ? "" : "&offset=" + cursor),
                     "", false);

@@ -66,7 +66,8 @@ class Kucoin final : public ExchangeAdapter {
     // Runs `attempt` in the contract's margin mode (remembered, else learned, else isolated). When
     // the exchange refuses the order for its margin mode (`last_order`), the mode is learned again
     // and, when it changed, the attempt runs once more: a refused order was not placed.
-    OperationResult in_margin_mode(ExchangeSession& session, const std::string& native, const HttpResult& last_order,
+    OperationResult in_margin_mode(ExchangeSession& session, const std::string& native,
+                                   const HttpResult& last_order,
                                    const std::function<OperationResult(bool cross)>& attempt) const;
     ModeRules mode_rules(ExchangeSession& session) const;
 };
@@ -227,7 +228,8 @@ HttpResult Kucoin::send_order(ExchangeSession& session, const OrderRequest& orde
         (reduce && !hedge ? ",\"reduceOnly\":true" : "") + "}";
     const HttpResult reply = send(session, "POST", "/api/v1/orders", body);
     return settle_order(session, reply, ticket, [&] {
-        return read_lookup(send(session, "GET", "/api/v1/orders/byClientOid?clientOid=" + ticket.client_order_id));
+        return read_lookup(
+            send(session, "GET", "/api/v1/orders/byClientOid?clientOid=" + ticket.client_order_id));
     });
 }
 
@@ -256,7 +258,8 @@ OperationResult Kucoin::place_open(ExchangeSession& session, const OrderRequest&
             const HttpResult order_reply =
                 send_order(session, order, order.buy, false, hedge, cross ? "" : lever, cross, ticket);
             last_order = order_reply;
-            return ModeAttempt{from_replies({{"leverage", &leverage_reply}, {"place", &order_reply}}), order_reply};
+            return ModeAttempt{from_replies({{"leverage", &leverage_reply}, {"place", &order_reply}}),
+                               order_reply};
         });
     }), ticket);
 }
@@ -285,7 +288,8 @@ OperationResult Kucoin::funding(ExchangeSession& session, const std::string& sym
         return send(session, "GET",
                     "/api/v1/funding-history?symbol=" + usdtm_symbol(symbol) + "&startAt=" +
                         std::to_string(window.start_ms) + "&endAt=" + std::to_string(window.end_ms) +
-                        "&maxCount=100" + (cursor.empty() ? "" : "&offset=" + cursor_in_query(cursor) + "&forward=false"));
+                        "&maxCount=100" +
+                        (cursor.empty() ? "" : "&offset=" + cursor_in_query(cursor) + "&forward=false"));
     };
     pages.accepted = [](const HttpResult& reply) { return kucoin_code(reply) == kSuccess; };
     pages.next_cursor = [](const Json& reply, const Json& list) {

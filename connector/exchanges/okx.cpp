@@ -221,13 +221,15 @@ OperationResult Okx::funding(ExchangeSession& session, const std::string& symbol
     // https://www.okx.com/docs-v5/en/#trading-account-rest-api-get-bills-details-last-3-months
     const FundingPlan plan = plan_funding(session.exchange_now_ms(), lookback_minutes, {0, 90 * kDayMs});
     const std::string path =
-        int64_t{lookback_minutes} * 60 * 1000 <= 7 * kDayMs ? "/api/v5/account/bills" : "/api/v5/account/bills-archive";
+        int64_t{lookback_minutes} * 60 * 1000 <= 7 * kDayMs ? "/api/v5/account/bills"
+                                                            : "/api/v5/account/bills-archive";
     FundingPages pages;
     pages.list_pointer = "/data";
     pages.fetch = [&](const FundingWindow& window, const std::string& cursor) {
         return send(session, "GET",
                     path + "?instType=SWAP&instId=" + dash_swap_symbol(symbol) + "&type=8&begin=" +
-                        std::to_string(window.start_ms) + "&end=" + std::to_string(window.end_ms) + "&limit=100" +
+                        std::to_string(window.start_ms) + "&end=" + std::to_string(window.end_ms) +
+                        "&limit=100" +
                         (cursor.empty() ? "" : "&after=" + cursor_in_query(cursor)),
                     "");
     };

@@ -18,7 +18,8 @@ struct AccountMemory {
     int64_t clock_measured_at_ms = 0;  // when the offset was measured (our clock); 0: never
     // Per contract, the margin mode the exchange keeps it in: "SYMBOL=cross;SYMBOL2=isolated".
     std::string margin_modes;
-    std::string dual_mode;  // "true" for an account in dual (hedge) position mode, "false"; empty: not learned
+    // "true" for an account in dual (hedge) position mode, "false"; empty: not learned yet.
+    std::string dual_mode;
 
     bool operator==(const AccountMemory&) const = default;
 };

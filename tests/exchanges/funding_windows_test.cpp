@@ -34,7 +34,7 @@ TEST(FundingWindows, ALookbackIsSplitNewestFirstAndCutWhereTheExchangeKeepsLess)
         EXPECT_EQ(plan.windows.front().end_ms, kNow);
         EXPECT_EQ(plan.windows.back().start_ms, c.oldest_start) << c.minutes;
         for (size_t i = 1; i < plan.windows.size(); ++i) {
-            EXPECT_EQ(plan.windows[i].end_ms, plan.windows[i - 1].start_ms);  // no gap, no overlap
+            EXPECT_EQ(plan.windows[i].end_ms, plan.windows[i - 1].start_ms - 1);  // no gap, no overlap
         }
         EXPECT_EQ(plan.covered_minutes, c.covered);
         EXPECT_EQ(plan.cut, c.cut);
