@@ -283,7 +283,8 @@ TEST(AdapterRequests, Gate) {
         on("gate", "", close(true, "2"),
            {order + R"("size":-2,"price":"64000","tif":"gtc","reduce_only":true,"text":"t-kv1"})"}),
         on("gate", "", funding(60),
-           {"GET /api/v4/futures/usdt/account_book?type=fund&contract=BTC_USDT&from=1699996400&to=1700000000&"
+           // The start rounded up to a whole second: 1699996400.123 s.
+           {"GET /api/v4/futures/usdt/account_book?type=fund&contract=BTC_USDT&from=1699996401&to=1700000000&"
             "limit=100"}),
         on("gate", "", report("9"),
            {"GET /api/v4/futures/usdt/orders/9",
