@@ -54,6 +54,7 @@ bool outcome_unknown(const HttpResult& reply) {
 
 HttpResult settle_order(ExchangeSession& session, const HttpResult& reply, OrderTicket& ticket,
                         const std::function<OrderLookup()>& look_up) {
+    ticket.reached = reply.exit_code == 0 || !never_sent(reply.exit_code);
     if (!outcome_unknown(reply)) return reply;
     // The lookups share one budget: each request is capped by what is left of it.
     const Deadline budget = Deadline::after_ms(kOrderLookupBudgetMs);
@@ -82,8 +83,8 @@ HttpResult settle_order(ExchangeSession& session, const HttpResult& reply, Order
 
 OperationResult with_ticket(OperationResult result, const OrderTicket& ticket) {
     if (!ticket.unsettled.empty()) result = refused(ticket.unsettled);
-    // A failure that left no order (nothing was sent, or it was refused) keeps its short answer.
-    if (result.reason.empty() || !ticket.unsettled.empty()) result.client_order_id = ticket.client_order_id;
+    // A failure that left no order (the order never left) keeps its short answer.
+    if (result.reason.empty() || ticket.reached) result.client_order_id = ticket.client_order_id;
     return result;
 }
 

@@ -27,6 +27,7 @@ struct OrderLookup {
 struct OrderTicket {
     std::string client_order_id;
     std::string unsettled;  // empty, "order_not_placed" or "order_outcome_unknown"
+    bool reached = false;   // the order request may have reached the exchange
 };
 
 // Returns true when an order's reply leaves its outcome unknown: the transport failed after the
@@ -50,7 +51,8 @@ HttpResult settle_order(ExchangeSession& session, const HttpResult& reply, Order
                         const std::function<OrderLookup()>& look_up);
 
 // Returns `result` stamped with the ticket: the unsettled reason in place of whatever the lost
-// reply produced, and the client order id when an order exists or may exist.
+// reply produced, and the client order id when an order exists or may exist (the order reached
+// the exchange, even when another part of the command failed).
 OperationResult with_ticket(OperationResult result, const OrderTicket& ticket);
 
 // Returns the ticket's id: `given` (made by the caller) when set, else a new one; `prefix` first.

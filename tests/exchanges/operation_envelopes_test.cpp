@@ -176,6 +176,8 @@ TEST_F(Envelopes, PlaceOpenJoinsLeverageAndOrderAndFailsAsAWhole) {
                     << exchange << ": " << c.what;
             } else {
                 EXPECT_NE(printed.find(R"("reason":")" + c.reason + "\""), std::string::npos) << printed;
+                // An order that reached the exchange is named, whatever else failed.
+                EXPECT_EQ(printed.find("client_order_id") != std::string::npos, c.place.exit_code == 0) << printed;
             }
         }
     }
