@@ -145,11 +145,14 @@ HttpResult Bybit::send_order(ExchangeSession& session, const OrderRequest& order
                              (reduce ? ",\"reduceOnly\":true" : "") + ",\"orderLinkId\":\"" +
                              ticket.client_order_id + "\"}";
     const HttpResult reply = send(session, "POST", "/v5/order/create", "", body);
+    const std::string query =
+        "category=linear&symbol=" + joined_symbol(order.symbol) + "&orderLinkId=" + ticket.client_order_id;
     return settle_order(session, reply, ticket, [&] {
-        return read_lookup(send(session, "GET", "/v5/order/realtime",
-                                "category=linear&symbol=" + joined_symbol(order.symbol) +
-                                    "&orderLinkId=" + ticket.client_order_id,
-                                ""));
+        const OrderLookup recent = read_lookup(send(session, "GET", "/v5/order/realtime", query, ""));
+        // After a restart of Bybit's servers a filled or cancelled order is listed by the order
+        // history alone: an empty recent list is asked there before the order counts as absent.
+        return recent.found != OrderFound::no ? recent
+                                              : read_lookup(send(session, "GET", "/v5/order/history", query, ""));
     });
 }
 
