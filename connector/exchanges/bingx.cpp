@@ -1,6 +1,8 @@
 // BingX perpetual swap: HMAC-SHA256 hex over the query string, which carries the timestamp and
 // ends with the signature; the key travels in a header.
 #include "connector/exchanges/exchange_adapter.h"
+#include "connector/exchanges/funding_windows.h"
+#include "connector/exchanges/order_outcome.h"
 #include "connector/exchanges/probe_output.h"
 #include "connector/exchanges/symbols.h"
 #include "connector/exchanges/credential_check.h"
@@ -64,7 +66,7 @@ class Bingx final : public ExchangeAdapter {
 
   private:
     HttpResult send_order(ExchangeSession& session, const OrderRequest& order, bool buy, bool reduce,
-                          bool hedge) const;
+                          bool hedge, OrderTicket& ticket) const;
     ModeRules mode_rules(ExchangeSession& session) const;
     // Signs and sends one request; `params` are the query parameters before the timestamp,
     // each followed by "&" (or empty).
@@ -175,42 +177,78 @@ ModeRules Bingx::mode_rules(ExchangeSession& session) const {
     return ModeRules{learn, refused_for_mode, "hedge"};
 }
 
+// Reads the lookup of an order by its clientOrderID: code 0 with the order -> found; 80016 "order
+// does not exist" -> not placed.
+// https://bingx-api.github.io/docs/#/en-us/swapV2/trade-api.html#Query%20Order%20details
+OrderLookup read_lookup(const HttpResult& reply) {
+    OrderLookup lookup{OrderFound::cannot_tell, reply};
+    const auto body = parse_json(reply.body);
+    if (reply.exit_code != 0 || !body) return lookup;
+    if (bingx_code(reply) == "80016") lookup.found = OrderFound::no;
+    if (bingx_code(reply) == "0" && json_member(json_member(*body, "data"), "order").is_object()) {
+        lookup.found = OrderFound::yes;
+    }
+    return lookup;
+}
+
 HttpResult Bingx::send_order(ExchangeSession& session, const OrderRequest& order, bool buy, bool reduce,
-                             bool hedge) const {
+                             bool hedge, OrderTicket& ticket) const {
     // The position is the order's own side when it opens, the other side when it closes; in
     // one-way mode a close is marked reduce-only instead.
     const bool long_position = reduce ? !buy : buy;
-    return send(session, "POST", "/openApi/swap/v2/trade/order",
-                "symbol=" + dashed_symbol(order.symbol) + "&side=" + (buy ? "BUY" : "SELL") +
-                    "&positionSide=" + position_side(hedge, long_position) + "&type=LIMIT&quantity=" + order.quantity +
-                    "&price=" + order.price + "&timeInForce=GTC&" + (reduce && !hedge ? "reduceOnly=true&" : ""));
+    const HttpResult reply =
+        send(session, "POST", "/openApi/swap/v2/trade/order",
+             "symbol=" + dashed_symbol(order.symbol) + "&side=" + (buy ? "BUY" : "SELL") + "&positionSide=" +
+                 position_side(hedge, long_position) + "&type=LIMIT&quantity=" + order.quantity + "&price=" +
+                 order.price + "&timeInForce=GTC&" + (reduce && !hedge ? "reduceOnly=true&" : "") +
+                 "clientOrderID=" + ticket.client_order_id + "&");
+    return settle_order(session, reply, ticket, [&] {
+        return read_lookup(send(session, "GET", "/openApi/swap/v2/trade/order",
+                                "symbol=" + dashed_symbol(order.symbol) +
+                                    "&clientOrderId=" + ticket.client_order_id + "&"));
+    });
 }
 
 OperationResult Bingx::place_open(ExchangeSession& session, const OrderRequest& order, int leverage) const {
-    return in_position_mode(session, mode_rules(session), [&](bool hedge) {
+    OrderTicket ticket{ticket_id(order.client_order_id, session.clock), ""};
+    return with_ticket(in_position_mode(session, mode_rules(session), [&](bool hedge) {
         // Hedge mode keeps a leverage per side: the side this order opens is the one set.
         const HttpResult leverage_reply =
             send(session, "POST", "/openApi/swap/v2/trade/leverage",
                  "symbol=" + dashed_symbol(order.symbol) + "&side=" + position_side(hedge, order.buy) +
                      "&leverage=" + std::to_string(leverage) + "&");
         if (auto stop = leverage_refusal(session, leverage_reply)) return ModeAttempt{*stop, leverage_reply};
-        const HttpResult order_reply = send_order(session, order, order.buy, false, hedge);
+        const HttpResult order_reply = send_order(session, order, order.buy, false, hedge, ticket);
         return ModeAttempt{open_result(session, leverage_reply, order_reply), order_reply};
-    });
+    }), ticket);
 }
 
 OperationResult Bingx::place_close(ExchangeSession& session, const OrderRequest& order) const {
-    return in_position_mode(session, mode_rules(session), [&](bool hedge) {
-        const HttpResult reply = send_order(session, order, !order.buy, true, hedge);
+    OrderTicket ticket{ticket_id(order.client_order_id, session.clock), ""};
+    return with_ticket(in_position_mode(session, mode_rules(session), [&](bool hedge) {
+        const HttpResult reply = send_order(session, order, !order.buy, true, hedge, ticket);
         return ModeAttempt{result_of(session, reply), reply};
-    });
+    }), ticket);
 }
 
 OperationResult Bingx::funding(ExchangeSession& session, const std::string& symbol, int lookback_minutes) const {
-    const int64_t start = session.exchange_now_ms() - int64_t{lookback_minutes} * 60 * 1000;
-    return result_of(session, send(session, "GET", "/openApi/swap/v2/user/income",
-                                   "symbol=" + dashed_symbol(symbol) + "&incomeType=FUNDING_FEE&startTime=" +
-                                       std::to_string(start) + "&limit=50&"));
+    // Income of type FUNDING_FEE between startTime and endTime, up to 1000 entries, kept three
+    // months; asked a week at a time, far below a full answer.
+    // https://bingx-api.github.io/docs/#/en-us/swapV2/account-api.html#Get%20Fund%20Flow
+    const FundingPlan plan =
+        plan_funding(session.exchange_now_ms(), lookback_minutes, {7 * kDayMs, 90 * kDayMs});
+    FundingPages pages;
+    pages.list_pointer = "/data";
+    pages.fetch = [&](const FundingWindow& window, const std::string&) {
+        return send(session, "GET", "/openApi/swap/v2/user/income",
+                    "symbol=" + dashed_symbol(symbol) + "&incomeType=FUNDING_FEE&startTime=" +
+                        std::to_string(window.start_ms) + "&endTime=" + std::to_string(window.end_ms) +
+                        "&limit=1000&");
+    };
+    pages.accepted = [](const HttpResult& reply) { return bingx_code(reply) == "0"; };
+    pages.next_cursor = [](const Json&, const Json&) { return std::string(); };
+    pages.refusal = [this, &session](const HttpResult& reply) { return result_of(session, reply); };
+    return gather_funding(plan, pages);
 }
 
 OperationResult Bingx::close_report(ExchangeSession& session, const std::string& symbol,

@@ -1,6 +1,8 @@
 // Bitget v2 mix: Base64 HMAC-SHA256 over timestamp + method + path (+ "?" query) + body, with
 // the plain passphrase in a header.
 #include "connector/exchanges/exchange_adapter.h"
+#include "connector/exchanges/funding_windows.h"
+#include "connector/exchanges/order_outcome.h"
 #include "connector/exchanges/probe_output.h"
 #include "connector/exchanges/symbols.h"
 #include "connector/exchanges/credential_check.h"
@@ -53,7 +55,7 @@ class Bitget final : public ExchangeAdapter {
     // Reads the key's permissions from `info` (its account information), else asks by a cancel.
     KeyPermissions permissions(ExchangeSession& session, const HttpResult& info) const;
     HttpResult send_order(ExchangeSession& session, const OrderRequest& order, bool buy, bool reduce,
-                          bool hedge) const;
+                          bool hedge, OrderTicket& ticket) const;
     ModeRules mode_rules(ExchangeSession& session, const std::string& symbol) const;
     // Signs and sends one request; `query` excludes the "?".
     HttpResult send(ExchangeSession& session, const std::string& method, const std::string& path,
@@ -206,8 +208,22 @@ ModeRules Bitget::mode_rules(ExchangeSession& session, const std::string& symbol
     return ModeRules{learn, refused_for_mode, "hedge"};
 }
 
+// Reads the lookup of an order by its clientOid: code "00000" with the order -> found; 40109 "the
+// order cannot be found" -> not placed.
+// https://www.bitget.com/api-doc/contract/trade/Get-Order-Details
+OrderLookup read_lookup(const HttpResult& reply) {
+    OrderLookup lookup{OrderFound::cannot_tell, reply};
+    const auto body = parse_json(reply.body);
+    if (reply.exit_code != 0 || !body) return lookup;
+    if (bitget_code(reply) == "40109") lookup.found = OrderFound::no;
+    if (bitget_code(reply) == "00000" && json_member(*body, "data").is_object()) {
+        lookup.found = OrderFound::yes;
+    }
+    return lookup;
+}
+
 HttpResult Bitget::send_order(ExchangeSession& session, const OrderRequest& order, bool buy, bool reduce,
-                              bool hedge) const {
+                              bool hedge, OrderTicket& ticket) const {
     // Hedge mode names the position's direction and whether the order opens or closes it: a
     // close of a long is "buy" with "close". One-way mode names the trade's direction and marks
     // a close reduce-only.
@@ -217,12 +233,20 @@ HttpResult Bitget::send_order(ExchangeSession& session, const OrderRequest& orde
                                           : (reduce ? ",\"reduceOnly\":\"YES\"" : "");
     const std::string body = "{" + product_fields(order.symbol) + ",\"marginMode\":\"isolated\",\"size\":\"" +
                              order.quantity + "\",\"price\":\"" + order.price + "\",\"side\":\"" + side + "\"" +
-                             mode_fields + ",\"orderType\":\"limit\",\"force\":\"gtc\"}";
-    return send(session, "POST", "/api/v2/mix/order/place-order", "", body);
+                             mode_fields + ",\"orderType\":\"limit\",\"force\":\"gtc\",\"clientOid\":\"" +
+                             ticket.client_order_id + "\"}";
+    const HttpResult reply = send(session, "POST", "/api/v2/mix/order/place-order", "", body);
+    return settle_order(session, reply, ticket, [&] {
+        return read_lookup(send(session, "GET", "/api/v2/mix/order/detail",
+                                "symbol=" + linear_usdt_symbol(order.symbol) +
+                                    "&productType=USDT-FUTURES&clientOid=" + ticket.client_order_id,
+                                ""));
+    });
 }
 
 OperationResult Bitget::place_open(ExchangeSession& session, const OrderRequest& order, int leverage) const {
-    return in_position_mode(session, mode_rules(session, order.symbol), [&](bool hedge) {
+    OrderTicket ticket{ticket_id(order.client_order_id, session.clock), ""};
+    return with_ticket(in_position_mode(session, mode_rules(session, order.symbol), [&](bool hedge) {
         // Hedge mode keeps a leverage per side: the side this order opens is the one set.
         const std::string hold_side =
             hedge ? std::string(",\"holdSide\":\"") + (order.buy ? "long" : "short") + "\"" : "";
@@ -231,27 +255,42 @@ OperationResult Bitget::place_open(ExchangeSession& session, const OrderRequest&
                  "{" + product_fields(order.symbol) + ",\"leverage\":\"" + std::to_string(leverage) + "\"" +
                      hold_side + "}");
         if (auto stop = leverage_refusal(session, leverage_reply)) return ModeAttempt{*stop, leverage_reply};
-        const HttpResult order_reply = send_order(session, order, order.buy, false, hedge);
+        const HttpResult order_reply = send_order(session, order, order.buy, false, hedge, ticket);
         return ModeAttempt{open_result(session, leverage_reply, order_reply), order_reply};
-    });
+    }), ticket);
 }
 
 OperationResult Bitget::place_close(ExchangeSession& session, const OrderRequest& order) const {
-    return in_position_mode(session, mode_rules(session, order.symbol), [&](bool hedge) {
-        const HttpResult reply = send_order(session, order, !order.buy, true, hedge);
+    OrderTicket ticket{ticket_id(order.client_order_id, session.clock), ""};
+    return with_ticket(in_position_mode(session, mode_rules(session, order.symbol), [&](bool hedge) {
+        const HttpResult reply = send_order(session, order, !order.buy, true, hedge, ticket);
         return ModeAttempt{result_of(session, reply), reply};
-    });
+    }), ticket);
 }
 
 OperationResult Bitget::funding(ExchangeSession& session, const std::string& symbol, int lookback_minutes) const {
-    const int64_t now = session.exchange_now_ms();
-    const int64_t start = now - int64_t{lookback_minutes} * 60 * 1000;
-    return result_of(session,
-                     send(session, "GET", "/api/v2/mix/account/bill",
-                          "productType=USDT-FUTURES&symbol=" + linear_usdt_symbol(symbol) +
-                              "&businessType=contract_settle_fee&startTime=" + std::to_string(start) +
-                              "&endTime=" + std::to_string(now) + "&limit=50",
-                          ""));
+    // Settlement-fee bills between startTime and endTime (30 days apart at most), 100 a page;
+    // the next page is the bills older than the reply's endId; kept 90 days.
+    // https://www.bitget.com/api-doc/contract/account/Get-Account-Bill
+    const FundingPlan plan =
+        plan_funding(session.exchange_now_ms(), lookback_minutes, {30 * kDayMs, 90 * kDayMs});
+    FundingPages pages;
+    pages.list_pointer = "/data/bills";
+    pages.fetch = [&](const FundingWindow& window, const std::string& cursor) {
+        return send(session, "GET", "/api/v2/mix/account/bill",
+                    "productType=USDT-FUTURES&symbol=" + linear_usdt_symbol(symbol) +
+                        "&businessType=contract_settle_fee&startTime=" + std::to_string(window.start_ms) +
+                        "&endTime=" + std::to_string(window.end_ms) + "&limit=100" +
+                        (cursor.empty() ? "" : "&idLessThan=" + cursor_in_query(cursor)),
+                    "");
+    };
+    pages.accepted = [](const HttpResult& reply) { return bitget_code(reply) == "00000"; };
+    pages.next_cursor = [](const Json& reply, const Json& list) {
+        const Json& end = json_member(json_member(reply, "data"), "endId");
+        return list.size() >= 100 && end.is_string() ? end.get<std::string>() : std::string();
+    };
+    pages.refusal = [this, &session](const HttpResult& reply) { return result_of(session, reply); };
+    return gather_funding(plan, pages);
 }
 
 OperationResult Bitget::close_report(ExchangeSession& session, const std::string& symbol,

@@ -2,6 +2,8 @@
 #include "connector/exchanges/exchange_adapter.h"
 #include "connector/exchanges/symbols.h"
 #include "connector/exchanges/credential_check.h"
+#include "connector/exchanges/funding_windows.h"
+#include "connector/exchanges/order_outcome.h"
 #include "connector/toolkit/digest.h"
 #include "connector/toolkit/text.h"
 
@@ -67,7 +69,7 @@ class Bybit final : public ExchangeAdapter {
     HttpResult send(ExchangeSession& session, const std::string& method, const std::string& path,
                     const std::string& query, const std::string& body) const;
     HttpResult send_order(ExchangeSession& session, const OrderRequest& order, bool buy, bool reduce,
-                          bool hedge) const;
+                          bool hedge, OrderTicket& ticket) const;
     ModeRules mode_rules(ExchangeSession& session, const std::string& symbol) const;
 };
 
@@ -155,8 +157,20 @@ OperationResult Bybit::cancel_order(ExchangeSession& session, const std::string&
                                        "\",\"orderId\":\"" + order_id + "\"}"));
 }
 
+// Reads the lookup of an order by its orderLinkId: listed -> found; an empty list -> not placed.
+// https://bybit-exchange.github.io/docs/v5/order/open-order (recent 500 closed orders included)
+OrderLookup read_lookup(const HttpResult& reply) {
+    OrderLookup lookup{OrderFound::cannot_tell, reply};
+    const auto body = parse_json(reply.body);
+    if (reply.exit_code != 0 || !body || ret_code(reply) != "0") return lookup;
+    const Json& list = json_member(json_member(*body, "result"), "list");
+    if (!list.is_array()) return lookup;
+    lookup.found = list.empty() ? OrderFound::no : OrderFound::yes;
+    return lookup;
+}
+
 HttpResult Bybit::send_order(ExchangeSession& session, const OrderRequest& order, bool buy, bool reduce,
-                             bool hedge) const {
+                             bool hedge, OrderTicket& ticket) const {
     // The position is the order's own side when it opens, the other side when it closes.
     const bool long_position = reduce ? !buy : buy;
     const std::string body = "{\"category\":\"linear\",\"symbol\":\"" + joined_symbol(order.symbol) +
@@ -164,8 +178,18 @@ HttpResult Bybit::send_order(ExchangeSession& session, const OrderRequest& order
                              order.quantity + "\",\"price\":\"" + order.price +
                              "\",\"timeInForce\":\"GTC\",\"positionIdx\":" +
                              std::to_string(position_index(hedge, long_position)) +
-                             (reduce ? ",\"reduceOnly\":true" : "") + "}";
-    return send(session, "POST", "/v5/order/create", "", body);
+                             (reduce ? ",\"reduceOnly\":true" : "") + ",\"orderLinkId\":\"" +
+                             ticket.client_order_id + "\"}";
+    const HttpResult reply = send(session, "POST", "/v5/order/create", "", body);
+    const std::string query =
+        "category=linear&symbol=" + joined_symbol(order.symbol) + "&orderLinkId=" + ticket.client_order_id;
+    return settle_order(session, reply, ticket, [&] {
+        const OrderLookup recent = read_lookup(send(session, "GET", "/v5/order/realtime", query, ""));
+        // After a restart of Bybit's servers a filled or cancelled order is listed by the order
+        // history alone: an empty recent list is asked there before the order counts as absent.
+        return recent.found != OrderFound::no ? recent
+                                              : read_lookup(send(session, "GET", "/v5/order/history", query, ""));
+    });
 }
 
 ModeRules Bybit::mode_rules(ExchangeSession& session, const std::string& symbol) const {
@@ -189,7 +213,8 @@ ModeRules Bybit::mode_rules(ExchangeSession& session, const std::string& symbol)
 
 OperationResult Bybit::place_open(ExchangeSession& session, const OrderRequest& order, int leverage) const {
     const std::string lever = std::to_string(leverage);
-    return in_position_mode(session, mode_rules(session, order.symbol), [&](bool hedge) {
+    OrderTicket ticket{ticket_id(order.client_order_id, session.clock), ""};
+    return with_ticket(in_position_mode(session, mode_rules(session, order.symbol), [&](bool hedge) {
         // A refused leverage stops the order, unless the position already has that leverage.
         const HttpResult leverage_reply =
             send(session, "POST", "/v5/position/set-leverage", "",
@@ -198,25 +223,45 @@ OperationResult Bybit::place_open(ExchangeSession& session, const OrderRequest& 
         if (auto stop = leverage_refusal(session, leverage_reply, kLeverageNotModified)) {
             return ModeAttempt{*stop, leverage_reply};
         }
-        const HttpResult order_reply = send_order(session, order, order.buy, false, hedge);
+        const HttpResult order_reply = send_order(session, order, order.buy, false, hedge, ticket);
         return ModeAttempt{open_result(session, leverage_reply, order_reply), order_reply};
-    });
+    }), ticket);
 }
 
 OperationResult Bybit::place_close(ExchangeSession& session, const OrderRequest& order) const {
-    return in_position_mode(session, mode_rules(session, order.symbol), [&](bool hedge) {
+    OrderTicket ticket{ticket_id(order.client_order_id, session.clock), ""};
+    return with_ticket(in_position_mode(session, mode_rules(session, order.symbol), [&](bool hedge) {
         // Closing a long sells.
-        const HttpResult reply = send_order(session, order, !order.buy, true, hedge);
+        const HttpResult reply = send_order(session, order, !order.buy, true, hedge, ticket);
         return ModeAttempt{result_of(session, reply), reply};
-    });
+    }), ticket);
 }
 
 OperationResult Bybit::funding(ExchangeSession& session, const std::string& symbol, int lookback_minutes) const {
-    const int64_t start = session.exchange_now_ms() - int64_t{lookback_minutes} * 60 * 1000;
-    return result_of(session, send(session, "GET", "/v5/account/transaction-log",
-                                   "category=linear&symbol=" + joined_symbol(symbol) +
-                                       "&startTime=" + std::to_string(start) + "&limit=50",
-                                   ""));
+    // The transaction log answers seven days a request at most (a start alone gets 24 hours),
+    // 50 entries a page followed by nextPageCursor, kept two years; trades share the log, so
+    // settlements are asked for and kept.
+    // https://bybit-exchange.github.io/docs/v5/account/transaction-log
+    const FundingPlan plan =
+        plan_funding(session.exchange_now_ms(), lookback_minutes, {7 * kDayMs, 730 * kDayMs});
+    FundingPages pages;
+    pages.list_pointer = "/result/list";
+    pages.fetch = [&](const FundingWindow& window, const std::string& cursor) {
+        return send(session, "GET", "/v5/account/transaction-log",
+                    "category=linear&symbol=" + joined_symbol(symbol) + "&type=SETTLEMENT&startTime=" +
+                        std::to_string(window.start_ms) + "&endTime=" + std::to_string(window.end_ms) +
+                        "&limit=50" +
+                        (cursor.empty() ? "" : "&cursor=" + cursor_in_query(cursor)),
+                    "");
+    };
+    pages.accepted = [](const HttpResult& reply) { return ret_code(reply) == "0"; };
+    pages.next_cursor = [](const Json& reply, const Json&) {
+        const Json& next = json_member(json_member(reply, "result"), "nextPageCursor");
+        return next.is_string() ? next.get<std::string>() : std::string();
+    };
+    pages.keep = [](const Json& entry) { return json_member(entry, "type") == "SETTLEMENT"; };
+    pages.refusal = [this, &session](const HttpResult& reply) { return result_of(session, reply); };
+    return gather_funding(plan, pages);
 }
 
 OperationResult Bybit::close_report(ExchangeSession& session, const std::string& symbol,

@@ -19,6 +19,7 @@ struct OrderRequest {
     bool buy = true;     // side "buy": opens a long, or closes one
     std::string quantity;
     std::string price;
+    std::string client_order_id;  // made by the connector; adapters make one when empty
 };
 
 // One row of an exchange's table of documented refusal codes.

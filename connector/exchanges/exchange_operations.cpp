@@ -3,6 +3,7 @@
 #include "connector/exchanges/exchange_registry.h"
 #include "connector/exchanges/exchange_table.h"
 #include "connector/exchanges/input_checks.h"
+#include "connector/exchanges/order_outcome.h"
 
 namespace korvane::connector {
 namespace {
@@ -30,8 +31,9 @@ std::string order_inputs(const ExchangeAdapter& adapter, const OperationRequest&
     return refusal.empty() ? adapter.check_quantity(request.quantity) : refusal;
 }
 
-OrderRequest order_of(const OperationRequest& request) {
-    return OrderRequest{request.symbol, request.side == "buy", request.quantity, request.price};
+OrderRequest order_of(const OperationRequest& request, const ExchangeSession& session) {
+    return OrderRequest{request.symbol, request.side == "buy", request.quantity, request.price,
+                        make_client_order_id(session.clock)};
 }
 
 }  // namespace
@@ -84,13 +86,13 @@ const ExchangeOperation kPlaceOpen{
         return refusal.empty() ? check_leverage(request.leverage) : refusal;
     },
     [](const ExchangeAdapter& adapter, ExchangeSession& session, const OperationRequest& request) {
-        return adapter.place_open(session, order_of(request), request.leverage);
+        return adapter.place_open(session, order_of(request, session), request.leverage);
     }};
 
 const ExchangeOperation kPlaceClose{"place_close", nothing_early, order_inputs,
                                     [](const ExchangeAdapter& adapter, ExchangeSession& session,
                                        const OperationRequest& request) {
-                                        return adapter.place_close(session, order_of(request));
+                                        return adapter.place_close(session, order_of(request, session));
                                     }};
 
 ContractInfo look_up_contract(HttpClient& http, const Clock& clock, const std::string& exchange,

@@ -1,6 +1,8 @@
 // Gate v4 futures: HMAC-SHA512 hex over method, path, query, SHA-512 of the body and a
 // timestamp in seconds, one per line. Sizes are whole contracts; a negative size sells.
 #include "connector/exchanges/exchange_adapter.h"
+#include "connector/exchanges/funding_windows.h"
+#include "connector/exchanges/order_outcome.h"
 #include "connector/exchanges/input_checks.h"
 #include "connector/exchanges/credential_check.h"
 #include "connector/toolkit/digest.h"
@@ -63,7 +65,15 @@ class Gate final : public ExchangeAdapter {
     // content type of an order.
     HttpResult send(ExchangeSession& session, const std::string& method, const std::string& path,
                     const std::string& query, const std::string& body, bool json_body) const;
-    HttpResult send_order(ExchangeSession& session, const OrderRequest& order, bool buy, bool reduce) const;
+    HttpResult send_order(ExchangeSession& session, const OrderRequest& order, bool buy, bool reduce,
+                          OrderTicket& ticket) const;
+    OrderLookup look_up(ExchangeSession& session, const std::string& contract, const std::string& text) const;
+    // Returns true for an account in dual (hedge) position mode: remembered, else read from the
+    // futures account ("in_dual_mode") and remembered; false when it cannot be read.
+    bool dual_mode(ExchangeSession& session, bool fresh) const;
+    // Sets the contract's leverage with the request of the account's position mode.
+    HttpResult set_leverage(ExchangeSession& session, const std::string& contract, int leverage,
+                            bool dual) const;
 };
 
 std::optional<Refusal> Gate::read_refusal(const HttpResult& reply, int64_t now_ms) const {
@@ -154,35 +164,117 @@ OperationResult Gate::cancel_order(ExchangeSession& session, const std::string& 
                                    "contract=" + symbol, "", false));
 }
 
-HttpResult Gate::send_order(ExchangeSession& session, const OrderRequest& order, bool buy, bool reduce) const {
+// Finds an order by its text: an open order answers to the text in place of its id; a finished
+// one (filled or cancelled) does not, so the finished list is searched for it. Found in neither
+// -> not placed. https://www.gate.io/docs/developer/apiv4/#get-a-single-order-2 and
+// https://www.gate.io/docs/developer/apiv4/#list-futures-orders
+OrderLookup Gate::look_up(ExchangeSession& session, const std::string& contract,
+                          const std::string& text) const {
+    const HttpResult single = send(session, "GET", std::string(kFutures) + "/orders/" + text, "", "", false);
+    if (single.exit_code != 0 || single.status >= 500 || !is_json_value(single.body)) {
+        return {OrderFound::cannot_tell, single};
+    }
+    if (single.status >= 200 && single.status < 300) return {OrderFound::yes, single};
+    if (reply_code(single, "label") != "ORDER_NOT_FOUND") return {OrderFound::cannot_tell, single};
+    const HttpResult finished = send(session, "GET", std::string(kFutures) + "/orders",
+                                     "contract=" + contract + "&status=finished&limit=100", "", false);
+    const auto list = parse_json(finished.body);
+    if (finished.exit_code != 0 || finished.status != 200 || !list || !list->is_array()) {
+        return {OrderFound::cannot_tell, finished};
+    }
+    for (const Json& item : *list) {
+        if (json_member(item, "text") == text) {
+            const std::string found = item.dump(-1, ' ', false, Json::error_handler_t::replace);
+            return {OrderFound::yes, HttpResult{0, found, 200}};
+        }
+    }
+    return {OrderFound::no, finished};
+}
+
+HttpResult Gate::send_order(ExchangeSession& session, const OrderRequest& order, bool buy, bool reduce,
+                            OrderTicket& ticket) const {
     // Gate has no side field: a negative size sells.
     const std::string body = "{\"contract\":\"" + order.symbol + "\",\"size\":" + (buy ? "" : "-") +
                              whole_units(order.quantity) +
                              ",\"price\":\"" + order.price + "\",\"tif\":\"gtc\"" +
-                             (reduce ? ",\"reduce_only\":true" : "") + "}";
-    return send(session, "POST", std::string(kFutures) + "/orders", "", body, true);
+                             (reduce ? ",\"reduce_only\":true" : "") + ",\"text\":\"" + ticket.client_order_id +
+                             "\"}";
+    const HttpResult reply = send(session, "POST", std::string(kFutures) + "/orders", "", body, true);
+    return settle_order(session, reply, ticket,
+                        [&] { return look_up(session, order.symbol, ticket.client_order_id); });
+}
+
+bool Gate::dual_mode(ExchangeSession& session, bool fresh) const {
+    if (!fresh && !session.memory.dual_mode.empty()) return session.memory.dual_mode == "true";
+    // https://www.gate.io/docs/developer/apiv4/#query-futures-account (in_dual_mode)
+    const HttpResult reply = send(session, "GET", std::string(kFutures) + "/accounts", "", "", false);
+    const auto body = parse_json(reply.body);
+    if (reply.exit_code != 0 || reply.status != 200 || !body) return session.memory.dual_mode == "true";
+    const Json& dual = json_member(*body, "in_dual_mode");
+    if (!dual.is_boolean()) return session.memory.dual_mode == "true";
+    session.memory.dual_mode = dual.get<bool>() ? "true" : "false";
+    return dual.get<bool>();
+}
+
+HttpResult Gate::set_leverage(ExchangeSession& session, const std::string& contract, int leverage,
+                              bool dual) const {
+    // Dual mode keeps both sides' leverage behind its own request; the single-mode one is refused.
+    // https://www.gate.io/docs/developer/apiv4/#update-position-leverage-in-dual-mode
+    const std::string path = dual ? "/dual_comp/positions/" : "/positions/";
+    return send(session, "POST", std::string(kFutures) + path + contract + "/leverage",
+                "leverage=" + std::to_string(leverage), "", false);
 }
 
 OperationResult Gate::place_open(ExchangeSession& session, const OrderRequest& order, int leverage) const {
-    const HttpResult leverage_reply =
-        send(session, "POST", std::string(kFutures) + "/positions/" + order.symbol + "/leverage",
-             "leverage=" + std::to_string(leverage), "", false);
+    const bool remembered = !session.memory.dual_mode.empty();
+    bool dual = dual_mode(session, false);
+    HttpResult leverage_reply = set_leverage(session, order.symbol, leverage, dual);
+    // Refused for the position mode (the user switched since it was remembered): a refused
+    // leverage request changed nothing, so it is sent once more in the mode the account has now.
+    const bool mode_refused =
+        leverage_reply.status >= 400 && contains(reply_code(leverage_reply, "label"), "DUAL_MODE");
+    if (remembered && mode_refused && dual_mode(session, true) != dual) {
+        dual = !dual;
+        leverage_reply = set_leverage(session, order.symbol, leverage, dual);
+    }
     // A refused leverage stops the order; setting the leverage a position has is plain success.
     if (auto stop = leverage_refusal(session, leverage_reply)) return *stop;
-    const HttpResult order_reply = send_order(session, order, order.buy, false);
-    return open_result(session, leverage_reply, order_reply);
+    // Gate takes a custom order id as "text" starting with "t-".
+    OrderTicket ticket{ticket_id(order.client_order_id, session.clock, "t-"), ""};
+    const HttpResult order_reply = send_order(session, order, order.buy, false, ticket);
+    return with_ticket(open_result(session, leverage_reply, order_reply), ticket);
 }
 
 OperationResult Gate::place_close(ExchangeSession& session, const OrderRequest& order) const {
-    return result_of(session, send_order(session, order, !order.buy, true));
+    OrderTicket ticket{ticket_id(order.client_order_id, session.clock, "t-"), ""};
+    return with_ticket(result_of(session, send_order(session, order, !order.buy, true, ticket)), ticket);
 }
 
 OperationResult Gate::funding(ExchangeSession& session, const std::string& symbol, int lookback_minutes) const {
-    const int64_t start = session.exchange_now_ms() / 1000 - int64_t{lookback_minutes} * 60;
-    return result_of(
-        session,
-        send(session, "GET", std::string(kFutures) + "/account_book",
-             "type=fund&contract=" + symbol + "&from=" + std::to_string(start) + "&limit=50", "", false));
+    // The account book of type "fund" between from and to (seconds), newest first, pages by offset.
+    // https://www.gate.io/docs/developer/apiv4/#query-account-book-2
+    constexpr int kPage = 100;
+    const FundingPlan plan = plan_funding(session.exchange_now_ms(), lookback_minutes, {30 * kDayMs, 0});
+    std::string offset;  // of the page being read
+    FundingPages pages;
+    pages.list_pointer = "";
+    pages.fetch = [&](const FundingWindow& window, const std::string& cursor) {
+        offset = cursor;
+        return send(session, "GET", std::string(kFutures) + "/account_book",
+                    // Whole seconds, rounded inwards so that windows never share one.
+                    "type=fund&contract=" + symbol +
+                        "&from=" + std::to_string((window.start_ms + 999) / 1000) +
+                        "&to=" + std::to_string(window.end_ms / 1000) + "&limit=" + std::to_string(kPage) +
+                        (cursor.empty() ? "" : "&offset=" + cursor),
+                    "", false);
+    };
+    pages.accepted = [](const HttpResult& reply) { return reply.status >= 200 && reply.status < 300; };
+    pages.next_cursor = [&](const Json&, const Json& list) {
+        const int64_t read = offset.empty() ? 0 : std::stoll(offset);
+        return list.size() >= kPage ? std::to_string(read + kPage) : std::string();
+    };
+    pages.refusal = [this, &session](const HttpResult& reply) { return result_of(session, reply); };
+    return gather_funding(plan, pages);
 }
 
 OperationResult Gate::close_report(ExchangeSession& session, const std::string& symbol,

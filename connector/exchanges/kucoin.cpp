@@ -1,6 +1,8 @@
 // KuCoin futures: Base64 HMAC-SHA256 over timestamp + method + path with query + body; the
 // passphrase is signed too, and the key version says how.
 #include "connector/exchanges/exchange_adapter.h"
+#include "connector/exchanges/funding_windows.h"
+#include "connector/exchanges/order_outcome.h"
 #include "connector/exchanges/input_checks.h"
 #include "connector/exchanges/probe_output.h"
 #include "connector/exchanges/symbols.h"
@@ -70,7 +72,16 @@ class Kucoin final : public ExchangeAdapter {
     HttpResult send(ExchangeSession& session, const std::string& method, const std::string& target,
                     const std::string& body = "") const;
     HttpResult send_order(ExchangeSession& session, const OrderRequest& order, bool buy, bool reduce, bool hedge,
-                          const std::string& leverage) const;
+                          const std::string& leverage, bool cross, OrderTicket& ticket) const;
+    // Returns the contract's margin mode as the exchange keeps it ("cross", "isolated"), and
+    // remembers it; empty when the exchange does not say.
+    std::string learn_margin_mode(ExchangeSession& session, const std::string& native) const;
+    // Runs `attempt` in the contract's margin mode (remembered, else learned, else isolated). When
+    // the exchange refuses the order for its margin mode (`last_order`), the mode is learned again
+    // and, when it changed, the attempt runs once more: a refused order was not placed.
+    OperationResult in_margin_mode(ExchangeSession& session, const std::string& native,
+                                   const HttpResult& last_order,
+                                   const std::function<OperationResult(bool cross)>& attempt) const;
     ModeRules mode_rules(ExchangeSession& session) const;
 };
 
@@ -226,19 +237,60 @@ ModeRules Kucoin::mode_rules(ExchangeSession& session) const {
     return ModeRules{learn, refused_for_mode, "one_way"};
 }
 
+// Reads the lookup of an order by its clientOid: data holds the order -> found; data null -> not
+// placed. https://www.kucoin.com/docs/rest/futures-trading/orders/get-order-details-by-orderid-clientoid
+OrderLookup read_lookup(const HttpResult& reply) {
+    OrderLookup lookup{OrderFound::cannot_tell, reply};
+    const auto body = parse_json(reply.body);
+    if (reply.exit_code != 0 || !body || kucoin_code(reply) != kSuccess) return lookup;
+    const Json& data = json_member(*body, "data");
+    if (data.is_null()) lookup.found = OrderFound::no;
+    if (data.is_object()) lookup.found = OrderFound::yes;
+    return lookup;
+}
+
+std::string Kucoin::learn_margin_mode(ExchangeSession& session, const std::string& native) const {
+    // https://www.kucoin.com/docs-new/rest/futures-trading/positions/get-margin-mode
+    const HttpResult reply = send(session, "GET", "/api/v2/position/getMarginMode?symbol=" + native);
+    const auto body = parse_json(reply.body);
+    if (reply.exit_code != 0 || !body || kucoin_code(reply) != kSuccess) return "";
+    const Json& mode = json_member(json_member(*body, "data"), "marginMode");
+    const std::string learned = mode == "CROSS" ? "cross" : mode == "ISOLATED" ? "isolated" : "";
+    if (!learned.empty()) remember_margin_mode(session.memory, native, learned);
+    return learned;
+}
+
+OperationResult Kucoin::in_margin_mode(ExchangeSession& session, const std::string& native,
+                                       const HttpResult& last_order,
+                                       const std::function<OperationResult(bool cross)>& attempt) const {
+    std::string mode = margin_mode_of(session.memory, native);
+    if (mode.empty()) mode = learn_margin_mode(session, native);
+    const bool cross = mode == "cross";
+    OperationResult result = attempt(cross);
+    // 330005: the order's margin mode does not match the contract's (seen on real accounts).
+    if (kucoin_code(last_order) != "330005") return result;
+    const std::string fresh = learn_margin_mode(session, native);
+    if (fresh.empty() || (fresh == "cross") == cross) return result;
+    return attempt(fresh == "cross");
+}
+
 HttpResult Kucoin::send_order(ExchangeSession& session, const OrderRequest& order, bool buy, bool reduce,
-                              bool hedge, const std::string& leverage) const {
+                              bool hedge, const std::string& leverage, bool cross, OrderTicket& ticket) const {
     // Hedge mode names the position (the order's own side when it opens, the other when it
     // closes); one-way mode marks a close reduce-only.
     const bool long_position = reduce ? !buy : buy;
     const std::string body =
-        "{\"clientOid\":\"" + random_hex(32) + "\",\"side\":\"" + (buy ? "buy" : "sell") + "\",\"symbol\":\"" +
+        "{\"clientOid\":\"" + ticket.client_order_id + "\",\"side\":\"" + (buy ? "buy" : "sell") + "\",\"symbol\":\"" +
         usdtm_symbol(order.symbol) + "\",\"type\":\"limit\",\"price\":\"" + order.price +
         "\",\"size\":" + whole_units(order.quantity) + (leverage.empty() ? "" : ",\"leverage\":" + leverage) +
-        ",\"timeInForce\":\"GTC\",\"marginMode\":\"ISOLATED\"" +
+        ",\"timeInForce\":\"GTC\",\"marginMode\":\"" + (cross ? "CROSS" : "ISOLATED") + "\"" +
         (hedge ? std::string(",\"positionSide\":\"") + (long_position ? "LONG" : "SHORT") + "\"" : "") +
         (reduce && !hedge ? ",\"reduceOnly\":true" : "") + "}";
-    return send(session, "POST", "/api/v1/orders", body);
+    const HttpResult reply = send(session, "POST", "/api/v1/orders", body);
+    return settle_order(session, reply, ticket, [&] {
+        return read_lookup(
+            send(session, "GET", "/api/v1/orders/byClientOid?clientOid=" + ticket.client_order_id));
+    });
 }
 
 OperationResult Kucoin::place_open(ExchangeSession& session, const OrderRequest& order, int leverage) const {
@@ -252,28 +304,65 @@ OperationResult Kucoin::place_open(ExchangeSession& session, const OrderRequest&
                                        .add("sentWith", "order")
                                        .str(),
                                    200};
-    return in_position_mode(session, mode_rules(session), [&](bool hedge) {
-        const HttpResult order_reply = send_order(session, order, order.buy, false, hedge, lever);
-        return ModeAttempt{result_of(session, {{"leverage", &leverage_echo}, {"place", &order_reply}}),
-                           order_reply};
-    });
+    const std::string native = usdtm_symbol(order.symbol);
+    OrderTicket ticket{ticket_id(order.client_order_id, session.clock), ""};
+    HttpResult last_order;
+    return with_ticket(in_margin_mode(session, native, last_order, [&](bool cross) {
+        // A cross-margin contract takes its leverage by its own request, an isolated order carries it.
+        // https://www.kucoin.com/docs-new/rest/futures-trading/positions/modify-cross-margin-leverage
+        const HttpResult leverage_reply =
+            cross ? send(session, "POST", "/api/v2/changeCrossUserLeverage",
+                         JsonObject().add("symbol", native).add("leverage", lever).str())
+                  : leverage_echo;
+        // A refused cross leverage stops the order, as a refused leverage does everywhere.
+        if (cross) {
+            if (auto stop = leverage_refusal(session, leverage_reply)) return *stop;
+        }
+        return in_position_mode(session, mode_rules(session), [&](bool hedge) {
+            const HttpResult order_reply =
+                send_order(session, order, order.buy, false, hedge, cross ? "" : lever, cross, ticket);
+            last_order = order_reply;
+            return ModeAttempt{result_of(session, {{"leverage", &leverage_reply}, {"place", &order_reply}}),
+                               order_reply};
+        });
+    }), ticket);
 }
 
 OperationResult Kucoin::place_close(ExchangeSession& session, const OrderRequest& order) const {
-    return in_position_mode(session, mode_rules(session), [&](bool hedge) {
-        const HttpResult reply = send_order(session, order, !order.buy, true, hedge, "");
-        return ModeAttempt{result_of(session, reply), reply};
-    });
+    OrderTicket ticket{ticket_id(order.client_order_id, session.clock), ""};
+    HttpResult last_order;
+    return with_ticket(in_margin_mode(session, usdtm_symbol(order.symbol), last_order, [&](bool cross) {
+        return in_position_mode(session, mode_rules(session), [&](bool hedge) {
+            const HttpResult reply = send_order(session, order, !order.buy, true, hedge, "", cross, ticket);
+            last_order = reply;
+            return ModeAttempt{result_of(session, reply), reply};
+        });
+    }), ticket);
 }
 
 OperationResult Kucoin::funding(ExchangeSession& session, const std::string& symbol, int lookback_minutes) const {
-    const int64_t now = session.exchange_now_ms();
-    int64_t window = int64_t{lookback_minutes} * 60 * 1000;
-    if (window > kMaxFundingWindowMs) window = kMaxFundingWindowMs;
-    return result_of(session, send(session, "GET",
-                                   "/api/v1/funding-history?symbol=" + usdtm_symbol(symbol) +
-                                       "&startAt=" + std::to_string(now - window) +
-                                       "&endAt=" + std::to_string(now) + "&maxCount=50"));
+    // Funding payments between startAt and endAt, newest first, 100 a page; while "hasMore" the
+    // next page starts after the last entry's id (offset, forward=false). Asked a week at a time.
+    // https://www.kucoin.com/docs/rest/futures-trading/funding-fees/get-private-funding-fee-history
+    const FundingPlan plan =
+        plan_funding(session.exchange_now_ms(), lookback_minutes, {kMaxFundingWindowMs, 0});
+    FundingPages pages;
+    pages.list_pointer = "/data/dataList";
+    pages.fetch = [&](const FundingWindow& window, const std::string& cursor) {
+        return send(session, "GET",
+                    "/api/v1/funding-history?symbol=" + usdtm_symbol(symbol) + "&startAt=" +
+                        std::to_string(window.start_ms) + "&endAt=" + std::to_string(window.end_ms) +
+                        "&maxCount=100" +
+                        (cursor.empty() ? "" : "&offset=" + cursor_in_query(cursor) + "&forward=false"));
+    };
+    pages.accepted = [](const HttpResult& reply) { return kucoin_code(reply) == kSuccess; };
+    pages.next_cursor = [](const Json& reply, const Json& list) {
+        if (json_member(json_member(reply, "data"), "hasMore") != true) return std::string();
+        const auto id = json_integer(json_member(list.back(), "id"));
+        return id ? std::to_string(*id) : std::string();
+    };
+    pages.refusal = [this, &session](const HttpResult& reply) { return result_of(session, reply); };
+    return gather_funding(plan, pages);
 }
 
 OperationResult Kucoin::close_report(ExchangeSession& session, const std::string& symbol,

@@ -6,6 +6,8 @@
 #include "connector/exchanges/probe_output.h"
 #include "connector/exchanges/symbols.h"
 #include "connector/exchanges/credential_check.h"
+#include "connector/exchanges/funding_windows.h"
+#include "connector/exchanges/order_outcome.h"
 #include "connector/toolkit/digest.h"
 #include "connector/toolkit/text.h"
 
@@ -77,7 +79,7 @@ class Okx final : public ExchangeAdapter {
         return send_to(session, session.base_url(session.memory.site), method, target, body, {});
     }
     HttpResult send_order(ExchangeSession& session, const OrderRequest& order, bool buy, bool reduce,
-                          bool hedge) const;
+                          bool hedge, OrderTicket& ticket) const;
     ModeRules mode_rules(ExchangeSession& session) const;
 };
 
@@ -210,8 +212,20 @@ OperationResult Okx::cancel_order(ExchangeSession& session, const std::string& s
                           "{\"instId\":\"" + dash_swap_symbol(symbol) + "\",\"ordId\":\"" + order_id + "\"}"));
 }
 
+// Reads the lookup of an order by its clOrdId: listed -> found; 51603 "Order does not exist" ->
+// not placed. https://www.okx.com/docs-v5/en/#order-book-trading-trade-get-order-details
+OrderLookup read_lookup(const HttpResult& reply) {
+    OrderLookup lookup{OrderFound::cannot_tell, reply};
+    const auto body = parse_json(reply.body);
+    if (reply.exit_code != 0 || !body) return lookup;
+    if (okx_code(reply) == "51603") lookup.found = OrderFound::no;
+    const Json& data = json_member(*body, "data");
+    if (okx_code(reply) == "0" && data.is_array() && !data.empty()) lookup.found = OrderFound::yes;
+    return lookup;
+}
+
 HttpResult Okx::send_order(ExchangeSession& session, const OrderRequest& order, bool buy, bool reduce,
-                           bool hedge) const {
+                           bool hedge, OrderTicket& ticket) const {
     // In long/short mode the position side names the position the order belongs to: opposite to
     // the order's side when it closes. Net mode has no position side.
     const bool long_position = reduce ? !buy : buy;
@@ -220,8 +234,15 @@ HttpResult Okx::send_order(ExchangeSession& session, const OrderRequest& order, 
     const std::string body = "{\"instId\":\"" + dash_swap_symbol(order.symbol) + "\",\"tdMode\":\"isolated\"" +
                              position_side + ",\"side\":\"" + (buy ? "buy" : "sell") +
                              "\",\"ordType\":\"limit\",\"px\":\"" + order.price + "\",\"sz\":\"" + order.quantity +
-                             "\"" + (reduce ? ",\"reduceOnly\":true" : "") + "}";
-    return send(session, "POST", "/api/v5/trade/order", body);
+                             "\"" + (reduce ? ",\"reduceOnly\":true" : "") + ",\"clOrdId\":\"" +
+                             ticket.client_order_id + "\"}";
+    const HttpResult reply = send(session, "POST", "/api/v5/trade/order", body);
+    return settle_order(session, reply, ticket, [&] {
+        return read_lookup(send(session, "GET",
+                                "/api/v5/trade/order?instId=" + dash_swap_symbol(order.symbol) +
+                                    "&clOrdId=" + ticket.client_order_id,
+                                ""));
+    });
 }
 
 ModeRules Okx::mode_rules(ExchangeSession& session) const {
@@ -237,7 +258,8 @@ ModeRules Okx::mode_rules(ExchangeSession& session) const {
 }
 
 OperationResult Okx::place_open(ExchangeSession& session, const OrderRequest& order, int leverage) const {
-    return in_position_mode(session, mode_rules(session), [&](bool hedge) {
+    OrderTicket ticket{ticket_id(order.client_order_id, session.clock), ""};
+    return with_ticket(in_position_mode(session, mode_rules(session), [&](bool hedge) {
         const std::string position_side =
             hedge ? std::string(",\"posSide\":\"") + (order.buy ? "long" : "short") + "\"" : "";
         const HttpResult leverage_reply =
@@ -246,24 +268,45 @@ OperationResult Okx::place_open(ExchangeSession& session, const OrderRequest& or
                      "\",\"mgnMode\":\"isolated\"" + position_side + "}");
         // A refused leverage stops the order; a refusal for the position mode is learned from.
         if (auto stop = leverage_refusal(session, leverage_reply)) return ModeAttempt{*stop, leverage_reply};
-        const HttpResult order_reply = send_order(session, order, order.buy, false, hedge);
+        const HttpResult order_reply = send_order(session, order, order.buy, false, hedge, ticket);
         return ModeAttempt{open_result(session, leverage_reply, order_reply), order_reply};
-    });
+    }), ticket);
 }
 
 OperationResult Okx::place_close(ExchangeSession& session, const OrderRequest& order) const {
-    return in_position_mode(session, mode_rules(session), [&](bool hedge) {
-        const HttpResult reply = send_order(session, order, !order.buy, true, hedge);
+    OrderTicket ticket{ticket_id(order.client_order_id, session.clock), ""};
+    return with_ticket(in_position_mode(session, mode_rules(session), [&](bool hedge) {
+        const HttpResult reply = send_order(session, order, !order.buy, true, hedge, ticket);
         return ModeAttempt{result_of(session, reply), reply};
-    });
+    }), ticket);
 }
 
-OperationResult Okx::funding(ExchangeSession& session, const std::string& symbol, int) const {
-    // OKX's bills carry no time window: the newest fifty entries of type 8 (funding fee).
-    return result_of(
-        session,
-        send(session, "GET",
-             "/api/v5/account/bills?instType=SWAP&instId=" + dash_swap_symbol(symbol) + "&type=8&limit=50", ""));
+OperationResult Okx::funding(ExchangeSession& session, const std::string& symbol, int lookback_minutes) const {
+    // Bills of type 8 (funding fee), newest first, 100 a page, older pages after the last billId:
+    // the last seven days from /bills, the last three months from /bills-archive.
+    // https://www.okx.com/docs-v5/en/#trading-account-rest-api-get-bills-details-last-7-days
+    // https://www.okx.com/docs-v5/en/#trading-account-rest-api-get-bills-details-last-3-months
+    const FundingPlan plan = plan_funding(session.exchange_now_ms(), lookback_minutes, {0, 90 * kDayMs});
+    const std::string path =
+        int64_t{lookback_minutes} * 60 * 1000 <= 7 * kDayMs ? "/api/v5/account/bills"
+                                                            : "/api/v5/account/bills-archive";
+    FundingPages pages;
+    pages.list_pointer = "/data";
+    pages.fetch = [&](const FundingWindow& window, const std::string& cursor) {
+        return send(session, "GET",
+                    path + "?instType=SWAP&instId=" + dash_swap_symbol(symbol) + "&type=8&begin=" +
+                        std::to_string(window.start_ms) + "&end=" + std::to_string(window.end_ms) +
+                        "&limit=100" +
+                        (cursor.empty() ? "" : "&after=" + cursor_in_query(cursor)),
+                    "");
+    };
+    pages.accepted = [](const HttpResult& reply) { return okx_code(reply) == "0"; };
+    pages.next_cursor = [](const Json&, const Json& list) {
+        const Json& last = json_member(list.back(), "billId");
+        return list.size() >= 100 && last.is_string() ? last.get<std::string>() : std::string();
+    };
+    pages.refusal = [this, &session](const HttpResult& reply) { return result_of(session, reply); };
+    return gather_funding(plan, pages);
 }
 
 OperationResult Okx::close_report(ExchangeSession& session, const std::string& symbol,

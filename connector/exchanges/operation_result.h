@@ -34,6 +34,8 @@ struct OperationResult {
     std::string code = {};
     std::string refusal_class = {};
     std::optional<int64_t> retry_after_ms = {};
+    std::string client_order_id = {};  // set by orders: the id the order was sent with
+    std::string covered_minutes = {};  // set by funding when the exchange keeps less than the lookback
 };
 
 // A contract's trading rules as its exchange publishes them; numbers as decimal text.
@@ -73,6 +75,8 @@ OperationResult from_replies(std::initializer_list<std::pair<const char*, const 
 //   {"status":"error","reason":R}                                  on a refusal or failure,
 //   {"status":"error","reason":R,"exchange":E,"kind":K,"code":C,"message":M,"class":CL,
 //    ["retry_after_ms":N,]"body":B}                                when the exchange refused,
+// with "client_order_id" after K (or R) for an order, and "covered_minutes" after it on success
+// when a history covers less than was asked;
 //   {"status":"error","reason":"invalid_response","exchange":E,"kind":K,"body_text":S} for a reply
 // that is not JSON (S its first 4 KiB).
 std::string envelope(const std::string& exchange, const std::string& kind, const OperationResult& result);

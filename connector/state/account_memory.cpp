@@ -1,5 +1,6 @@
 #include "connector/state/account_memory.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
@@ -45,6 +46,35 @@ std::string AccountMemoryStore::path(const std::string& exchange) const {
     return vault_dir_ + "/" + sanitized_exchange_name(exchange) + ".memory";
 }
 
+std::string margin_mode_of(const AccountMemory& memory, const std::string& symbol) {
+    const std::string& modes = memory.margin_modes;
+    size_t at = 0;
+    while (at < modes.size()) {
+        const size_t end = std::min(modes.find(';', at), modes.size());
+        const std::string entry = modes.substr(at, end - at);
+        const size_t equals = entry.find('=');
+        if (equals != std::string::npos && entry.compare(0, equals, symbol) == 0 && equals == symbol.size()) {
+            return entry.substr(equals + 1);
+        }
+        at = end + 1;
+    }
+    return "";
+}
+
+void remember_margin_mode(AccountMemory& memory, const std::string& symbol, const std::string& mode) {
+    std::string kept;
+    size_t at = 0;
+    const std::string& modes = memory.margin_modes;
+    while (at < modes.size()) {
+        const size_t end = std::min(modes.find(';', at), modes.size());
+        const std::string entry = modes.substr(at, end - at);
+        if (!entry.empty() && entry.rfind(symbol + "=", 0) != 0) kept += (kept.empty() ? "" : ";") + entry;
+        at = end + 1;
+    }
+    if (!mode.empty()) kept += (kept.empty() ? "" : ";") + symbol + "=" + mode;
+    memory.margin_modes = kept;
+}
+
 AccountMemory AccountMemoryStore::load(const std::string& exchange, const std::string& api_key) const {
     AccountMemory memory;
     std::string owner;
@@ -65,6 +95,10 @@ AccountMemory AccountMemoryStore::load(const std::string& exchange, const std::s
             memory.clock_offset_ms = to_int64(value);
         else if (key == "clock_measured_at_ms")
             memory.clock_measured_at_ms = to_int64(value);
+        else if (key == "margin_modes")
+            memory.margin_modes = value;
+        else if (key == "dual_mode")
+            memory.dual_mode = value;
     }
     // Learned with another key (the credential was replaced): none of it applies.
     if (owner != key_digest(api_key)) return AccountMemory{};
@@ -81,6 +115,8 @@ Status AccountMemoryStore::save(const std::string& exchange, const std::string& 
         {"environment", memory.environment},
         {"clock_offset_ms", std::to_string(memory.clock_offset_ms)},
         {"clock_measured_at_ms", std::to_string(memory.clock_measured_at_ms)},
+        {"margin_modes", memory.margin_modes},
+        {"dual_mode", memory.dual_mode},
     });
     if (!text || !write_file_atomic(path(exchange), *text, 0600)) {
         return Status::failure("write_failed", "cannot write " + path(exchange));

@@ -16,6 +16,10 @@ struct AccountMemory {
     std::string environment;         // "demo" for a demo-trading key; empty for live trading
     int64_t clock_offset_ms = 0;     // the exchange's clock minus ours
     int64_t clock_measured_at_ms = 0;  // when the offset was measured (our clock); 0: never
+    // Per contract, the margin mode the exchange keeps it in: "SYMBOL=cross;SYMBOL2=isolated".
+    std::string margin_modes;
+    // "true" for an account in dual (hedge) position mode, "false"; empty: not learned yet.
+    std::string dual_mode;
 
     bool operator==(const AccountMemory&) const = default;
 };
@@ -24,6 +28,11 @@ constexpr const char* kDemoEnvironment = "demo";
 
 // A clock offset is trusted for this long after it was measured.
 constexpr int64_t kClockOffsetLifetimeMs = 10 * 60 * 1000;
+
+// Returns the margin mode remembered for `symbol` ("cross", "isolated"); empty when none is.
+std::string margin_mode_of(const AccountMemory& memory, const std::string& symbol);
+// Remembers `mode` for `symbol`, replacing what was remembered for it.
+void remember_margin_mode(AccountMemory& memory, const std::string& symbol, const std::string& mode);
 
 // Returns the offset to add to our clock at `now_ms`: the remembered one while it is fresh, else 0.
 int64_t usable_clock_offset(const AccountMemory& memory, int64_t now_ms);

@@ -15,7 +15,8 @@ SETTINGS = {
             'sites': (None, list(OKX_REGIONS))},
     'gate': {'dual_mode': ((True, False), False)},
     'bingx': {'position_mode': (('hedge', 'one_way'), 'hedge')},
-    'kucoin': {'position_mode': (('one_way', 'hedge'), 'one_way'), 'key_versions': (None, ['2'])},
+    'kucoin': {'position_mode': (('one_way', 'hedge'), 'one_way'), 'key_versions': (None, ['2']),
+               'cross_contracts': (None, [])},
     'bitget': {'pos_mode': (('hedge_mode', 'one_way_mode'), 'hedge_mode')},
 }
 # A demo-trading key works only in its exchange's demo environment (KuCoin has none).
@@ -62,6 +63,10 @@ def check_setting(exchange, name, value):
         if isinstance(value, bool) or not isinstance(value, int) or value < 0:
             raise SettingError('%s must be a whole number of requests, 0 or more' % name)
         return value
+    if name == 'cross_contracts':
+        if not isinstance(value, list) or any(not isinstance(v, str) or not v for v in value):
+            raise SettingError('cross_contracts must be a list of contract names')
+        return list(value)
     if value not in allowed:
         raise SettingError('%s must be one of %s' % (name, ', '.join(json.dumps(a) for a in allowed)))
     return value

@@ -107,6 +107,8 @@ class Sandbox:
             self.relay.set_state(body['connectorId'], body['state'])
         elif command == 'relay/script':
             self.relay.script(body['path'], int(body.get('status', 200)), body.get('body'))
+        elif command == 'order_fault':
+            self.exchanges[body['site']].lose_order_reply(body['mode'])
         elif command == 'delay':
             self.exchanges[body['site']].delay = float(body['seconds'])
         elif command == 'updates':
@@ -124,6 +126,8 @@ class Sandbox:
         elif command == 'reset':
             self.accounts.reset()
             self.clock.reset()
+            for site in self.exchanges.values():
+                site.order_faults.clear()
         else:
             return 404, compact({'status': 'error', 'reason': 'unknown_control'})
         return 200, compact({'status': 'ok'})

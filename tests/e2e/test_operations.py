@@ -85,36 +85,42 @@ CASES = [
         ('POST', '/v5/position/set-leverage', '',
          '{"category":"linear","symbol":"BTCUSDT","buyLeverage":"5","sellLeverage":"5"}', HEADERS['bybit'] + CT),
         ('POST', '/v5/order/create', '', '{"category":"linear","symbol":"BTCUSDT","side":"Buy","orderType":"Limit",'
-                                         '"qty":"0.01","price":"65000","timeInForce":"GTC","positionIdx":0}',
+                                         '"qty":"0.01","price":"65000","timeInForce":"GTC","positionIdx":0,"orderLinkId":"CID"}',
          HEADERS['bybit'] + CT)]),
     (['place-open', 'okx', 'BTC_USDT', 'sell', '2', '64000', '3'], [
         ('GET', '/api/v5/account/config', '', '', HEADERS['okx']),
         ('POST', '/api/v5/account/set-leverage', '',
          '{"instId":"BTC-USDT-SWAP","lever":"3","mgnMode":"isolated","posSide":"short"}', HEADERS['okx'] + CT),
         ('POST', '/api/v5/trade/order', '', '{"instId":"BTC-USDT-SWAP","tdMode":"isolated","posSide":"short",'
-                                            '"side":"sell","ordType":"limit","px":"64000","sz":"2"}', HEADERS['okx'] + CT)]),
+                                            '"side":"sell","ordType":"limit","px":"64000","sz":"2","clOrdId":"CID"}',
+         HEADERS['okx'] + CT)]),
+    # The first order asks whether the Gate account is in dual mode.
     (['place-open', 'gate', 'BTC_USDT', 'sell', '3', '64000.5', '10'], [
+        ('GET', '/api/v4/futures/usdt/accounts', '', '', HEADERS['gate']),
         ('POST', '/api/v4/futures/usdt/positions/BTC_USDT/leverage', 'leverage=10', '', HEADERS['gate']),
-        ('POST', '/api/v4/futures/usdt/orders', '', '{"contract":"BTC_USDT","size":-3,"price":"64000.5","tif":"gtc"}',
+        ('POST', '/api/v4/futures/usdt/orders', '', '{"contract":"BTC_USDT","size":-3,"price":"64000.5","tif":"gtc",'
+                                                     '"text":"t-CID"}',
          HEADERS['gate'] + CT)]),
     (['place-close', 'bybit', 'BTC_USDT', 'buy', '0.01', '64000'], [
         ('POST', '/v5/order/create', '', '{"category":"linear","symbol":"BTCUSDT","side":"Sell","orderType":"Limit",'
                                          '"qty":"0.01","price":"64000","timeInForce":"GTC","positionIdx":0,'
-                                         '"reduceOnly":true}',
+                                         '"reduceOnly":true,"orderLinkId":"CID"}',
          HEADERS['bybit'] + CT)]),
     (['place-close', 'okx', 'BTC_USDT', 'sell', '1', '63000'], [
         ('POST', '/api/v5/trade/order', '', '{"instId":"BTC-USDT-SWAP","tdMode":"isolated","posSide":"short","side":"buy",'
-                                            '"ordType":"limit","px":"63000","sz":"1","reduceOnly":true}',
+                                            '"ordType":"limit","px":"63000","sz":"1","reduceOnly":true,'
+                                            '"clOrdId":"CID"}',
          HEADERS['okx'] + CT)]),
     (['place-close', 'gate', 'BTC_USDT', 'buy', '2', '66000'], [
         ('POST', '/api/v4/futures/usdt/orders', '',
-         '{"contract":"BTC_USDT","size":-2,"price":"66000","tif":"gtc","reduce_only":true}', HEADERS['gate'] + CT)]),
+         '{"contract":"BTC_USDT","size":-2,"price":"66000","tif":"gtc","reduce_only":true,"text":"t-CID"}',
+         HEADERS['gate'] + CT)]),
     (['funding', 'bybit', 'BTC_USDT'], [('GET', '/v5/account/transaction-log',
-                                         'category=linear&symbol=BTCUSDT&startTime=%s&limit=50' % MS, '', HEADERS['bybit'])]),
-    (['funding', 'okx', 'BTC_USDT', '5'], [('GET', '/api/v5/account/bills', 'instType=SWAP&instId=BTC-USDT-SWAP&type=8&limit=50',
+                                         'category=linear&symbol=BTCUSDT&type=SETTLEMENT&startTime=%s&endTime=%s&limit=50' % (MS, MS), '', HEADERS['bybit'])]),
+    (['funding', 'okx', 'BTC_USDT', '5'], [('GET', '/api/v5/account/bills', 'instType=SWAP&instId=BTC-USDT-SWAP&type=8&begin=%s&end=%s&limit=100' % (MS, MS),
                                             '', HEADERS['okx'])]),
     (['funding', 'gate', 'BTC_USDT', '60'], [('GET', '/api/v4/futures/usdt/account_book',
-                                              'type=fund&contract=BTC_USDT&from=%s&limit=50' % SEC, '', HEADERS['gate'])]),
+                                              'type=fund&contract=BTC_USDT&from=%s&to=%s&limit=100' % (SEC, SEC), '', HEADERS['gate'])]),
     (['close-report', 'bybit', 'BTC_USDT'], [
         ('GET', '/v5/order/realtime', 'category=linear&symbol=BTCUSDT', '', HEADERS['bybit']),
         ('GET', '/v5/position/closed-pnl', 'category=linear&symbol=BTCUSDT&limit=20', '', HEADERS['bybit'])]),
@@ -127,6 +133,8 @@ CASES = [
     (['close-report', 'gate', 'BTC_USDT'], [
         ('GET', '/api/v4/futures/usdt/my_trades', 'contract=BTC_USDT&limit=20', '', HEADERS['gate'])]),
 ]
+# The client order id the connector makes: "kv", its clock in milliseconds, 11 hex digits.
+CLIENT_ID = re.compile(r'kv\d{13}[0-9a-f]{11}')
 KINDS = {'balance': 'balance', 'get-position': 'position', 'order-status': 'order_status', 'cancel-order': 'cancel_order',
          'place-open': 'place_open', 'place-close': 'place_close', 'funding': 'funding', 'close-report': 'close_report'}
 COMPOSITE = {('place-open', None): ('leverage', 'place'), ('close-report', 'bybit'): ('order', 'closed_pnl'),
@@ -157,7 +165,8 @@ class OperationsTest(SandboxTestCase):
                 self.assertEqual(len(requests), len(expected), result.out)
                 for entry, (method, path, query, body, headers) in zip(requests, expected):
                     self.assertEqual(entry['verdict'], 'accepted', entry['reply'])
-                    self.assertEqual((entry['method'], entry['path'], entry['body']), (method, path, body))
+                    self.assertEqual((entry['method'], entry['path'], CLIENT_ID.sub('CID', entry['body'])),
+                                     (method, path, body))
                     self.assertRegex(entry['query'], '^%s$' % query)
                     self.assertEqual([line.split(':')[0] for line in self.header_lines(entry, ALL_HEADER_NAMES)],
                                      headers)
@@ -170,13 +179,19 @@ class OperationsTest(SandboxTestCase):
 
     def assert_envelope(self, args, printed, replies):
         command, exchange = args[0], args[1]
-        prefix = '{"status":"ok","exchange":"%s","kind":"%s","body":' % (exchange, KINDS[command])
+        prefix = '{"status":"ok","exchange":"%s","kind":"%s",' % (exchange, KINDS[command])
+        if command.startswith('place-'):
+            # The id the order went out with.
+            sent = CLIENT_ID.search(replies[-1])
+            self.assertIsNotNone(sent, printed)
+            prefix += '"client_order_id":"%s%s",' % ('t-' if exchange == 'gate' else '', sent.group(0))
+        prefix += '"body":'
         self.assertTrue(printed.startswith(prefix), printed)
         body = printed[len(prefix):-2]
         self.assertEqual(printed[-2:], '}\n')
         names = COMPOSITE.get((command, None if command == 'place-open' else exchange))
         if command == 'place-open' and len(replies) == 3:
-            replies = replies[1:]  # the first asked the account's position mode
+            replies = replies[1:]  # the first asked the account's position mode (Gate: dual mode)
         if names is None:
             self.assertEqual(body, replies[0])
         elif len(replies) == 2:
@@ -281,9 +296,11 @@ class OperationsTest(SandboxTestCase):
         mark = self.sandbox.mark()
         self.assertEqual(self.home.run('funding', 'gate', 'BTC_USDT', '-1').code, 1)
         self.assertEqual(self.sandbox.requests(since=mark), [])
-        _, first = self.run_logged('funding', 'okx', 'BTC_USDT', '1')
-        _, second = self.run_logged('funding', 'okx', 'BTC_USDT', '999')
-        self.assertEqual(first[0]['query'], second[0]['query'])
+        # OKX's bills are asked for the lookback itself, not the newest page whatever it is.
+        before = int(time.time() * 1000)
+        _, requests = self.run_logged('funding', 'okx', 'BTC_USDT', '999')
+        start = int(re.search(r'begin=(\d+)', requests[0]['query']).group(1))
+        self.assertAlmostEqual(start, before - 999 * 60 * 1000, delta=5000)
 
 
 if __name__ == '__main__':

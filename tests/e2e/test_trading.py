@@ -10,7 +10,7 @@ from harness import SandboxTestCase
 MS = r'\d{13}'
 SIG = r'[0-9a-f]{64}'
 BINGX_TAIL = '&timestamp=%s&signature=%s' % (MS, SIG)
-OID = r'[0-9a-f]{32}'
+OID = r'kv\d{13}[0-9a-f]{11}'  # the client order id the connector makes
 
 # Per exchange and mode: the key, and the requests each command sends (method, path, query regex,
 # body regex), after the one request that learns the mode on the first order.
@@ -22,6 +22,7 @@ ACCOUNTS = {
     ('bitget', 'hedge'): ('bitget-hedge-key', 'bitget-hedge-secret', 'bitget-hedge-pass'),
     ('bitget', 'one_way'): ('bitget-oneway-key', 'bitget-oneway-secret', 'bitget-oneway-pass'),
 }
+MARGIN_REQUEST = ('GET', '/api/v2/position/getMarginMode', 'symbol=XBTUSDTM', '')
 MODE_REQUEST = {
     'bingx': ('GET', '/openApi/swap/v1/positionSide/dual', 'timestamp=%s&signature=%s' % (MS, SIG), ''),
     'kucoin': ('GET', '/api/v2/position/getPositionMode', '', ''),
@@ -36,18 +37,19 @@ def kucoin_order(side, position, extra=''):
 
 def bitget_order(side, mode_fields):
     return re.escape('{"symbol":"BTCUSDT","productType":"USDT-FUTURES","marginCoin":"USDT","marginMode":"isolated",'
-                     '"size":"2","price":"60000","side":"%s"%s,"orderType":"limit","force":"gtc"}' % (side, mode_fields))
+                     '"size":"2","price":"60000","side":"%s"%s,"orderType":"limit","force":"gtc",' % (side, mode_fields)) + \
+        '"clientOid":"%s"\\}' % OID
 
 
 OPEN = {  # place-open BTC_USDT sell 2 60000 7: leverage (or its echo), then the order
     ('bingx', 'hedge'): [
         ('POST', '/openApi/swap/v2/trade/leverage', 'symbol=BTC-USDT&side=SHORT&leverage=7' + BINGX_TAIL, ''),
         ('POST', '/openApi/swap/v2/trade/order', 'symbol=BTC-USDT&side=SELL&positionSide=SHORT&type=LIMIT&quantity=2'
-                                                 '&price=60000&timeInForce=GTC' + BINGX_TAIL, '')],
+                                                 '&price=60000&timeInForce=GTC&clientOrderID=' + OID + BINGX_TAIL, '')],
     ('bingx', 'one_way'): [
         ('POST', '/openApi/swap/v2/trade/leverage', 'symbol=BTC-USDT&side=BOTH&leverage=7' + BINGX_TAIL, ''),
         ('POST', '/openApi/swap/v2/trade/order', 'symbol=BTC-USDT&side=SELL&positionSide=BOTH&type=LIMIT&quantity=2'
-                                                 '&price=60000&timeInForce=GTC' + BINGX_TAIL, '')],
+                                                 '&price=60000&timeInForce=GTC&clientOrderID=' + OID + BINGX_TAIL, '')],
     ('kucoin', 'one_way'): [('POST', '/api/v1/orders', '', kucoin_order('sell', '', ',"leverage":7'))],
     ('kucoin', 'hedge'): [('POST', '/api/v1/orders', '', kucoin_order('sell', ',"positionSide":"SHORT"', ',"leverage":7'))],
     ('bitget', 'hedge'): [
@@ -62,10 +64,10 @@ OPEN = {  # place-open BTC_USDT sell 2 60000 7: leverage (or its echo), then the
 }
 CLOSE = {  # place-close BTC_USDT sell 2 60000: closes the short, so the order buys
     ('bingx', 'hedge'): [('POST', '/openApi/swap/v2/trade/order', 'symbol=BTC-USDT&side=BUY&positionSide=SHORT&type=LIMIT'
-                                                                  '&quantity=2&price=60000&timeInForce=GTC' + BINGX_TAIL, '')],
+                                                                  '&quantity=2&price=60000&timeInForce=GTC&clientOrderID=' + OID + BINGX_TAIL, '')],
     ('bingx', 'one_way'): [('POST', '/openApi/swap/v2/trade/order', 'symbol=BTC-USDT&side=BUY&positionSide=BOTH&type=LIMIT'
                                                                     '&quantity=2&price=60000&timeInForce=GTC&reduceOnly=true'
-                                                                    + BINGX_TAIL, '')],
+                                                                    '&clientOrderID=' + OID + BINGX_TAIL, '')],
     ('kucoin', 'one_way'): [('POST', '/api/v1/orders', '', kucoin_order('buy', ',"reduceOnly":true'))],
     ('kucoin', 'hedge'): [('POST', '/api/v1/orders', '', kucoin_order('buy', ',"positionSide":"SHORT"'))],
     ('bitget', 'hedge'): [('POST', '/api/v2/mix/order/place-order', '', bitget_order('sell', ',"tradeSide":"close"'))],
@@ -73,10 +75,10 @@ CLOSE = {  # place-close BTC_USDT sell 2 60000: closes the short, so the order b
 }
 FUNDING = {  # funding BTC_USDT 60
     'bingx': [('GET', '/openApi/swap/v2/user/income',
-               'symbol=BTC-USDT&incomeType=FUNDING_FEE&startTime=%s&limit=50' % MS + BINGX_TAIL, '')],
-    'kucoin': [('GET', '/api/v1/funding-history', 'symbol=XBTUSDTM&startAt=%s&endAt=%s&maxCount=50' % (MS, MS), '')],
+               'symbol=BTC-USDT&incomeType=FUNDING_FEE&startTime=%s&endTime=%s&limit=1000' % (MS, MS) + BINGX_TAIL, '')],
+    'kucoin': [('GET', '/api/v1/funding-history', 'symbol=XBTUSDTM&startAt=%s&endAt=%s&maxCount=100' % (MS, MS), '')],
     'bitget': [('GET', '/api/v2/mix/account/bill', 'productType=USDT-FUTURES&symbol=BTCUSDT&businessType=contract_settle_fee'
-                                                   '&startTime=%s&endTime=%s&limit=50' % (MS, MS), '')],
+                                                   '&startTime=%s&endTime=%s&limit=100' % (MS, MS), '')],
 }
 
 
@@ -129,7 +131,9 @@ class TradingTest(SandboxTestCase):
                 self.assertEqual(validated.fields()['status'], 'valid_trade_ready', validated.out)
 
                 result, requests = self.run_logged('place-open', exchange, 'BTC_USDT', 'sell', '2', '60000', '7')
-                self.assert_requests(requests, [MODE_REQUEST[exchange]] + OPEN[(exchange, mode)], result.out)
+                # KuCoin's first order asks the contract's margin mode, then the position mode.
+                margin = [MARGIN_REQUEST] if exchange == 'kucoin' else []
+                self.assert_requests(requests, margin + [MODE_REQUEST[exchange]] + OPEN[(exchange, mode)], result.out)
                 body = self.assert_envelope(result.out, exchange, 'place_open', ['leverage', 'place'])
                 if exchange == 'kucoin':
                     self.assertEqual(body['leverage'], {'symbol': 'XBTUSDTM', 'leverage': 7, 'sentWith': 'order'})

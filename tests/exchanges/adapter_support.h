@@ -21,11 +21,15 @@ inline StoredCredential test_credential(const std::string& exchange) {
     return StoredCredential{exchange, "key-1", "secret-1", "pass-1"};
 }
 
-// Returns what a test remembers of an account: its position mode and KuCoin key version 2.
+// Returns what a test remembers of an account: its position mode, KuCoin key version 2, isolated
+// KuCoin contracts and a Gate account in single mode.
 inline AccountMemory known(const std::string& position_mode) {
     AccountMemory memory;
     memory.key_version = "2";
     memory.position_mode = position_mode;
+    // KuCoin's contract margin mode and Gate's position mode, so that orders go out unasked.
+    memory.margin_modes = "XBTUSDTM=isolated";
+    memory.dual_mode = "false";
     return memory;
 }
 

@@ -1,7 +1,7 @@
 """BingX perpetual swaps (USDT-M), after BingX's public API documentation. Parameters arrive in the
 query or in a form body; quantities are in the base coin."""
 from ..signing import compact
-from .book import fmt
+from .book import DAY_MS, fmt
 from .common import decimal_text, int_param, money
 from .site import permissions_of
 
@@ -194,7 +194,8 @@ def place(call):
 
 
 def get_order(call):
-    order = call.book.orders.get(call.params.get('orderId', ''))
+    order = call.book.orders.get(call.params.get('orderId', '')) or call.book.find_client(
+        call.params.get('clientOrderId', ''))
     if order is None:
         return error(80016, 'order does not exist', call.now)
     return ok({'order': order_view(order)}, call.now)
@@ -211,8 +212,9 @@ def income(call):
     params = call.params
     entries = []
     if params.get('incomeType', 'FUNDING_FEE') == 'FUNDING_FEE':
-        entries = call.book.funding(params.get('symbol') or None, int_param(params, 'startTime'),
-                                    int_param(params, 'endTime'), min(int_param(params, 'limit', 100), 1000))
+        start = max(int_param(params, 'startTime', 0), call.now - 90 * DAY_MS)
+        entries = call.book.funding(params.get('symbol') or None, start, int_param(params, 'endTime'),
+                                    min(int_param(params, 'limit', 100), 1000))
     return ok([{'symbol': e['symbol'], 'incomeType': 'FUNDING_FEE', 'income': e['amount'], 'asset': 'USDT',
                 'info': 'Funding Fee', 'time': e['time'], 'tranId': '%d' % e['time'], 'tradeId': ''}
                for e in entries], call.now)
@@ -252,6 +254,9 @@ def api_permissions(call):
     return ok({'apiKey': call.account['key'], 'note': 'sandbox', 'ipAddresses': [], 'enableReading': True,
                'enableFutures': chosen != 'read', 'enableSpotAndMarginTrading': chosen != 'read',
                'enableWithdrawals': chosen == 'read_trade_withdraw', 'permitsUniversalTransfer': False}, call.now)
+
+
+ORDER_ROUTES = [('POST', '/openApi/swap/v2/trade/order')]
 
 
 def routes():

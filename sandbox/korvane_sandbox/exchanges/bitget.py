@@ -1,6 +1,6 @@
 """Bitget v2 mix (USDT-FUTURES), after Bitget's public API documentation. Sizes are in the base coin."""
 from ..signing import compact
-from .book import fmt
+from .book import DAY_MS, fmt
 from .common import decimal_text, int_param, money
 from .site import permissions_of
 
@@ -243,7 +243,8 @@ def order_view(order):
 
 
 def detail(call):
-    order = call.book.orders.get(call.params.get('orderId', ''))
+    order = call.book.orders.get(call.params.get('orderId', '')) or call.book.find_client(
+        call.params.get('clientOid', ''))
     if order is None:
         return error('40109', 'The data of the order cannot be found', call.now)
     return ok(order_view(order), call.now)
@@ -264,10 +265,16 @@ def bills(call):
     refusal = product_error(call, params.get('productType'))
     if refusal:
         return refusal
+    start, end = int_param(params, 'startTime'), int_param(params, 'endTime')
+    if start is not None and end is not None and end - start > 30 * DAY_MS:
+        return error('40034', 'The time interval between startTime and endTime cannot exceed 30 days', call.now)
+    start = max(start if start is not None else 0, call.now - 90 * DAY_MS)
+    before = int_param(params, 'idLessThan')
+    if before is not None:
+        end = min(end if end is not None else before, before - 1)
     entries = []
     if params.get('businessType', 'contract_settle_fee') == 'contract_settle_fee':
-        entries = call.book.funding(params.get('symbol') or None, int_param(params, 'startTime'),
-                                    int_param(params, 'endTime'), min(int_param(params, 'limit', 20), 100))
+        entries = call.book.funding(params.get('symbol') or None, start, end, min(int_param(params, 'limit', 20), 100))
     return ok({'bills': [{'billId': '%d' % e['time'], 'symbol': e['symbol'], 'amount': e['amount'], 'fee': '0',
                           'feeByCoupon': '', 'businessType': 'contract_settle_fee', 'coin': 'USDT',
                           'balance': '432.1', 'cTime': str(e['time'])} for e in entries],
@@ -314,6 +321,9 @@ def account_info(call):
     return ok({'userId': '1', 'inviterId': '', 'ips': '', 'authorities': AUTHORITIES[permissions_of(call.account)],
                'parentId': 1, 'traderType': 'none', 'channelCode': '', 'channel': '', 'regisTime': str(call.now)},
               call.now)
+
+
+ORDER_ROUTES = [('POST', '/api/v2/mix/order/place-order')]
 
 
 def routes():

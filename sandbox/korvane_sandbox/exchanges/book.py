@@ -7,6 +7,8 @@ import threading
 
 SEEDED_ORDER_ID = '1001'
 FUNDING_INTERVAL_MS = 8 * 3600 * 1000
+DAY_MS = 24 * 3600 * 1000
+FUNDING_HISTORY_MS = 40 * DAY_MS  # how far back an account's funding payments go
 SEEDED_FUNDING_AMOUNT = '-0.0125'
 
 
@@ -91,6 +93,11 @@ class Book:
         self.positions[key] = updated
         return abs(delta)
 
+    def find_client(self, client_id):
+        """The order placed with client order id `client_id`; None when there is none."""
+        with self.lock:
+            return next((o for o in self.orders.values() if client_id and o['client_id'] == client_id), None)
+
     def cancel(self, order_id):
         with self.lock:
             order = self.orders.get(order_id)
@@ -124,16 +131,26 @@ class Book:
         with self.lock:
             return [c for c in reversed(self.closed) if symbol is None or c['symbol'] == symbol]
 
-    def funding(self, symbol, start_ms, end_ms, limit):
-        """Funding settlements every 8 hours in [start_ms, end_ms], newest first, for symbols this
-        account traded; each one costs the same small amount."""
+    def funding(self, symbol, start_ms, end_ms, limit=None):
+        """Funding settlements every 8 hours in [start_ms, end_ms] (never before the account's 40
+        days of history, never after now), newest first, for symbols this account traded; each
+        one costs the same small amount. `limit` None: all of them."""
         with self.lock:
             symbols = sorted(self.traded) if symbol is None else ([symbol] if symbol in self.traded else [])
-        end = end_ms if end_ms is not None else self.clock()
-        start = start_ms if start_ms is not None else end - 7 * 24 * 3600 * 1000
+        now = self.clock()
+        end = min(end_ms if end_ms is not None else now, now)
+        start = start_ms if start_ms is not None else end - 7 * DAY_MS
+        start = max(start, now - FUNDING_HISTORY_MS)
         entries = []
         settle = end - end % FUNDING_INTERVAL_MS
-        while settle >= start and len(entries) < max(limit, 0) * max(len(symbols), 1):
+        while settle >= start and (limit is None or len(entries) < max(limit, 0) * max(len(symbols), 1)):
             entries += [{'symbol': s, 'time': settle, 'amount': SEEDED_FUNDING_AMOUNT} for s in symbols]
             settle -= FUNDING_INTERVAL_MS
-        return entries[:limit]
+        return entries if limit is None else entries[:limit]
+
+
+def page(entries, offset, limit):
+    """Returns the entries from `offset` (an index as text, or None) and the next offset (None at the end)."""
+    first = int(offset) if offset and offset.isdigit() else 0
+    rest = entries[first:first + limit]
+    return rest, (str(first + limit) if first + limit < len(entries) else None)

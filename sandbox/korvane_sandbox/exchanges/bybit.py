@@ -1,6 +1,6 @@
 """Bybit v5 (USDT perpetuals, category "linear"), after Bybit's public API documentation."""
 from ..signing import compact
-from .book import fmt
+from .book import DAY_MS, fmt, page
 from .common import decimal_text, int_param, money
 
 SEED_SYMBOL, SEED_QTY = 'BTCUSDT', '0.01'
@@ -168,6 +168,8 @@ def realtime(call):
     orders = list(call.book.orders.values())
     if 'orderId' in params:
         orders = [o for o in orders if o['id'] == params['orderId']]
+    elif 'orderLinkId' in params:
+        orders = [o for o in orders if o['client_id'] == params['orderLinkId']]
     elif params.get('symbol'):
         orders = [o for o in orders if o['symbol'] == params['symbol']]
     return ok({'category': 'linear', 'nextPageCursor': '', 'list': [order_view(o) for o in orders]}, call.now)
@@ -248,15 +250,31 @@ def switch_mode(call):
 
 
 def transaction_log(call):
+    """Seven days a request at most; a start or an end alone means the 24 hours after or before
+    it, neither the last 24 hours; 50 a page (20 unless asked); trades share the log."""
     params = call.params
-    limit = int_param(params, 'limit') or 20
+    limit = min(int_param(params, 'limit') or 20, 50)
+    start, end = int_param(params, 'startTime'), int_param(params, 'endTime')
+    if start is not None and end is not None and end - start > 7 * DAY_MS:
+        return error(10001, 'The time range between startTime and endTime cannot exceed 7 days.', call.now)
+    if start is None and end is None:
+        end = call.now
+    if start is None:
+        start = end - DAY_MS
+    if end is None:
+        end = start + DAY_MS
+    kind = params.get('type')
     entries = []
-    if params.get('type', 'SETTLEMENT') == 'SETTLEMENT':
-        entries = call.book.funding(params.get('symbol'), int_param(params, 'startTime'), int_param(params, 'endTime'),
-                                    limit)
-    return ok({'nextPageCursor': '', 'list': [
+    if kind in (None, 'SETTLEMENT'):
+        entries = [dict(e, kind='SETTLEMENT') for e in call.book.funding(params.get('symbol'), start, end)]
+    if kind in (None, 'TRADE'):
+        trades = [{'symbol': f['symbol'], 'time': f['time'], 'amount': '0', 'kind': 'TRADE'}
+                  for f in call.book.fills_of(params.get('symbol') or None) if start <= f['time'] <= end]
+        entries = sorted(entries + trades, key=lambda e: -e['time'])
+    entries, next_cursor = page(entries, params.get('cursor'), limit)
+    return ok({'nextPageCursor': next_cursor or '', 'list': [
         {'id': '%s-%d' % (e['symbol'], e['time']), 'symbol': e['symbol'], 'category': 'linear', 'side': 'Buy',
-         'transactionTime': str(e['time']), 'type': 'SETTLEMENT', 'qty': '0', 'size': '0', 'currency': 'USDT',
+         'transactionTime': str(e['time']), 'type': e['kind'], 'qty': '0', 'size': '0', 'currency': 'USDT',
          'tradePrice': '0', 'funding': e['amount'], 'fee': '0', 'cashFlow': '0', 'change': e['amount'],
          'cashBalance': '1200', 'feeRate': '0.0001', 'tradeId': '', 'orderId': '', 'orderLinkId': ''}
         for e in entries]}, call.now)
@@ -280,6 +298,9 @@ def executions(call):
          'orderPrice': f['price'], 'orderQty': f['qty'], 'orderType': 'Limit', 'execId': f['id'],
          'execPrice': f['price'], 'execQty': f['qty'], 'execFee': '0', 'execType': 'Trade', 'feeRate': '0.0002',
          'isMaker': False, 'execTime': str(f['time'])} for f in reversed(fills)]}, call.now)
+
+
+ORDER_ROUTES = [('POST', '/v5/order/create')]
 
 
 def routes():

@@ -1,7 +1,7 @@
 """Gate v4 USDT-settled futures, after Gate's public API documentation. Sizes are whole contracts,
 signed: positive buys (long), negative sells (short)."""
 from ..signing import compact
-from .book import fmt
+from .book import fmt, page
 from .common import decimal_text, int_param, money, whole_number
 
 SEED_SYMBOL, SEED_QTY = 'BTC_USDT', '1'
@@ -183,7 +183,12 @@ def order_view(order):
 
 
 def get_order(call):
-    order = call.book.orders.get(call.match.group(1))
+    wanted = call.match.group(1)
+    order = call.book.orders.get(wanted)
+    if order is None and wanted.startswith('t-'):
+        # A custom text finds an order only while it is open, as Gate documents.
+        order = call.book.find_client(wanted)
+        order = order if order is not None and order['status'] == 'open' else None
     if order is None:
         return error('ORDER_NOT_FOUND', 'Order not found', 404)
     return answer(order_view(order))
@@ -235,13 +240,15 @@ def place(call):
 
 
 def account_book(call):
+    """Between from and to (seconds), newest first, 1000 a page at most, paged by offset."""
     params = call.params
-    limit = int_param(params, 'limit', 100)
+    limit = min(int_param(params, 'limit', 100), 1000)
     entries = []
     if params.get('type', 'fund') == 'fund':
         start, end = int_param(params, 'from'), int_param(params, 'to')
         entries = call.book.funding(params.get('contract') or None, start * 1000 if start is not None else None,
-                                    end * 1000 if end is not None else None, limit)
+                                    end * 1000 if end is not None else None)
+        entries, _ = page(entries, params.get('offset'), limit)
     return answer([{'time': e['time'] / 1000.0, 'change': e['amount'], 'balance': '950.09', 'type': 'fund',
                     'text': e['symbol'] + ':funding', 'contract': e['symbol'], 'trade_id': '', 'id': str(e['time'])}
                    for e in entries])
@@ -275,6 +282,9 @@ def position_close(call):
                     'accum_size': c['qty'], 'first_open_time': c['open_time'] // 1000,
                     'long_price': c['entry'] if c['side'] == 'long' else c['exit'],
                     'short_price': c['exit'] if c['side'] == 'long' else c['entry']} for c in entries])
+
+
+ORDER_ROUTES = [('POST', PREFIX + '/orders')]
 
 
 def routes():

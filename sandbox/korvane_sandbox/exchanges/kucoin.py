@@ -139,6 +139,12 @@ def get_order(call):
     return ok(order_view(order))
 
 
+def order_by_client_oid(call):
+    """KuCoin answers an unknown clientOid with success and no data."""
+    order = call.book.find_client(call.params.get('clientOid', ''))
+    return ok(order_view(order) if order is not None else None)
+
+
 def list_orders(call):
     symbol, status = call.params.get('symbol'), call.params.get('status', 'active')
     items = [order_view(o) for o in call.book.orders.values() if (not symbol or o['symbol'] == symbol) and
@@ -174,6 +180,9 @@ def place(call):
     # The leverage travels with an opening order: a refused leverage refuses the order.
     if call.account.get('leverage_refused') and body.get('leverage') is not None and not body.get('reduceOnly'):
         return refusal('leverage', call.now)
+    if body.get('marginMode', 'ISOLATED') != margin_mode_of(call, body['symbol']):
+        return 200, compact({'code': '330005', 'msg': "The order's margin mode does not match the selected one. "
+                                                      'Please switch and try again.'})
     side = body.get('positionSide') or 'BOTH'
     if side not in (('LONG', 'SHORT') if hedge(call) else ('BOTH',)):
         return error(PARAMETER_ERROR, 'Parameter positionSide %s does not match the %s position mode'
@@ -187,6 +196,18 @@ def place(call):
     order_id = call.book.place(body['symbol'], body['side'], str(size), price, reduce,
                                {'BOTH': 'net', 'LONG': 'long', 'SHORT': 'short'}[side], str(body['clientOid']))
     return ok({'orderId': order_id, 'clientOid': str(body['clientOid'])})
+
+
+def margin_mode_of(call, symbol):
+    """Each contract's margin mode: CROSS for the account's cross contracts, else ISOLATED."""
+    return 'CROSS' if symbol in call.account.get('cross_contracts', []) else 'ISOLATED'
+
+
+def margin_mode(call):
+    symbol = call.params.get('symbol')
+    if not symbol:
+        return error(PARAMETER_ERROR, 'Parameter symbol is required')
+    return ok({'symbol': symbol, 'marginMode': margin_mode_of(call, symbol)})
 
 
 def cross_leverage(call):
@@ -205,13 +226,19 @@ def funding_history(call):
     params = call.params
     if not params.get('symbol'):
         return error(PARAMETER_ERROR, 'Parameter symbol is required')
-    entries = call.book.funding(params['symbol'], int_param(params, 'startAt'), int_param(params, 'endAt'),
-                                int_param(params, 'maxCount', 10))
+    limit = min(int_param(params, 'maxCount', 10), 100)
+    end = int_param(params, 'endAt')
+    offset = int_param(params, 'offset')
+    if offset is not None and params.get('forward') == 'false':
+        end = min(end if end is not None else offset, offset - 1)
+    entries = call.book.funding(params['symbol'], int_param(params, 'startAt'), end)
+    more = len(entries) > limit
+    entries = entries[:limit]
     return ok({'dataList': [{'id': e['time'], 'symbol': e['symbol'], 'timePoint': e['time'], 'fundingRate': 0.0001,
                              'markPrice': 60000.0, 'positionQty': 1, 'positionCost': 60.0,
                              'funding': float(e['amount']), 'settleCurrency': 'USDT', 'context': '',
                              'marginMode': 'ISOLATED'} for e in entries],
-               'hasMore': False})
+               'hasMore': more})
 
 
 def fills(call):
@@ -243,14 +270,18 @@ def api_key_info(call):
                'ipWhitelist': '', 'createdAt': 1700000000000, 'uid': 1, 'isMaster': True})
 
 
+ORDER_ROUTES = [('POST', '/api/v1/orders')]
+
+
 def routes():
     return [('GET', r'/api/v1/user/api-key', api_key_info),
             ('GET', r'/api/v1/account-overview', overview), ('GET', r'/api/v1/position', position),
             ('GET', r'/api/v1/positions', positions), ('GET', r'/api/v2/position/getPositionMode', position_mode),
             ('POST', r'/api/v2/position/switchPositionMode', switch_position_mode),
             ('GET', r'/api/v1/orders', list_orders), ('POST', r'/api/v1/orders', place),
-            ('GET', r'/api/v1/orders/([^/]+)', get_order), ('DELETE', r'/api/v1/orders/([^/]+)', cancel),
+            ('GET', r'/api/v1/orders/byClientOid', order_by_client_oid), ('GET', r'/api/v1/orders/([^/]+)', get_order), ('DELETE', r'/api/v1/orders/([^/]+)', cancel),
             ('GET', r'/api/v2/getCrossUserLeverage', cross_leverage),
+            ('GET', r'/api/v2/position/getMarginMode', margin_mode),
             ('POST', r'/api/v2/changeCrossUserLeverage', cross_leverage),
             ('GET', r'/api/v1/funding-history', funding_history), ('GET', r'/api/v1/fills', fills),
             ('GET', r'/api/v1/history-positions', history_positions)]

@@ -2,7 +2,7 @@
 global, EEA and US sites."""
 import json
 from ..signing import compact
-from .book import fmt
+from .book import DAY_MS, fmt
 from .common import decimal_text, int_param, money
 from .site import permissions_of
 
@@ -233,16 +233,23 @@ def set_position_mode(call):
 
 
 def bills(call):
+    """Newest first, 100 a page at most; `after` a billId asks older ones. /bills reaches back 7
+    days, /bills-archive 3 months."""
     params = call.params
     limit = min(int_param(params, 'limit', 100), 100)
+    reach = (7 if call.request.path.endswith('/bills') else 90) * DAY_MS
+    begin, end = int_param(params, 'begin'), int_param(params, 'end')
+    begin = max(begin if begin is not None else 0, call.now - reach)
+    after = int_param(params, 'after')
+    if after is not None:
+        end = min(end if end is not None else after, after - 1)
     entries = []
     if params.get('type', '8') == '8':
-        entries = call.book.funding(params.get('instId') or None, int_param(params, 'begin'), int_param(params, 'end'),
-                                    limit)
-    return ok([{'billId': '%d%d' % (e['time'], i), 'instId': e['symbol'], 'instType': 'SWAP', 'type': '8',
+        entries = call.book.funding(params.get('instId') or None, begin, end, limit)
+    return ok([{'billId': '%d' % e['time'], 'instId': e['symbol'], 'instType': 'SWAP', 'type': '8',
                 'subType': '173', 'balChg': e['amount'], 'bal': '2400', 'ccy': 'USDT', 'mgnMode': 'isolated',
                 'pnl': e['amount'], 'fee': '0', 'sz': '0', 'px': '', 'ordId': '', 'ts': str(e['time'])}
-               for i, e in enumerate(entries)])
+               for e in entries])
 
 
 def positions_history(call):
@@ -266,6 +273,9 @@ def fills(call):
 def orders_history(call):
     inst = call.params.get('instId')
     return ok([order_view(o) for o in call.book.orders.values() if not inst or o['symbol'] == inst])
+
+
+ORDER_ROUTES = [('POST', '/api/v5/trade/order')]
 
 
 def routes():

@@ -75,6 +75,9 @@ def situation_refusal(exchange, request, account, now):
     return None
 
 
+# What a proxy answers when the exchange's reply did not come back.
+LOST_REPLY = '<html><head><title>502 Bad Gateway</title></head><body>502 Bad Gateway</body></html>'
+
 def compile_routes(routes):
     return [(method, re.compile(pattern + r'\Z'), handler) for method, pattern, handler in routes]
 
@@ -95,6 +98,10 @@ class ExchangeSite:
         self.accounts = accounts
         self.clock = clock
         self.delay = 0.0  # seconds each request waits, to let tests watch a slow exchange
+        # Lost order replies to play, in turn, on the next order requests: 'stored' keeps the order
+        # and answers 502, as a proxy does when the exchange's reply never came back; 'not_stored'
+        # answers 502 without the exchange seeing the order.
+        self.order_faults = []
         self.books = {}
         self.books_lock = threading.Lock()
         self.public = compile_routes(exchange.PUBLIC_ROUTES)
@@ -122,11 +129,24 @@ class ExchangeSite:
             return None
         return self.exchange.wrong_environment(self.clock())
 
+    def lose_order_reply(self, mode):
+        if mode not in ('stored', 'not_stored'):
+            raise ValueError('mode must be "stored" or "not_stored"')
+        self.order_faults.append(mode)
+
     def handle(self, request):
         """Returns (status, body, verdict), or (status, body, verdict, headers) with reply headers."""
         if self.delay:
             time.sleep(self.delay)
+        fault = None
+        if (request.method, request.path) in getattr(self.exchange, 'ORDER_ROUTES', ()) and self.order_faults:
+            fault = self.order_faults.pop(0)
+        if fault == 'not_stored':
+            return 502, LOST_REPLY, 'order_dropped'
         try:
+            if fault == 'stored':
+                status, _, verdict = self.answer(request)
+                return 502, LOST_REPLY, 'order_reply_dropped' if status < 300 else verdict
             return self.answer(request)
         except Exception:  # a fault in a handler must still answer, and be seen
             print('sandbox: %s %s %s failed:\n%s' % (self.name, request.method, request.target, traceback.format_exc()),
