@@ -8,6 +8,7 @@
 #include <string>
 
 #include "connector/app/doctor.h"
+#include "connector/app/exchange_output.h"
 #include "connector/exchanges/exchange_table.h"
 #include "connector/toolkit/json.h"
 #include "connector/app/relay_output.h"

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "connector/app/exchange_output.h"
 #include "connector/exchanges/exchange_registry.h"
 #include "connector/exchanges/exchange_table.h"
 #include "connector/exchanges/input_checks.h"

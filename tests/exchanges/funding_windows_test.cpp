@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "connector/app/exchange_output.h"
 #include "connector/exchanges/funding_windows.h"
 #include "connector/toolkit/text.h"
 #include "tests/exchanges/adapter_support.h"

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "connector/app/exchange_output.h"
 #include "connector/exchanges/exchange_operations.h"
 #include "connector/toolkit/json.h"
 #include "tests/exchanges/adapter_support.h"

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "connector/app/exchange_output.h"
 #include "connector/exchanges/order_outcome.h"
 #include "connector/toolkit/text.h"
 #include "tests/exchanges/adapter_support.h"
