@@ -25,8 +25,8 @@ std::optional<int64_t> wait_until(const std::string& reset, int64_t now_ms) {
     return at_ms > now_ms ? at_ms - now_ms : 0;
 }
 
-std::string ExchangeAdapter::check_quantity(const std::string&) const {
-    return "";
+Status ExchangeAdapter::check_quantity(const std::string&) const {
+    return Status::success();
 }
 
 OperationResult ExchangeAdapter::result_of(const ExchangeSession& session, const HttpResult& reply) const {

@@ -69,9 +69,9 @@ class ExchangeAdapter {
     // Reads the contract's rules from the exchange's public instrument list (no credential).
     virtual ContractInfo contract_info(ExchangeSession& session, const std::string& symbol) const = 0;
 
-    // Returns "invalid_quantity" for an order size this exchange cannot take (the plain decimal
-    // check has passed already); empty when it can.
-    virtual std::string check_quantity(const std::string& quantity) const;
+    // Refuses ("invalid_quantity") an order size this exchange cannot take (the plain decimal
+    // check has passed already).
+    virtual Status check_quantity(const std::string& quantity) const;
 
     // Returns how the exchange refused the request `reply` answers, from its success marker and
     // its own table of documented codes; empty when the reply does not say it refused. `now_ms`

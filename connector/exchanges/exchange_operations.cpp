@@ -8,27 +8,27 @@
 namespace korvane::connector {
 namespace {
 
-std::string nothing_early(const OperationRequest&) {
-    return "";
+Status nothing_early(const OperationRequest&) {
+    return Status::success();
 }
 
-std::string order_id_required(const OperationRequest& request) {
-    return request.order_id.empty() ? "missing_order_id" : "";
+Status order_id_required(const OperationRequest& request) {
+    return request.order_id.empty() ? Status::failure("missing_order_id", "an order id is needed") : Status::success();
 }
 
-std::string symbol_only(const ExchangeAdapter&, const OperationRequest& request) {
+Status symbol_only(const ExchangeAdapter&, const OperationRequest& request) {
     return check_symbol(request.symbol);
 }
 
-std::string symbol_and_order_id(const ExchangeAdapter&, const OperationRequest& request) {
+Status symbol_and_order_id(const ExchangeAdapter&, const OperationRequest& request) {
     return first_refusal({check_symbol(request.symbol), check_order_id(request.order_id)});
 }
 
 // The checks every order makes, in order; the exchange may refuse sizes it cannot take.
-std::string order_inputs(const ExchangeAdapter& adapter, const OperationRequest& request) {
-    const std::string refusal = first_refusal({check_symbol(request.symbol), check_side(request.side),
-                                               check_quantity(request.quantity), check_price(request.price)});
-    return refusal.empty() ? adapter.check_quantity(request.quantity) : refusal;
+Status order_inputs(const ExchangeAdapter& adapter, const OperationRequest& request) {
+    const Status refusal = first_refusal({check_symbol(request.symbol), check_side(request.side),
+                                          check_quantity(request.quantity), check_price(request.price)});
+    return refusal.ok() ? adapter.check_quantity(request.quantity) : refusal;
 }
 
 OrderRequest order_of(const OperationRequest& request, const ExchangeSession& session) {
@@ -39,7 +39,7 @@ OrderRequest order_of(const OperationRequest& request, const ExchangeSession& se
 }  // namespace
 
 const ExchangeOperation kBalance{
-    "balance", nothing_early, [](const ExchangeAdapter&, const OperationRequest&) { return std::string(); },
+    "balance", nothing_early, [](const ExchangeAdapter&, const OperationRequest&) { return Status::success(); },
     [](const ExchangeAdapter& adapter, ExchangeSession& session, const OperationRequest&) {
         return adapter.balance(session);
     }};
@@ -72,8 +72,8 @@ const ExchangeOperation kFunding{"funding", nothing_early, symbol_only,
 const ExchangeOperation kCloseReport{
     "close_report", nothing_early,
     [](const ExchangeAdapter&, const OperationRequest& request) {
-        return first_refusal(
-            {check_symbol(request.symbol), request.order_id.empty() ? "" : check_order_id(request.order_id)});
+        return first_refusal({check_symbol(request.symbol),
+                              request.order_id.empty() ? Status::success() : check_order_id(request.order_id)});
     },
     [](const ExchangeAdapter& adapter, ExchangeSession& session, const OperationRequest& request) {
         return adapter.close_report(session, request.symbol, request.order_id);
@@ -82,8 +82,8 @@ const ExchangeOperation kCloseReport{
 const ExchangeOperation kPlaceOpen{
     "place_open", nothing_early,
     [](const ExchangeAdapter& adapter, const OperationRequest& request) {
-        const std::string refusal = order_inputs(adapter, request);
-        return refusal.empty() ? check_leverage(request.leverage) : refusal;
+        const Status refusal = order_inputs(adapter, request);
+        return refusal.ok() ? check_leverage(request.leverage) : refusal;
     },
     [](const ExchangeAdapter& adapter, ExchangeSession& session, const OperationRequest& request) {
         return adapter.place_open(session, order_of(request, session), request.leverage);
@@ -103,8 +103,8 @@ ContractInfo look_up_contract(HttpClient& http, const Clock& clock, const std::s
         info.result = refused("unsupported_exchange");
         return info;
     }
-    if (const std::string refusal = check_symbol(symbol); !refusal.empty()) {
-        info.result = refused(refusal);
+    if (const Status refusal = check_symbol(symbol); !refusal.ok()) {
+        info.result = refused(refusal.reason);
         return info;
     }
     ExchangeSession session{StoredCredential{}, http, clock, AccountMemory{}, kOperationRequestMs};
@@ -116,11 +116,11 @@ OperationResult run_exchange_operation(const ExchangeContext& context, const Exc
                                        const OperationRequest& request) {
     const auto credential = context.vault.load(request.exchange);
     if (!credential) return refused("credentials_not_found");
-    if (const std::string early = operation.early_refusal(request); !early.empty()) return refused(early);
+    if (const Status early = operation.early_refusal(request); !early.ok()) return refused(early.reason);
     const ExchangeEntry* entry = find_exchange(request.exchange);
     if (entry == nullptr || entry->adapter == nullptr) return refused("unsupported_exchange");
-    if (const std::string refusal = operation.check(*entry->adapter, request); !refusal.empty()) {
-        return refused(refusal);
+    if (const Status refusal = operation.check(*entry->adapter, request); !refusal.ok()) {
+        return refused(refusal.reason);
     }
     const AccountMemory known = context.memory.load(request.exchange, credential->api_key);
     ExchangeSession session{*credential, context.http, context.clock, known, kOperationRequestMs};

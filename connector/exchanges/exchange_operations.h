@@ -26,10 +26,10 @@ struct OperationRequest {
 // exchange's adapter. The rows below are the whole list.
 struct ExchangeOperation {
     const char* kind;  // "balance", "place_open", ...
-    // Returns a refusal made before the exchange is looked at (an empty order id); empty: none.
-    std::string (*early_refusal)(const OperationRequest& request);
-    // Returns the input refusal for this exchange ("invalid_symbol", ...); empty: may be sent.
-    std::string (*check)(const ExchangeAdapter& adapter, const OperationRequest& request);
+    // Returns a refusal made before the exchange is looked at (an empty order id); ok: none.
+    Status (*early_refusal)(const OperationRequest& request);
+    // Returns the input refusal for this exchange ("invalid_symbol", ...); ok: may be sent.
+    Status (*check)(const ExchangeAdapter& adapter, const OperationRequest& request);
     OperationResult (*run)(const ExchangeAdapter& adapter, ExchangeSession& session, const OperationRequest& request);
 };
 

@@ -57,7 +57,7 @@ class Gate final : public ExchangeAdapter {
                             int lookback_minutes) const override;
     OperationResult close_report(ExchangeSession& session, const std::string& symbol,
                                  const std::string& order_id) const override;
-    std::string check_quantity(const std::string& quantity) const override;
+    Status check_quantity(const std::string& quantity) const override;
     std::optional<Refusal> read_refusal(const HttpResult& reply, int64_t now_ms) const override;
 
   private:
@@ -290,9 +290,10 @@ OperationResult Gate::close_report(ExchangeSession& session, const std::string& 
     return result_of(session, {{"order", &order}, {"trades", &trades}});
 }
 
-std::string Gate::check_quantity(const std::string& quantity) const {
+Status Gate::check_quantity(const std::string& quantity) const {
     // Contracts are whole: "2" or "2.0" is two contracts, "0.5" cannot be sent.
-    return whole_units(quantity).empty() ? "invalid_quantity" : "";
+    return whole_units(quantity).empty() ? Status::failure("invalid_quantity", "whole contracts only")
+                                         : Status::success();
 }
 
 ContractInfo Gate::contract_info(ExchangeSession& session, const std::string& symbol) const {

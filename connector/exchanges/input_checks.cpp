@@ -37,30 +37,38 @@ bool positive_decimal(const std::string& text) {
 
 }  // namespace
 
-std::string check_symbol(const std::string& symbol) {
-    return all_of_set(symbol, "_-") ? "" : "invalid_symbol";
+Status check_symbol(const std::string& symbol) {
+    return all_of_set(symbol, "_-") ? Status::success()
+                                    : Status::failure("invalid_symbol", "a symbol is letters, digits, _ and -");
 }
 
-std::string check_order_id(const std::string& order_id) {
+Status check_order_id(const std::string& order_id) {
     // "." and ".." would collapse the path the id is put into.
     const bool has_alnum = order_id.find_first_not_of("_.:-") != std::string::npos;
-    return all_of_set(order_id, "_.:-") && has_alnum ? "" : "invalid_order_id";
+    return all_of_set(order_id, "_.:-") && has_alnum
+               ? Status::success()
+               : Status::failure("invalid_order_id", "an order id is letters, digits, _ . : and -");
 }
 
-std::string check_side(const std::string& side) {
-    return side == "buy" || side == "sell" ? "" : "invalid_side";
+Status check_side(const std::string& side) {
+    return side == "buy" || side == "sell" ? Status::success()
+                                           : Status::failure("invalid_side", "the side is buy or sell");
 }
 
-std::string check_quantity(const std::string& quantity) {
-    return positive_decimal(quantity) ? "" : "invalid_quantity";
+Status check_quantity(const std::string& quantity) {
+    return positive_decimal(quantity) ? Status::success()
+                                      : Status::failure("invalid_quantity", "a quantity is a positive decimal");
 }
 
-std::string check_price(const std::string& price) {
-    return positive_decimal(price) ? "" : "invalid_price";
+Status check_price(const std::string& price) {
+    return positive_decimal(price) ? Status::success()
+                                   : Status::failure("invalid_price", "a price is a positive decimal");
 }
 
-std::string check_leverage(int leverage) {
-    return leverage >= 1 && leverage <= kMaxLeverage ? "" : "invalid_leverage";
+Status check_leverage(int leverage) {
+    return leverage >= 1 && leverage <= kMaxLeverage
+               ? Status::success()
+               : Status::failure("invalid_leverage", "leverage is 1 to " + std::to_string(kMaxLeverage));
 }
 
 std::string whole_units(const std::string& quantity) {
@@ -71,11 +79,11 @@ std::string whole_units(const std::string& quantity) {
     return first == std::string::npos ? "0" : whole.substr(first);
 }
 
-std::string first_refusal(std::initializer_list<std::string> reasons) {
-    for (const std::string& reason : reasons) {
-        if (!reason.empty()) return reason;
+Status first_refusal(std::initializer_list<Status> checks) {
+    for (const Status& check : checks) {
+        if (!check.ok()) return check;
     }
-    return "";
+    return Status::success();
 }
 
 }  // namespace korvane::connector

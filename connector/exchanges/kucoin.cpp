@@ -57,7 +57,7 @@ class Kucoin final : public ExchangeAdapter {
                             int lookback_minutes) const override;
     OperationResult close_report(ExchangeSession& session, const std::string& symbol,
                                  const std::string& order_id) const override;
-    std::string check_quantity(const std::string& quantity) const override;
+    Status check_quantity(const std::string& quantity) const override;
     std::optional<Refusal> read_refusal(const HttpResult& reply, int64_t now_ms) const override;
 
   private:
@@ -375,9 +375,10 @@ OperationResult Kucoin::close_report(ExchangeSession& session, const std::string
     return result_of(session, {{"order", &order}, {"trades", &trades}});
 }
 
-std::string Kucoin::check_quantity(const std::string& quantity) const {
+Status Kucoin::check_quantity(const std::string& quantity) const {
     // KuCoin sizes are whole lots.
-    return whole_units(quantity).empty() ? "invalid_quantity" : "";
+    return whole_units(quantity).empty() ? Status::failure("invalid_quantity", "whole contracts only")
+                                         : Status::success();
 }
 
 ContractInfo Kucoin::contract_info(ExchangeSession& session, const std::string& symbol) const {

@@ -83,21 +83,21 @@ TEST(InputChecks, RefuseWhatCouldRewriteARequest) {
         {"BTC/USDT", false, false, false}, {"a&b=c", false, false, false},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(check_symbol(c.value).empty(), c.symbol_ok) << c.value;
-        EXPECT_EQ(check_order_id(c.value).empty(), c.order_ok) << c.value;
-        EXPECT_EQ(check_quantity(c.value).empty(), c.decimal_ok) << c.value;
-        EXPECT_EQ(check_price(c.value).empty(), c.decimal_ok) << c.value;
+        EXPECT_EQ(check_symbol(c.value).ok(), c.symbol_ok) << c.value;
+        EXPECT_EQ(check_order_id(c.value).ok(), c.order_ok) << c.value;
+        EXPECT_EQ(check_quantity(c.value).ok(), c.decimal_ok) << c.value;
+        EXPECT_EQ(check_price(c.value).ok(), c.decimal_ok) << c.value;
     }
-    EXPECT_EQ(check_side("buy"), "");
-    EXPECT_EQ(check_side("sell"), "");
-    EXPECT_EQ(check_side("Buy"), "invalid_side");
-    EXPECT_EQ(check_side("long"), "invalid_side");
-    EXPECT_EQ(check_leverage(1), "");
-    EXPECT_EQ(check_leverage(0), "invalid_leverage");
-    EXPECT_EQ(check_leverage(-2), "invalid_leverage");
-    EXPECT_EQ(check_leverage(200), "");
-    EXPECT_EQ(check_leverage(201), "invalid_leverage");
-    EXPECT_EQ(first_refusal({"", "invalid_side", "invalid_price"}), "invalid_side");
+    EXPECT_EQ(check_side("buy").reason, "");
+    EXPECT_EQ(check_side("sell").reason, "");
+    EXPECT_EQ(check_side("Buy").reason, "invalid_side");
+    EXPECT_EQ(check_side("long").reason, "invalid_side");
+    EXPECT_EQ(check_leverage(1).reason, "");
+    EXPECT_EQ(check_leverage(0).reason, "invalid_leverage");
+    EXPECT_EQ(check_leverage(-2).reason, "invalid_leverage");
+    EXPECT_EQ(check_leverage(200).reason, "");
+    EXPECT_EQ(check_leverage(201).reason, "invalid_leverage");
+    EXPECT_EQ(first_refusal({Status::success(), check_side("x"), check_price("0")}).reason, "invalid_side");
 }
 
 TEST(InputChecks, WholeUnitsForContractCountingExchanges) {

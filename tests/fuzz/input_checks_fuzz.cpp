@@ -45,21 +45,21 @@ bool is_positive_decimal(const std::string& text) {
 }
 
 void check_names(const std::string& text) {
-    FUZZ_CHECK(check_symbol(text).empty() == made_of(text, "_-"));
-    if (!check_symbol(text).empty()) FUZZ_CHECK(check_symbol(text) == "invalid_symbol");
+    FUZZ_CHECK(check_symbol(text).ok() == made_of(text, "_-"));
+    if (!check_symbol(text).ok()) FUZZ_CHECK(check_symbol(text).reason == "invalid_symbol");
 
     const bool order_id_ok = made_of(text, "_.:-") && text.find_first_not_of("_.:-") != std::string::npos;
-    FUZZ_CHECK(check_order_id(text).empty() == order_id_ok);
+    FUZZ_CHECK(check_order_id(text).ok() == order_id_ok);
     if (order_id_ok) FUZZ_CHECK(text != "." && text != ".." && text.find('/') == std::string::npos);
-    if (!order_id_ok) FUZZ_CHECK(check_order_id(text) == "invalid_order_id");
+    if (!order_id_ok) FUZZ_CHECK(check_order_id(text).reason == "invalid_order_id");
 
-    FUZZ_CHECK(check_side(text).empty() == (text == "buy" || text == "sell"));
+    FUZZ_CHECK(check_side(text).ok() == (text == "buy" || text == "sell"));
 }
 
 void check_amounts(const std::string& text) {
     const bool positive = is_positive_decimal(text);
-    FUZZ_CHECK(check_quantity(text) == (positive ? "" : "invalid_quantity"));
-    FUZZ_CHECK(check_price(text) == (positive ? "" : "invalid_price"));
+    FUZZ_CHECK(check_quantity(text).reason == (positive ? "" : "invalid_quantity"));
+    FUZZ_CHECK(check_price(text).reason == (positive ? "" : "invalid_price"));
     // Any text, checked or not, must be safe to hand to whole_units.
     const std::string units = whole_units(text);
     if (!positive) return;
@@ -82,11 +82,11 @@ void check_leverage_and_order(std::string_view input, const std::string& text) {
     if (input.size() >= sizeof(int)) {
         int leverage = 0;
         std::memcpy(&leverage, input.data(), sizeof leverage);
-        FUZZ_CHECK(check_leverage(leverage).empty() == (leverage >= 1 && leverage <= kMaxLeverage));
+        FUZZ_CHECK(check_leverage(leverage).ok() == (leverage >= 1 && leverage <= kMaxLeverage));
     }
-    const std::string symbol = check_symbol(text), side = check_side(text);
-    FUZZ_CHECK(first_refusal({symbol, side}) == (symbol.empty() ? side : symbol));
-    FUZZ_CHECK(first_refusal({"", "", ""}).empty());
+    const Status symbol = check_symbol(text), side = check_side(text);
+    FUZZ_CHECK(first_refusal({symbol, side}).reason == (symbol.ok() ? side.reason : symbol.reason));
+    FUZZ_CHECK(first_refusal({Status::success(), Status::success()}).ok());
 }
 
 }  // namespace
