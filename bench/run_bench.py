@@ -28,11 +28,11 @@ import urllib.parse
 HERE = os.path.dirname(os.path.abspath(__file__))
 TOP = os.path.dirname(HERE)
 sys.path.insert(0, os.path.join(TOP, 'tests', 'e2e'))
-from harness import ConnectorHome, Sandbox  # noqa: E402
+from harness import KEYS, ConnectorHome, Sandbox  # noqa: E402
+from korvane_sandbox.exchanges import ALIASES, SITES  # noqa: E402
 from latency_proxy import ProxySet  # noqa: E402
 
-EXCHANGES = {'bybit': ('bybit-trade-key', 'bybit-trade-secret'), 'okx': ('okx-key', 'okx-secret', 'okx-pass'),
-             'gate': ('gate-key', 'gate-secret')}
+EXCHANGES = {exchange: KEYS[exchange] for exchange in ('bybit', 'okx', 'gate')}
 PATHS = {  # the URL a bare curl fetches: the command's own (its first, for several requests)
     ('balance', 'bybit'): '/v5/account/wallet-balance?accountType=UNIFIED',
     ('balance', 'okx'): '/api/v5/account/balance?ccy=USDT',
@@ -123,14 +123,9 @@ def main():
 
 
 # Latency mode: all six exchanges, with the sandbox's accounts.
-SIX = {'bybit': ('bybit-trade-key', 'bybit-trade-secret'), 'okx': ('okx-key', 'okx-secret', 'okx-pass'),
-       'gate': ('gate-key', 'gate-secret'), 'bingx': ('bingx-key', 'bingx-secret'),
-       'kucoin': ('kucoin-key', 'kucoin-secret', 'kucoin-pass'),
-       'bitget': ('bitget-key', 'bitget-secret', 'bitget-pass')}
-SITE_VARIABLES = {'bybit': 'KORVANE_BYBIT_BASE_URL', 'okx': 'KORVANE_OKX_BASE_URL',
-                  'okx_eea': 'KORVANE_OKX_EEA_BASE_URL', 'okx_us': 'KORVANE_OKX_US_BASE_URL',
-                  'gate': 'KORVANE_GATE_BASE_URL', 'bingx': 'KORVANE_BINGX_BASE_URL',
-                  'kucoin': 'KORVANE_KUCOIN_FUTURES_BASE_URL', 'bitget': 'KORVANE_BITGET_BASE_URL'}
+SIX = KEYS
+# The live sites, and the further hosts some of them answer for, all behind the proxy.
+SITE_VARIABLES = {site: variable for site, variable in SITES if not site.endswith('_demo')}
 LATENCY_COMMANDS = {
     'balance': lambda ex, order: ['balance', ex],
     'get-position': lambda ex, order: ['get-position', ex, 'BTC_USDT'],
@@ -185,7 +180,7 @@ def latency_main(args):
     proxies = ProxySet(rtt)
     home = ConnectorHome(sandbox, keychain=False)
     try:
-        for variable in SITE_VARIABLES.values():
+        for variable in [*SITE_VARIABLES.values(), *(alias for alias, _ in ALIASES)]:
             port = urllib.parse.urlsplit(sandbox.env[variable]).port
             home.env[variable] = 'http://127.0.0.1:%d' % proxies.add(port)
         connector = os.path.abspath(args.connector)

@@ -3,25 +3,26 @@ modes, OKX regional sites, KuCoin key versions, Gate dual mode, read-only keys),
 an exchange refuses requests in (key permissions, IP whitelist, margin, leverage, rate limits)."""
 import copy
 import json
+import os
 
-EXCHANGES = ('bybit', 'okx', 'gate', 'bingx', 'kucoin', 'bitget')
+from . import exchanges
+
+EXCHANGES = tuple(module.NAME for module in exchanges.EXCHANGES)
 OKX_REGIONS = ('global', 'eea', 'us')
 
-# Setting name -> (allowed values, default) per exchange. A setting the file leaves out takes the
-# default, which is how every key behaved before settings existed.
-SETTINGS = {
-    'bybit': {'position_mode': (('one_way', 'hedge'), 'one_way'), 'read_only': ((True, False), False)},
-    'okx': {'pos_mode': (('long_short_mode', 'net_mode'), 'long_short_mode'),
-            'sites': (None, list(OKX_REGIONS))},
-    'gate': {'dual_mode': ((True, False), False)},
-    'bingx': {'position_mode': (('hedge', 'one_way'), 'hedge')},
-    'kucoin': {'position_mode': (('one_way', 'hedge'), 'one_way'), 'key_versions': (None, ['2']),
-               'cross_contracts': (None, [])},
-    'bitget': {'pos_mode': (('hedge_mode', 'one_way_mode'), 'hedge_mode')},
-}
-# A demo-trading key works only in its exchange's demo environment (KuCoin has none).
-for _exchange in ('bybit', 'okx', 'gate', 'bingx', 'bitget'):
-    SETTINGS[_exchange]['demo'] = ((True, False), False)
+# Setting name -> (allowed values, default) per exchange, from each exchange's module. A setting the
+# file leaves out takes the default, which is how every key behaved before settings existed.
+SETTINGS = {module.NAME: dict(module.SETTINGS) for module in exchanges.EXCHANGES}
+SAMPLE = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), 'accounts.sample.json')
+
+
+def sample_keys(path=SAMPLE):
+    """exchange -> (key, secret, passphrase) of the first account the accounts file lists for it: the
+    one table of keys the tests and the bench use."""
+    with open(path, encoding='utf-8') as handle:
+        raw = json.load(handle)
+    return {name: (raw[name][0]['key'], raw[name][0]['secret'], raw[name][0].get('passphrase', ''))
+            for name in EXCHANGES}
 
 
 # Situations every exchange can be put in. `key_permissions` None: as the accounts file describes the

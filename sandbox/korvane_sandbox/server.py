@@ -13,30 +13,16 @@ from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 from .accounts import Accounts, SettingError
 from .clock import SandboxClock
-from .exchanges import MODULES, ExchangeSite
+from .exchanges import ALIASES, MODULES, SITES as EXCHANGE_SITES, VERIFIERS, ExchangeSite
 from .relay import Relay
-from .signing import VERIFIERS, Request, compact
+from .signing import Request, compact
 from .updates import UpdateHost
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SAMPLE_ACCOUNTS = os.path.join(os.path.dirname(HERE), 'accounts.sample.json')
 
 # Site name -> the connector's environment variable for its base URL.
-SITES = [
-    ('bybit', 'KORVANE_BYBIT_BASE_URL'),
-    ('okx', 'KORVANE_OKX_BASE_URL'),
-    ('okx_eea', 'KORVANE_OKX_EEA_BASE_URL'),
-    ('okx_us', 'KORVANE_OKX_US_BASE_URL'),
-    ('gate', 'KORVANE_GATE_BASE_URL'),
-    ('bingx', 'KORVANE_BINGX_BASE_URL'),
-    ('kucoin', 'KORVANE_KUCOIN_FUTURES_BASE_URL'),
-    ('bitget', 'KORVANE_BITGET_BASE_URL'),
-    ('bybit_demo', 'KORVANE_BYBIT_DEMO_BASE_URL'),
-    ('gate_demo', 'KORVANE_GATE_DEMO_BASE_URL'),
-    ('bingx_demo', 'KORVANE_BINGX_DEMO_BASE_URL'),
-    ('relay', 'KORVANE_RELAY_URL'),
-    ('updates', None),
-]
+SITES = EXCHANGE_SITES + [('relay', 'KORVANE_RELAY_URL'), ('updates', None)]
 
 IDLE_CONNECTION_SECONDS = 30
 
@@ -147,8 +133,7 @@ class Sandbox:
 
     def environment(self):
         lines = [(variable, self.url(site)) for site, variable in SITES if variable]
-        # KuCoin's account host (key information) is served by the futures site.
-        lines.append(('KORVANE_KUCOIN_BASE_URL', self.url('kucoin')))
+        lines += [(variable, self.url(site)) for variable, site in ALIASES]
         lines.append(('KORVANE_UPDATE_MANIFEST_URL', self.url('updates') + '/current/manifest.json'))
         lines.append(('KORVANE_SANDBOX_LOG', self.log.path))
         lines.append(('KORVANE_SANDBOX_CONTROL', self.url('relay') + '/__sandbox'))

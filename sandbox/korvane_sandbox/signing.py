@@ -13,7 +13,8 @@ import time
 from datetime import datetime, timezone
 from urllib.parse import unquote_plus
 
-from .accounts import OKX_REGIONS, find_account
+# A module import: the accounts module reads the exchange modules, which import this one.
+from . import accounts as account_book
 
 
 def compact(value):
@@ -86,7 +87,7 @@ def verify_bybit(request, accounts, clock=now_ms):
     key = request.header('X-BAPI-API-KEY')
     if not key:
         return reject(10003, 'API key is invalid.', 401)
-    account = find_account(accounts, 'bybit', key)
+    account = account_book.find_account(accounts, 'bybit', key)
     if account is None:
         return reject(10003, 'API key is invalid.', 401)
     stamp_text = request.header('X-BAPI-TIMESTAMP')
@@ -129,11 +130,11 @@ def verify_okx(request, accounts, site='okx', clock=now_ms):
     key = request.header('OK-ACCESS-KEY')
     if not key:
         return reject('50103', 'Request header "OK-ACCESS-KEY" cannot be empty.')
-    account = find_account(accounts, 'okx', key)
+    account = account_book.find_account(accounts, 'okx', key)
     if account is None:
         return reject('50111', 'Invalid OK-ACCESS-KEY')
     # A key lives on the regional site it was made on; the other sites do not know it.
-    if OKX_SITE_REGION.get(site, site) not in account.get('sites', OKX_REGIONS):
+    if OKX_SITE_REGION.get(site, site) not in account.get('sites', account_book.OKX_REGIONS):
         return reject('50119', "API key doesn't exist")
     passphrase = request.header('OK-ACCESS-PASSPHRASE')
     if not passphrase:
@@ -166,7 +167,7 @@ def verify_gate(request, accounts, clock=now_ms):
     if not key or not stamp or not signature:
         missing = [name for name, value in (('KEY', key), ('Timestamp', stamp), ('SIGN', signature)) if not value]
         return reject('MISSING_REQUIRED_HEADER', 'Missing required header: %s' % ', '.join(missing))
-    account = find_account(accounts, 'gate', key)
+    account = account_book.find_account(accounts, 'gate', key)
     if account is None:
         return reject('INVALID_KEY', 'Invalid key provided')
     # Seconds, possibly with a fraction (Gate's own SDK sends one); signed as sent.
@@ -210,7 +211,7 @@ def verify_bingx(request, accounts, clock=now_ms):
     def reject(code, message):
         return 200, compact({'code': code, 'msg': message, 'timestamp': clock()})
 
-    account = find_account(accounts, 'bingx', request.header('X-BX-APIKEY'))
+    account = account_book.find_account(accounts, 'bingx', request.header('X-BX-APIKEY'))
     if account is None:
         return reject(100413, 'Incorrect apiKey')
     parts = bingx_parts(request)
@@ -249,7 +250,7 @@ def verify_kucoin(request, accounts, clock=now_ms):
     if any(not request.header(name) for name in names):
         return reject('400001', 'Please check the header of your request for KC-API-KEY, KC-API-SIGN, '
                                 'KC-API-TIMESTAMP, KC-API-PASSPHRASE')
-    account = find_account(accounts, 'kucoin', request.header('KC-API-KEY'))
+    account = account_book.find_account(accounts, 'kucoin', request.header('KC-API-KEY'))
     if account is None:
         return reject('400003', 'KC-API-KEY not exists')
     # Version 1 keys take the passphrase as it is; versions 2 and 3 take it signed with the secret.
@@ -280,7 +281,7 @@ def verify_bitget(request, accounts, clock=now_ms):
     signature = request.header('ACCESS-SIGN')
     if not signature:
         return reject('40003', 'Signature cannot be empty')
-    account = find_account(accounts, 'bitget', key)
+    account = account_book.find_account(accounts, 'bitget', key)
     if account is None:
         return reject('40006', 'Invalid ACCESS_KEY')
     passphrase = request.header('ACCESS-PASSPHRASE')
@@ -298,19 +299,3 @@ def verify_bitget(request, accounts, clock=now_ms):
     if not same(expected, signature):
         return reject('40009', 'sign signature error')
     return None
-
-
-VERIFIERS = {
-    'bybit': verify_bybit,
-    'okx': lambda request, accounts, clock=now_ms: verify_okx(request, accounts, 'okx', clock),
-    'okx_eea': lambda request, accounts, clock=now_ms: verify_okx(request, accounts, 'okx_eea', clock),
-    'okx_us': lambda request, accounts, clock=now_ms: verify_okx(request, accounts, 'okx_us', clock),
-    'gate': verify_gate,
-    'bingx': verify_bingx,
-    'kucoin': verify_kucoin,
-    'bitget': verify_bitget,
-    # Demo hosts sign as their live twins do.
-    'bybit_demo': verify_bybit,
-    'gate_demo': verify_gate,
-    'bingx_demo': verify_bingx,
-}

@@ -7,19 +7,12 @@ import time
 import urllib.parse
 from datetime import datetime, timezone
 
-KEYS = {
-    'bybit': ('bybit-trade-key', 'bybit-trade-secret', ''),
-    'okx': ('okx-key', 'okx-secret', 'okx-pass'),
-    'gate': ('gate-key', 'gate-secret', ''),
-    'bingx': ('bingx-key', 'bingx-secret', ''),
-    'kucoin': ('kucoin-key', 'kucoin-secret', 'kucoin-pass'),
-    'bitget': ('bitget-key', 'bitget-secret', 'bitget-pass'),
-}
-SITE_VARIABLE = {'bybit': 'KORVANE_BYBIT_BASE_URL', 'okx': 'KORVANE_OKX_BASE_URL',
-                 'okx_eea': 'KORVANE_OKX_EEA_BASE_URL', 'okx_us': 'KORVANE_OKX_US_BASE_URL',
-                 'gate': 'KORVANE_GATE_BASE_URL',
-                 'bingx': 'KORVANE_BINGX_BASE_URL', 'kucoin': 'KORVANE_KUCOIN_FUTURES_BASE_URL',
-                 'bitget': 'KORVANE_BITGET_BASE_URL'}
+from korvane_sandbox.accounts import sample_keys
+from korvane_sandbox.exchanges import SITES
+
+# The keys and sites come from the sandbox's own tables, the same ones the other tests read.
+KEYS = sample_keys()
+SITE_VARIABLE = dict(SITES)
 
 
 def openssl(arguments, data):

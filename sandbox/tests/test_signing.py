@@ -4,7 +4,8 @@ key or passphrase, and a stale timestamp."""
 import json
 import unittest
 
-from korvane_sandbox.signing import VERIFIERS, Request
+from korvane_sandbox.exchanges import VERIFIERS
+from korvane_sandbox.signing import Request
 
 NOW = 1700000000000  # 2023-11-14T22:13:20.000Z
 ACCOUNTS = {

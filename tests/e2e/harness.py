@@ -16,12 +16,16 @@ CONNECTOR = os.environ.get('KORVANE_CONNECTOR_BIN') or os.path.join(SOURCE_DIR, 
 SANDBOX_DIR = os.path.join(SOURCE_DIR, 'sandbox')
 FAKE_KEYCHAIN = os.path.join(SANDBOX_DIR, 'fake_keychain.py')
 
+# The sandbox's own tables: its sites and their variables, and the first key of each exchange.
+sys.path.insert(0, SANDBOX_DIR)
+from korvane_sandbox.accounts import sample_keys  # noqa: E402
+from korvane_sandbox.exchanges import ALIASES, SITES  # noqa: E402
+
+# exchange -> (key, secret, passphrase): the one key table of the tests.
+KEYS = sample_keys()
 # Every variable that points the connector somewhere; cleared so no test reaches the internet.
-POINTERS = ['KORVANE_BYBIT_BASE_URL', 'KORVANE_OKX_BASE_URL', 'KORVANE_OKX_EEA_BASE_URL',
-            'KORVANE_OKX_US_BASE_URL', 'KORVANE_GATE_BASE_URL', 'KORVANE_BINGX_BASE_URL',
-            'KORVANE_KUCOIN_FUTURES_BASE_URL', 'KORVANE_KUCOIN_BASE_URL', 'KORVANE_BITGET_BASE_URL',
-            'KORVANE_RELAY_URL', 'KORVANE_UPDATE_MANIFEST_URL', 'KORVANE_BYBIT_DEMO_BASE_URL',
-            'KORVANE_GATE_DEMO_BASE_URL', 'KORVANE_BINGX_DEMO_BASE_URL']
+POINTERS = ([variable for _, variable in SITES] + [variable for variable, _ in ALIASES] +
+            ['KORVANE_RELAY_URL', 'KORVANE_UPDATE_MANIFEST_URL'])
 CLOSED_URL = 'http://127.0.0.1:9'  # the discard port: nothing listens there
 
 # How the connector names the platform it runs on: device id prefix, label, relay label.

@@ -6,16 +6,9 @@ import re
 import time
 import unittest
 
-from harness import CLOSED_URL, SandboxTestCase
+from harness import CLOSED_URL, KEYS, SandboxTestCase
 
-CREDENTIALS = {
-    'bybit': ('bybit-trade-key', 'bybit-trade-secret', ''),
-    'okx': ('okx-key', 'okx-secret', 'okx-pass'),
-    'gate': ('gate-key', 'gate-secret', ''),
-    'bingx': ('bingx-key', 'bingx-secret', ''),
-    'kucoin': ('kucoin-key', 'kucoin-secret', 'kucoin-pass'),
-    'bitget': ('bitget-key', 'bitget-secret', 'bitget-pass'),
-}
+CREDENTIALS = KEYS
 HEADERS = {
     'bybit': ['X-BAPI-API-KEY', 'X-BAPI-TIMESTAMP', 'X-BAPI-RECV-WINDOW', 'X-BAPI-SIGN'],
     'okx': ['OK-ACCESS-KEY', 'OK-ACCESS-SIGN', 'OK-ACCESS-TIMESTAMP', 'OK-ACCESS-PASSPHRASE'],

@@ -5,16 +5,9 @@ import subprocess
 import threading
 import unittest
 
-from harness import CONNECTOR, SandboxTestCase
+from harness import CONNECTOR, KEYS, SandboxTestCase
 
-CREDENTIALS = {
-    'bybit': ('bybit-trade-key', 'bybit-trade-secret', ''),
-    'okx': ('okx-key', 'okx-secret', 'okx-pass'),
-    'gate': ('gate-key', 'gate-secret', ''),
-    'bingx': ('bingx-key', 'bingx-secret', ''),
-    'kucoin': ('kucoin-key', 'kucoin-secret', 'kucoin-pass'),
-    'bitget': ('bitget-key', 'bitget-secret', 'bitget-pass'),
-}
+CREDENTIALS = KEYS
 SIGNATURE_HEADERS = {'x-bapi-sign', 'ok-access-sign', 'sign', 'kc-api-sign', 'kc-api-passphrase', 'access-sign'}
 BIND_TOKEN = 'demo-bind-token'
 

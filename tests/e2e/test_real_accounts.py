@@ -7,16 +7,9 @@ import os
 import stat
 import unittest
 
-from harness import SandboxTestCase
+from harness import KEYS, SandboxTestCase
 
-GOOD = {
-    'bybit': ('bybit-trade-key', 'bybit-trade-secret', ''),
-    'okx': ('okx-key', 'okx-secret', 'okx-pass'),
-    'gate': ('gate-key', 'gate-secret', ''),
-    'bingx': ('bingx-key', 'bingx-secret', ''),
-    'kucoin': ('kucoin-key', 'kucoin-secret', 'kucoin-pass'),
-    'bitget': ('bitget-key', 'bitget-secret', 'bitget-pass'),
-}
+GOOD = KEYS
 # The sites of each exchange in the request log.
 SITES = {'okx': ('okx', 'okx_eea', 'okx_us')}
 

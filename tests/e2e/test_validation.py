@@ -3,17 +3,10 @@ import os
 import threading
 import unittest
 
-from harness import CLOSED_URL, SandboxTestCase
+from harness import CLOSED_URL, KEYS, SandboxTestCase
 
 AWKWARD = 'it\'s a \\ "tricky"\nsecret'
-GOOD = {
-    'bybit': ['bybit-trade-key', 'bybit-trade-secret'],
-    'okx': ['okx-key', 'okx-secret', 'okx-pass'],
-    'gate': ['gate-key', 'gate-secret'],
-    'bingx': ['bingx-key', 'bingx-secret'],
-    'kucoin': ['kucoin-key', 'kucoin-secret', 'kucoin-pass'],
-    'bitget': ['bitget-key', 'bitget-secret', 'bitget-pass'],
-}
+GOOD = {exchange: [value for value in key if value] for exchange, key in KEYS.items()}
 SITE_VARIABLE = {'bybit': ['KORVANE_BYBIT_BASE_URL'], 'gate': ['KORVANE_GATE_BASE_URL'],
                  'okx': ['KORVANE_OKX_BASE_URL', 'KORVANE_OKX_EEA_BASE_URL', 'KORVANE_OKX_US_BASE_URL'],
                  'bingx': ['KORVANE_BINGX_BASE_URL'], 'kucoin': ['KORVANE_KUCOIN_FUTURES_BASE_URL'],

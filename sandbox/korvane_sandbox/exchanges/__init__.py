@@ -3,8 +3,16 @@ authenticates and dispatches."""
 from . import bingx, bitget, bybit, gate, kucoin, okx
 from .site import ExchangeSite
 
-# Site name -> the module that serves it; OKX's three regional sites share one module.
-MODULES = {'bybit': bybit, 'okx': okx, 'okx_eea': okx, 'okx_us': okx, 'gate': gate, 'bingx': bingx,
-           'kucoin': kucoin, 'bitget': bitget, 'bybit_demo': bybit, 'gate_demo': gate, 'bingx_demo': bingx}
+# The one list of exchanges: everything else about them is read from their modules.
+EXCHANGES = [bybit, okx, gate, bingx, kucoin, bitget]
 
-__all__ = ['ExchangeSite', 'MODULES']
+# Site name -> the module that serves it (OKX's regional sites and the demo hosts share one).
+MODULES = {site: module for module in EXCHANGES for site, _ in module.SITES}
+# Site name -> the connector's variable for its base URL, in table order.
+SITES = [site for module in EXCHANGES for site in module.SITES]
+# Site name -> its signature check.
+VERIFIERS = {site: module.verifier(site) for module in EXCHANGES for site, _ in module.SITES}
+# Further variables a site answers for: (variable, site).
+ALIASES = [alias for module in EXCHANGES for alias in getattr(module, 'ALIASES', [])]
+
+__all__ = ['ALIASES', 'EXCHANGES', 'ExchangeSite', 'MODULES', 'SITES', 'VERIFIERS']

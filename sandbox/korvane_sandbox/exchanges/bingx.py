@@ -1,9 +1,22 @@
 """BingX perpetual swaps (USDT-M), after BingX's public API documentation. Parameters arrive in the
 query or in a form body; quantities are in the base coin."""
-from ..signing import compact
+from ..signing import compact, verify_bingx
 from .book import DAY_MS, fmt
 from .common import decimal_text, int_param, money
 from .site import permissions_of
+
+
+# What the sandbox needs to know of this exchange: its name, its sites (site name -> the
+# connector's variable for its base URL), the settings its accounts take (name -> allowed values
+# and default), and its signature check.
+NAME = 'bingx'
+SITES = [('bingx', 'KORVANE_BINGX_BASE_URL'), ('bingx_demo', 'KORVANE_BINGX_DEMO_BASE_URL')]
+SETTINGS = {'position_mode': (('hedge', 'one_way'), 'hedge'), 'demo': ((True, False), False)}
+
+
+def verifier(site):
+    """The signature check of `site`; the demo host signs as the live one does."""
+    return verify_bingx
 
 SEED_SYMBOL, SEED_QTY = 'BTC-USDT', '0.01'
 FORM_PARAMS = True

@@ -1,8 +1,21 @@
 """Bitget v2 mix (USDT-FUTURES), after Bitget's public API documentation. Sizes are in the base coin."""
-from ..signing import compact
+from ..signing import compact, verify_bitget
 from .book import DAY_MS, fmt
 from .common import decimal_text, int_param, money
 from .site import permissions_of
+
+
+# What the sandbox needs to know of this exchange: its name, its sites (site name -> the
+# connector's variable for its base URL), the settings its accounts take (name -> allowed values
+# and default), and its signature check.
+NAME = 'bitget'
+SITES = [('bitget', 'KORVANE_BITGET_BASE_URL')]
+SETTINGS = {'pos_mode': (('hedge_mode', 'one_way_mode'), 'hedge_mode'), 'demo': ((True, False), False)}
+
+
+def verifier(site):
+    """The signature check of `site`; the demo host signs as the live one does."""
+    return verify_bitget
 
 SEED_SYMBOL, SEED_QTY = 'BTCUSDT', '0.01'
 MODE_MISMATCH = ('40774', 'The order type for unilateral position must also be the unilateral position type.')

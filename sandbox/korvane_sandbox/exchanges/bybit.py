@@ -1,7 +1,21 @@
 """Bybit v5 (USDT perpetuals, category "linear"), after Bybit's public API documentation."""
-from ..signing import compact
+from ..signing import compact, verify_bybit
 from .book import DAY_MS, fmt, page
 from .common import decimal_text, int_param, money
+
+
+# What the sandbox needs to know of this exchange: its name, its sites (site name -> the
+# connector's variable for its base URL), the settings its accounts take (name -> allowed values
+# and default), and its signature check.
+NAME = 'bybit'
+SITES = [('bybit', 'KORVANE_BYBIT_BASE_URL'), ('bybit_demo', 'KORVANE_BYBIT_DEMO_BASE_URL')]
+SETTINGS = {'position_mode': (('one_way', 'hedge'), 'one_way'), 'read_only': ((True, False), False),
+            'demo': ((True, False), False)}
+
+
+def verifier(site):
+    """The signature check of `site`; the demo host signs as the live one does."""
+    return verify_bybit
 
 SEED_SYMBOL, SEED_QTY = 'BTCUSDT', '0.01'
 POSITION_IDX_MISMATCH = 'position idx not match position mode'

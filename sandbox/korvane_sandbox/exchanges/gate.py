@@ -1,8 +1,21 @@
 """Gate v4 USDT-settled futures, after Gate's public API documentation. Sizes are whole contracts,
 signed: positive buys (long), negative sells (short)."""
-from ..signing import compact
+from ..signing import compact, verify_gate
 from .book import fmt, page
 from .common import decimal_text, int_param, money, whole_number
+
+
+# What the sandbox needs to know of this exchange: its name, its sites (site name -> the
+# connector's variable for its base URL), the settings its accounts take (name -> allowed values
+# and default), and its signature check.
+NAME = 'gate'
+SITES = [('gate', 'KORVANE_GATE_BASE_URL'), ('gate_demo', 'KORVANE_GATE_DEMO_BASE_URL')]
+SETTINGS = {'dual_mode': ((True, False), False), 'demo': ((True, False), False)}
+
+
+def verifier(site):
+    """The signature check of `site`; the demo host signs as the live one does."""
+    return verify_gate
 
 SEED_SYMBOL, SEED_QTY = 'BTC_USDT', '1'
 PREFIX = r'/api/v4/futures/usdt'

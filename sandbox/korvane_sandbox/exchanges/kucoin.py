@@ -1,9 +1,25 @@
 """KuCoin futures (USDT-margined perpetuals), after KuCoin's public API documentation. Sizes are whole
 lots."""
-from ..signing import compact
+from ..signing import compact, verify_kucoin
 from .book import fmt
 from .common import decimal_text, int_param, money, whole_number
 from .site import permissions_of
+
+
+# What the sandbox needs to know of this exchange: its name, its sites (site name -> the
+# connector's variable for its base URL), the settings its accounts take (name -> allowed values
+# and default), and its signature check.
+NAME = 'kucoin'
+SITES = [('kucoin', 'KORVANE_KUCOIN_FUTURES_BASE_URL')]
+SETTINGS = {'position_mode': (('one_way', 'hedge'), 'one_way'), 'key_versions': (None, ['2']),
+            'cross_contracts': (None, [])}
+# KuCoin's account host (key information) is served by the futures site.
+ALIASES = [('KORVANE_KUCOIN_BASE_URL', 'kucoin')]
+
+
+def verifier(site):
+    """The signature check of `site`; the demo host signs as the live one does."""
+    return verify_kucoin
 
 SEED_SYMBOL, SEED_QTY = 'XBTUSDTM', '1'
 PARAMETER_ERROR = '400100'

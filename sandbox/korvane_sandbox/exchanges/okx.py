@@ -1,10 +1,25 @@
 """OKX v5 (USDT perpetual swaps), after OKX's public API documentation. The same routes serve the
 global, EEA and US sites."""
 import json
-from ..signing import compact
+from ..signing import compact, verify_okx
 from .book import DAY_MS, fmt
 from .common import decimal_text, int_param, money
 from .site import permissions_of
+
+
+# What the sandbox needs to know of this exchange: its name, its sites (site name -> the
+# connector's variable for its base URL), the settings its accounts take (name -> allowed values
+# and default), and its signature check.
+NAME = 'okx'
+SITES = [('okx', 'KORVANE_OKX_BASE_URL'), ('okx_eea', 'KORVANE_OKX_EEA_BASE_URL'),
+         ('okx_us', 'KORVANE_OKX_US_BASE_URL')]
+SETTINGS = {'pos_mode': (('long_short_mode', 'net_mode'), 'long_short_mode'), 'sites': (None, ['global', 'eea', 'us']),
+            'demo': ((True, False), False)}
+
+
+def verifier(site):
+    """The signature check of `site` (each regional site knows only its own keys)."""
+    return lambda request, accounts, clock: verify_okx(request, accounts, site, clock)
 
 SEED_SYMBOL, SEED_QTY = 'BTC-USDT-SWAP', '1'
 POS_SIDE_ERROR = 'Parameter posSide error'
