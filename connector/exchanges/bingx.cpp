@@ -102,7 +102,8 @@ HttpResult Bingx::send(ExchangeSession& session, const std::string& method, cons
             return read_server_clock(session, session.base_url() + "/openApi/swap/v2/server/time",
                                      "/data/serverTime");
         }};
-    return send_timed(session, build, recovery, *this);
+    return send_timed(session, build, recovery,
+                      [this](const HttpResult& reply, int64_t now) { return read_refusal(reply, now); });
 }
 
 ValidateCredentialsResult Bingx::validate(const ValidateCredentialsRequest& request,

@@ -97,7 +97,8 @@ HttpResult Bitget::send(ExchangeSession& session, const std::string& method, con
         [&session] {
             return read_server_clock(session, session.base_url() + "/api/v2/public/time", "/data/serverTime");
         }};
-    return send_timed(session, build, recovery, *this);
+    return send_timed(session, build, recovery,
+                      [this](const HttpResult& reply, int64_t now) { return read_refusal(reply, now); });
 }
 
 ValidateCredentialsResult Bitget::validate(const ValidateCredentialsRequest& request,

@@ -110,7 +110,8 @@ HttpResult Bybit::send(ExchangeSession& session, const std::string& method, cons
         [&session] {
             return read_server_clock(session, session.base_url() + "/v5/market/time", "/result/timeNano", 1000000);
         }};
-    return send_timed(session, build, recovery, *this);
+    return send_timed(session, build, recovery,
+                      [this](const HttpResult& reply, int64_t now) { return read_refusal(reply, now); });
 }
 
 ValidateCredentialsResult Bybit::validate(const ValidateCredentialsRequest& request,

@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "connector/exchanges/exchange_adapter.h"
 #include "connector/toolkit/json.h"
 
 namespace korvane::connector {
@@ -28,10 +27,10 @@ HttpRequest marked(const ExchangeSession& session, HttpRequest request) {
 
 // Returns how long to wait before asking again for a read refused for the rate limit; empty
 // when the reply is no such refusal.
-std::optional<int64_t> rate_limit_wait(const ExchangeSession& session, const ExchangeAdapter& adapter,
+std::optional<int64_t> rate_limit_wait(const ExchangeSession& session, const RefusalReader& read_refusal,
                                        const HttpResult& reply) {
     if (reply.exit_code != 0) return std::nullopt;
-    const auto refusal = adapter.read_refusal(reply, session.clock.now_ms());
+    const auto refusal = read_refusal(reply, session.clock.now_ms());
     if (!refusal || refusal->refusal_class != "rate_limited") return std::nullopt;
     int64_t wait = refusal->retry_after_ms.value_or(kRateLimitFallbackWaitMs);
     if (wait > kMaxRateLimitWaitMs) wait = kMaxRateLimitWaitMs;
@@ -45,11 +44,11 @@ HttpResult send_stamped(ExchangeSession& session, const StampedRequest& build, c
 }  // namespace
 
 HttpResult send_timed(ExchangeSession& session, const StampedRequest& build, const ClockRecovery& recovery,
-                      const ExchangeAdapter& adapter) {
+                      const RefusalReader& read_refusal) {
     const HttpResult reply = send_stamped(session, build, recovery);
     // Only a read is asked again: the method is the same for every stamp.
     if (build(0).method != "GET") return reply;
-    const auto wait = rate_limit_wait(session, adapter, reply);
+    const auto wait = rate_limit_wait(session, read_refusal, reply);
     if (!wait) return reply;
     session.clock.sleep_ms(*wait);
     return send_stamped(session, build, recovery);

@@ -16,7 +16,6 @@
 
 namespace korvane::connector {
 
-class ExchangeAdapter;
 
 // Each request's own limit: operations 20 s, the credential checks 15 s per attempt.
 constexpr long kOperationRequestMs = 20000;
@@ -62,11 +61,12 @@ constexpr int64_t kRateLimitFallbackWaitMs = 1000;
 
 // Sends the request stamped with the exchange's time. When the exchange refuses the stamp,
 // reads its clock, remembers the offset in the session and sends once more: a refused stamp
-// means the request was not executed, so the second send is safe. A GET that `adapter` reads
-// as refused for the rate limit is sent once more after the wait; anything else (an order, a
-// cancel) never is.
+// means the request was not executed, so the second send is safe. A GET that `read_refusal`
+// (the exchange's own reading of a reply) says was refused for the rate limit is sent once more
+// after the wait; anything else (an order, a cancel) never is.
+using RefusalReader = std::function<std::optional<Refusal>(const HttpResult& reply, int64_t now_ms)>;
 HttpResult send_timed(ExchangeSession& session, const StampedRequest& build, const ClockRecovery& recovery,
-                      const ExchangeAdapter& adapter);
+                      const RefusalReader& read_refusal);
 
 // How an exchange tells its account's position mode ("one_way" or "hedge").
 struct ModeRules {

@@ -109,7 +109,8 @@ HttpResult Gate::send(ExchangeSession& session, const std::string& method, const
     const ClockRecovery recovery{
         [](const HttpResult& reply) { return reply_code(reply, "label") == "REQUEST_EXPIRED"; },
         [&session] { return read_server_clock(session, session.base_url() + "/api/v4/spot/time", "/server_time"); }};
-    return send_timed(session, build, recovery, *this);
+    return send_timed(session, build, recovery,
+                      [this](const HttpResult& reply, int64_t now) { return read_refusal(reply, now); });
 }
 
 ValidateCredentialsResult Gate::validate(const ValidateCredentialsRequest& request, ExchangeSession& session) const {

@@ -126,7 +126,8 @@ HttpResult Kucoin::send_version(ExchangeSession& session, const std::string& met
     const ClockRecovery recovery{
         [](const HttpResult& reply) { return kucoin_code(reply) == "400002"; },
         [&session] { return read_server_clock(session, session.base_url() + "/api/v1/timestamp", "/data"); }};
-    return send_timed(session, build, recovery, *this);
+    return send_timed(session, build, recovery,
+                      [this](const HttpResult& reply, int64_t now) { return read_refusal(reply, now); });
 }
 
 HttpResult Kucoin::send(ExchangeSession& session, const std::string& method, const std::string& target,

@@ -128,7 +128,8 @@ HttpResult Okx::send_to(ExchangeSession& session, const std::string& base, const
     const ClockRecovery recovery{
         [](const HttpResult& reply) { return okx_code(reply) == "50102"; },
         [&session, &base] { return read_server_clock(session, base + "/api/v5/public/time", "/data/0/ts"); }};
-    return send_timed(session, build, recovery, *this);
+    return send_timed(session, build, recovery,
+                      [this](const HttpResult& reply, int64_t now) { return read_refusal(reply, now); });
 }
 
 ValidateCredentialsResult Okx::validate(const ValidateCredentialsRequest& request, ExchangeSession& session) const {

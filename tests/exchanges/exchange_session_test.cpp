@@ -82,7 +82,9 @@ TEST(SendTimed, RetriesOnceWithTheExchangesClockAndRemembersTheOffset) {
                                          if (reply.exit_code != 0) return std::nullopt;
                                          return json_integer(Json(reply.body));
                                      }};
-        const HttpResult answer = send_timed(session, build, recovery, adapter_of("bybit"));
+        const HttpResult answer = send_timed(session, build, recovery, [](const HttpResult& reply, int64_t now) {
+            return adapter_of("bybit").read_refusal(reply, now);
+        });
         EXPECT_EQ(answer.exit_code != 0 ? "down" : answer.body, c.answer);
         std::string stamps;
         for (const HttpRequest& sent : bench.http.sent) {
