@@ -132,7 +132,7 @@ ValidateCredentialsResult Bingx::validate(const ValidateCredentialsRequest& requ
     // (https://bingx-api.github.io/docs/#/en-us/common/account-api.html, "Query API Key Permissions").
     KeyPermissions permissions;
     const HttpResult& reply = replies[2];
-    if (const auto body = parse_json(reply.body); body && reply.exit_code == 0 && bingx_code(reply) == "0") {
+    if (const auto body = parse_json(reply.body); body && reply.ok() && bingx_code(reply) == "0") {
         const Json& data = json_member(*body, "data");
         if (const Json& futures = json_member(data, "enableFutures"); futures.is_boolean()) {
             permissions.trade = futures.get<bool>();
@@ -169,7 +169,7 @@ ModeRules Bingx::mode_rules(ExchangeSession& session) const {
     const auto learn = [this, &session]() -> std::string {
         const HttpResult reply = send(session, "GET", "/openApi/swap/v1/positionSide/dual", "");
         const auto body = parse_json(reply.body);
-        if (reply.exit_code != 0 || !body || bingx_code(reply) != "0") return "";
+        if (!reply.ok() || !body || bingx_code(reply) != "0") return "";
         const Json& dual = json_member(json_member(*body, "data"), "dualSidePosition");
         if (dual == true || dual == "true") return "hedge";
         if (dual == false || dual == "false") return "one_way";
@@ -184,7 +184,7 @@ ModeRules Bingx::mode_rules(ExchangeSession& session) const {
 OrderLookup read_lookup(const HttpResult& reply) {
     OrderLookup lookup{OrderFound::cannot_tell, reply};
     const auto body = parse_json(reply.body);
-    if (reply.exit_code != 0 || !body) return lookup;
+    if (!reply.ok() || !body) return lookup;
     if (bingx_code(reply) == "80016") lookup.found = OrderFound::no;
     if (bingx_code(reply) == "0" && json_member(json_member(*body, "data"), "order").is_object()) {
         lookup.found = OrderFound::yes;

@@ -131,7 +131,7 @@ KeyPermissions Bitget::permissions(ExchangeSession& session, const HttpResult& i
     // "cpow") and withdrawals ("wwow"), https://www.bitget.com/api-doc/spot/account/Get-Account-Info
     KeyPermissions permissions;
     if (const auto body = parse_json(info.body);
-        body && info.exit_code == 0 && bitget_code(info) == "00000") {
+        body && info.ok() && bitget_code(info) == "00000") {
         const Json& authorities = json_member(json_member(*body, "data"), "authorities");
         if (authorities.is_array()) {
             const auto has = [&authorities](const char* name) {
@@ -202,7 +202,7 @@ ModeRules Bitget::mode_rules(ExchangeSession& session, const std::string& symbol
             send(session, "GET", "/api/v2/mix/account/account",
                  "symbol=" + linear_usdt_symbol(symbol) + "&productType=USDT-FUTURES&marginCoin=USDT", "");
         const auto body = parse_json(reply.body);
-        if (reply.exit_code != 0 || !body || bitget_code(reply) != "00000") return "";
+        if (!reply.ok() || !body || bitget_code(reply) != "00000") return "";
         const std::string mode = find_string_member(*body, "posMode");
         return mode == "hedge_mode" ? "hedge" : mode == "one_way_mode" ? "one_way" : "";
     };
@@ -215,7 +215,7 @@ ModeRules Bitget::mode_rules(ExchangeSession& session, const std::string& symbol
 OrderLookup read_lookup(const HttpResult& reply) {
     OrderLookup lookup{OrderFound::cannot_tell, reply};
     const auto body = parse_json(reply.body);
-    if (reply.exit_code != 0 || !body) return lookup;
+    if (!reply.ok() || !body) return lookup;
     if (bitget_code(reply) == "40109") lookup.found = OrderFound::no;
     if (bitget_code(reply) == "00000" && json_member(*body, "data").is_object()) {
         lookup.found = OrderFound::yes;

@@ -118,7 +118,7 @@ ValidateCredentialsResult Bybit::validate(const ValidateCredentialsRequest& requ
                                           ExchangeSession& session) const {
     const HttpResult reply = send(session, "GET", "/v5/user/query-api", "", "");
     const std::string checked_at = format_iso8601(session.clock.now_ms());
-    if (reply.exit_code != 0) {
+    if (!reply.ok()) {
         return error_result(request, "bybit request failed: " + trim(reply.body), checked_at);
     }
     const std::string& body = reply.body;
@@ -163,7 +163,7 @@ OperationResult Bybit::cancel_order(ExchangeSession& session, const std::string&
 OrderLookup read_lookup(const HttpResult& reply) {
     OrderLookup lookup{OrderFound::cannot_tell, reply};
     const auto body = parse_json(reply.body);
-    if (reply.exit_code != 0 || !body || ret_code(reply) != "0") return lookup;
+    if (!reply.ok() || !body || ret_code(reply) != "0") return lookup;
     const Json& list = json_member(json_member(*body, "result"), "list");
     if (!list.is_array()) return lookup;
     lookup.found = list.empty() ? OrderFound::no : OrderFound::yes;
@@ -200,7 +200,7 @@ ModeRules Bybit::mode_rules(ExchangeSession& session, const std::string& symbol)
         const HttpResult reply =
             send(session, "GET", "/v5/position/list", "category=linear&symbol=" + joined_symbol(symbol), "");
         const auto body = parse_json(reply.body);
-        if (reply.exit_code != 0 || !body || ret_code(reply) != "0") return "";
+        if (!reply.ok() || !body || ret_code(reply) != "0") return "";
         const Json& list = json_member(json_member(*body, "result"), "list");
         if (!list.is_array() || list.empty()) return "";
         for (const Json& entry : list) {

@@ -51,7 +51,7 @@ OperationResult ExchangeAdapter::result_of(
 std::optional<OperationResult> ExchangeAdapter::leverage_refusal(const ExchangeSession& session,
                                                                  const HttpResult& leverage_reply,
                                                                  const char* unchanged_code) const {
-    if (leverage_reply.exit_code != 0 || !is_json_value(leverage_reply.body)) return std::nullopt;
+    if (!leverage_reply.ok() || !is_json_value(leverage_reply.body)) return std::nullopt;
     const auto refusal = read_refusal(leverage_reply, session.clock.now_ms());
     if (!refusal || (unchanged_code != nullptr && refusal->code == unchanged_code)) return std::nullopt;
     return rejected(*refusal, "{\"leverage\":" + leverage_reply.body + "}", "leverage_rejected");

@@ -29,7 +29,7 @@ HttpRequest marked(const ExchangeSession& session, HttpRequest request) {
 // when the reply is no such refusal.
 std::optional<int64_t> rate_limit_wait(const ExchangeSession& session, const RefusalReader& read_refusal,
                                        const HttpResult& reply) {
-    if (reply.exit_code != 0) return std::nullopt;
+    if (!reply.ok()) return std::nullopt;
     const auto refusal = read_refusal(reply, session.clock.now_ms());
     if (!refusal || refusal->refusal_class != "rate_limited") return std::nullopt;
     int64_t wait = refusal->retry_after_ms.value_or(kRateLimitFallbackWaitMs);
@@ -59,7 +59,7 @@ namespace {
 HttpResult send_stamped(ExchangeSession& session, const StampedRequest& build,
                         const ClockRecovery& recovery) {
     HttpResult reply = session.http.send(marked(session, build(session.exchange_now_ms())));
-    if (reply.exit_code != 0 || !recovery.stamp_refused(reply)) return reply;
+    if (!reply.ok() || !recovery.stamp_refused(reply)) return reply;
     const int64_t before = session.clock.now_ms();
     const std::optional<int64_t> server = recovery.server_time_ms();
     if (!server) return reply;
@@ -78,7 +78,7 @@ OperationResult in_position_mode(ExchangeSession& session, const ModeRules& rule
     if (mode.empty()) mode = rules.learn();
     const bool hedge = (mode.empty() ? rules.fallback : mode) == std::string("hedge");
     ModeAttempt first = attempt(hedge);
-    if (first.order_reply.exit_code != 0 || !rules.refused_for_mode(first.order_reply)) return first.result;
+    if (!first.order_reply.ok() || !rules.refused_for_mode(first.order_reply)) return first.result;
     const std::string relearned = rules.learn();
     // The same mode again: the refusal had another cause, and the order is not sent twice.
     if (relearned.empty() || (relearned == "hedge") == hedge) return first.result;
@@ -126,7 +126,7 @@ std::optional<int64_t> read_server_clock(ExchangeSession& session, const std::st
                                          int64_t divisor) {
     const HttpResult reply = session.http.send(public_get(session, url));
     const auto body = parse_json(reply.body);
-    if (reply.exit_code != 0 || !body) return std::nullopt;
+    if (!reply.ok() || !body) return std::nullopt;
     const Json::json_pointer at(pointer);
     if (!body->contains(at)) return std::nullopt;
     const auto value = json_integer((*body)[at]);

@@ -125,7 +125,7 @@ ValidateCredentialsResult Gate::validate(const ValidateCredentialsRequest& reque
     };
     const std::vector<HttpResult> replies = side_by_side(session, attempts);
     const HttpResult& reply = replies[0];
-    if (reply.exit_code != 0) {
+    if (!reply.ok()) {
         return error_result(request, "gate request failed: " + trim(reply.body), checked_at);
     }
     if (!contains_any(reply.body, {"\"user\"", "\"currency\"", "\"available\""})) {
@@ -172,7 +172,7 @@ OperationResult Gate::cancel_order(ExchangeSession& session, const std::string& 
 OrderLookup Gate::look_up(ExchangeSession& session, const std::string& contract,
                           const std::string& text) const {
     const HttpResult single = send(session, "GET", std::string(kFutures) + "/orders/" + text, "", "", false);
-    if (single.exit_code != 0 || single.status >= 500 || !is_json_value(single.body)) {
+    if (!single.ok() || single.status >= 500 || !is_json_value(single.body)) {
         return {OrderFound::cannot_tell, single};
     }
     if (single.status >= 200 && single.status < 300) return {OrderFound::yes, single};
@@ -180,7 +180,7 @@ OrderLookup Gate::look_up(ExchangeSession& session, const std::string& contract,
     const HttpResult finished = send(session, "GET", std::string(kFutures) + "/orders",
                                      "contract=" + contract + "&status=finished&limit=100", "", false);
     const auto list = parse_json(finished.body);
-    if (finished.exit_code != 0 || finished.status != 200 || !list || !list->is_array()) {
+    if (!finished.ok() || finished.status != 200 || !list || !list->is_array()) {
         return {OrderFound::cannot_tell, finished};
     }
     for (const Json& item : *list) {
@@ -210,7 +210,7 @@ bool Gate::dual_mode(ExchangeSession& session, bool fresh) const {
     // https://www.gate.io/docs/developer/apiv4/#query-futures-account (in_dual_mode)
     const HttpResult reply = send(session, "GET", std::string(kFutures) + "/accounts", "", "", false);
     const auto body = parse_json(reply.body);
-    if (reply.exit_code != 0 || reply.status != 200 || !body) return session.memory.dual_mode == "true";
+    if (!reply.ok() || reply.status != 200 || !body) return session.memory.dual_mode == "true";
     const Json& dual = json_member(*body, "in_dual_mode");
     if (!dual.is_boolean()) return session.memory.dual_mode == "true";
     session.memory.dual_mode = dual.get<bool>() ? "true" : "false";
@@ -284,7 +284,7 @@ OperationResult Gate::close_report(ExchangeSession& session, const std::string& 
     if (!order_id.empty()) {
         order = send(session, "GET", std::string(kFutures) + "/orders/" + order_id, "", "", false);
         // A failed lookup ends the report: the trades are not asked for.
-        if (order.exit_code != 0) return result_of(session, order);
+        if (!order.ok()) return result_of(session, order);
     }
     const HttpResult trades =
         send(session, "GET", std::string(kFutures) + "/my_trades", "contract=" + symbol + "&limit=20", "", false);

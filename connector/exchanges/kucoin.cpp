@@ -143,7 +143,7 @@ HttpResult Kucoin::send(ExchangeSession& session, const std::string& method, con
     if (kucoin_code(reply) != kPassphraseRefused) return reply;
     const HttpResult retried = send_version(session, method, target, body, "3", headers);
     if (kucoin_code(retried) == kPassphraseRefused) return reply;
-    if (retried.exit_code == 0 && kucoin_code(retried) != kKeyRefused) remembered = "3";
+    if (retried.ok() && kucoin_code(retried) != kKeyRefused) remembered = "3";
     return retried;
 }
 
@@ -192,7 +192,7 @@ ValidateCredentialsResult Kucoin::validate(const ValidateCredentialsRequest& req
     KeyPermissions permissions;
     const HttpResult& reply = replies[accepted_version == "3" ? 3 : 2];
     if (const auto body = parse_json(reply.body);
-        body && reply.exit_code == 0 && kucoin_code(reply) == kSuccess) {
+        body && reply.ok() && kucoin_code(reply) == kSuccess) {
         const Json& permission = json_member(json_member(*body, "data"), "permission");
         if (permission.is_string())
             permissions.trade = contains(permission.get_ref<const std::string&>(), "Futures");
@@ -231,7 +231,7 @@ ModeRules Kucoin::mode_rules(ExchangeSession& session) const {
     const auto learn = [this, &session]() -> std::string {
         const HttpResult reply = send(session, "GET", "/api/v2/position/getPositionMode");
         const auto body = parse_json(reply.body);
-        if (reply.exit_code != 0 || !body || kucoin_code(reply) != kSuccess) return "";
+        if (!reply.ok() || !body || kucoin_code(reply) != kSuccess) return "";
         const auto mode = json_integer(json_member(json_member(*body, "data"), "positionMode"));
         return mode == 1 ? "hedge" : mode == 0 ? "one_way" : "";
     };
@@ -243,7 +243,7 @@ ModeRules Kucoin::mode_rules(ExchangeSession& session) const {
 OrderLookup read_lookup(const HttpResult& reply) {
     OrderLookup lookup{OrderFound::cannot_tell, reply};
     const auto body = parse_json(reply.body);
-    if (reply.exit_code != 0 || !body || kucoin_code(reply) != kSuccess) return lookup;
+    if (!reply.ok() || !body || kucoin_code(reply) != kSuccess) return lookup;
     const Json& data = json_member(*body, "data");
     if (data.is_null()) lookup.found = OrderFound::no;
     if (data.is_object()) lookup.found = OrderFound::yes;
@@ -254,7 +254,7 @@ std::string Kucoin::learn_margin_mode(ExchangeSession& session, const std::strin
     // https://www.kucoin.com/docs-new/rest/futures-trading/positions/get-margin-mode
     const HttpResult reply = send(session, "GET", "/api/v2/position/getMarginMode?symbol=" + native);
     const auto body = parse_json(reply.body);
-    if (reply.exit_code != 0 || !body || kucoin_code(reply) != kSuccess) return "";
+    if (!reply.ok() || !body || kucoin_code(reply) != kSuccess) return "";
     const Json& mode = json_member(json_member(*body, "data"), "marginMode");
     const std::string learned = mode == "CROSS" ? "cross" : mode == "ISOLATED" ? "isolated" : "";
     if (!learned.empty()) remember_margin_mode(session.memory, native, learned);

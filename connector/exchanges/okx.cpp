@@ -218,7 +218,7 @@ OperationResult Okx::cancel_order(ExchangeSession& session, const std::string& s
 OrderLookup read_lookup(const HttpResult& reply) {
     OrderLookup lookup{OrderFound::cannot_tell, reply};
     const auto body = parse_json(reply.body);
-    if (reply.exit_code != 0 || !body) return lookup;
+    if (!reply.ok() || !body) return lookup;
     if (okx_code(reply) == "51603") lookup.found = OrderFound::no;
     const Json& data = json_member(*body, "data");
     if (okx_code(reply) == "0" && data.is_array() && !data.empty()) lookup.found = OrderFound::yes;
@@ -250,7 +250,7 @@ ModeRules Okx::mode_rules(ExchangeSession& session) const {
     const auto learn = [this, &session]() -> std::string {
         const HttpResult reply = send(session, "GET", "/api/v5/account/config", "");
         const auto body = parse_json(reply.body);
-        if (reply.exit_code != 0 || !body || okx_code(reply) != "0") return "";
+        if (!reply.ok() || !body || okx_code(reply) != "0") return "";
         const std::string mode = find_string_member(*body, "posMode");
         return mode == "net_mode" ? "one_way" : mode == "long_short_mode" ? "hedge" : "";
     };

@@ -10,7 +10,7 @@ constexpr size_t kBodyTextBytes = 4096;
 OperationResult transport_failure(const HttpResult& reply) {
     OperationResult result = refused("http_failed");
     // Only a reply over its limit says why: the other transport failures keep their short answer.
-    if (reply.exit_code == kHttpReplyTooLarge) result.message = reply.body;
+    if (reply.error == TransportError::too_large) result.message = reply.body;
     return result;
 }
 
@@ -42,7 +42,7 @@ OperationResult rejected(const Refusal& refusal, std::string body, std::string r
 }
 
 OperationResult from_reply(const HttpResult& reply) {
-    if (reply.exit_code != 0) return transport_failure(reply);
+    if (!reply.ok()) return transport_failure(reply);
     if (!is_json_value(reply.body)) return not_json(reply.body);
     OperationResult result;
     result.body = reply.body;
@@ -51,7 +51,7 @@ OperationResult from_reply(const HttpResult& reply) {
 
 OperationResult from_replies(std::initializer_list<std::pair<const char*, const HttpResult*>> parts) {
     for (const auto& [name, reply] : parts) {
-        if (reply->exit_code != 0) return transport_failure(*reply);
+        if (!reply->ok()) return transport_failure(*reply);
     }
     OperationResult result;
     for (const auto& [name, reply] : parts) {

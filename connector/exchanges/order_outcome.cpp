@@ -8,27 +8,10 @@
 namespace korvane::connector {
 namespace {
 
-// Transport failures that happen before any byte of the request leaves: the order cannot exist.
-// The numbers are the curl tool's exit codes the HTTP client reports.
-bool never_sent(int exit_code) {
-    switch (exit_code) {
-        case 1:   // unsupported protocol
-        case 3:   // malformed URL
-        case 5:   // proxy name not resolved
-        case 6:   // host name not resolved
-        case 7:   // connection refused
-        case 35:  // TLS handshake failed
-        case 43:  // a request the client refused to send
-        case 51:  // peer certificate not accepted
-        case 53:  // TLS engine missing
-        case 58:  // client certificate problem
-        case 60:  // certificate not trusted
-        case 77:  // CA bundle unreadable
-        case 83:  // TLS issuer check failed
-        case 90:  // pinned key mismatch
-            return true;
-        default: return false;
-    }
+// A transport failure before any byte of the request left (or a redirect not followed): the
+// order cannot exist.
+bool never_sent(const HttpResult& reply) {
+    return reply.error == TransportError::not_sent || reply.error == TransportError::redirect_refused;
 }
 
 int64_t lookup_pause_ms = kOrderLookupPauseMs;
@@ -48,13 +31,13 @@ std::string ticket_id(const std::string& given, const Clock& clock, const char* 
 }
 
 bool outcome_unknown(const HttpResult& reply) {
-    if (reply.exit_code != 0) return !never_sent(reply.exit_code);
+    if (!reply.ok()) return !never_sent(reply);
     return reply.status >= 500 && reply.status <= 599;
 }
 
 HttpResult settle_order(ExchangeSession& session, const HttpResult& reply, OrderTicket& ticket,
                         const std::function<OrderLookup()>& look_up) {
-    ticket.reached = reply.exit_code == 0 || !never_sent(reply.exit_code);
+    ticket.reached = reply.ok() || !never_sent(reply);
     if (!outcome_unknown(reply)) return reply;
     // The lookups share one budget: each request is capped by what is left of it.
     const Deadline budget = Deadline::after_ms(kOrderLookupBudgetMs);

@@ -100,7 +100,7 @@ void ProbeReport::add(std::initializer_list<std::pair<const char*, std::string>>
 }
 
 std::string probe_body(const HttpResult& reply) {
-    if (reply.exit_code != 0) return reply.body;
+    if (!reply.ok()) return reply.body;
     if (reply.body.empty() && reply.status >= 400) return "HTTP Error " + std::to_string(reply.status);
     return reply.body;
 }

@@ -9,7 +9,7 @@ constexpr long kHealthLimitMs = 10000;
 constexpr long kRequestLimitMs = 15000;
 
 RelayReply reply_or(const HttpResult& reply, const char* reason) {
-    if (reply.exit_code == 0) return RelayReply{true, reply.status, reply.body, ""};
+    if (reply.ok()) return RelayReply{true, reply.status, reply.body, ""};
     return RelayReply{false, 0, "", reason};
 }
 
@@ -53,7 +53,7 @@ ServerStatus RelayClient::health(const std::string& wallet_address) const {
     request.url = relay_api_root(server_url_) + "/api/security/config";
     request.timeout_ms = kHealthLimitMs;
     const HttpResult reply = http_.send(request);
-    status.reachable = reply.exit_code == 0;
+    status.reachable = reply.ok();
     status.health_status = status.reachable ? "reachable" : "unreachable";
     status.message = status.reachable ? reply.body : "relay health request failed";
     return status;

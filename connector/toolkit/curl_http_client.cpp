@@ -102,9 +102,36 @@ std::string too_large_message(size_t limit) {
 
 }  // namespace
 
+TransportError transport_error_of(int exit_code) {
+    switch (exit_code) {
+        case 0: return TransportError::none;
+        case kHttpRedirectRefused: return TransportError::redirect_refused;
+        case 3:                  // malformed URL
+        case 5:                  // proxy name not resolved
+        case 6:                  // host name not resolved
+        case 7:                  // connection refused
+        case 35:                 // TLS handshake failed
+        case kHttpBadArgument:   // a request this client refuses to send
+        case 51:                 // peer certificate not accepted
+        case 53:                 // TLS engine missing
+        case 58:                 // client certificate problem
+        case 60:                 // certificate not trusted
+        case 77:                 // CA bundle unreadable
+        case 83:                 // TLS issuer check failed
+        case 90:                 // pinned key mismatch
+            return TransportError::not_sent;
+        case kHttpTimedOut: return TransportError::timed_out;
+        case kHttpReplyTooLarge: return TransportError::too_large;
+        case kHttpErrorStatus: return TransportError::http_error;
+        case kHttpWriteFailed: return TransportError::write_failed;
+        default: return TransportError::broken;
+    }
+}
+
 HttpResult http_failure(int exit_code, const std::string& message) {
     HttpResult result;
     result.exit_code = exit_code;
+    result.error = transport_error_of(exit_code);
     result.body = "curl: (" + std::to_string(exit_code) + ") " + message;
     return result;
 }

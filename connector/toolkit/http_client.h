@@ -21,6 +21,19 @@ constexpr int kHttpWriteFailed = 23;       // the reply could not be written to 
 constexpr int kHttpRedirectRefused = 1;    // a redirect led where the request may not go
 constexpr int kHttpTooManyRedirects = 47;  // more redirects than a request follows
 
+// What kept a request from getting its reply, as the transport sees it. Each kind says whether
+// anything may have reached the server, which decides whether an order's outcome is known.
+enum class TransportError {
+    none,              // a reply arrived, whatever its status
+    not_sent,          // refused before sending: a bad request, no connection, TLS or certificate
+    redirect_refused,  // a redirect led where the request may not go; nothing followed it
+    timed_out,         // the deadline passed; the request may have arrived
+    too_large,         // the reply passed its size limit
+    http_error,        // an error status, with fail_on_http_error
+    write_failed,      // the reply could not be written to its file
+    broken,            // the connection failed midway; the request may have arrived
+};
+
 // One HTTP request. Only http:// and https:// URLs are sent; certificates are always verified.
 struct HttpRequest {
     std::string method = "GET";
@@ -39,12 +52,16 @@ struct HttpRequest {
 
 // What one request produced.
 struct HttpResult {
-    int exit_code = 0;    // 0 when a reply arrived (whatever its status), else the transport failure
+    int exit_code = 0;    // the curl tool's number for the failure, as its message carries it; 0: none
     std::string body;     // the reply body; on failure "curl: (N) message", as the curl tool prints it
     long status = 0;      // the HTTP status of the reply; 0 when none arrived
     // The reply's header lines as "Name: value" (the final reply's, after any redirects), at
     // most kMaxReplyHeaders of them; exchanges say there when a refused request may be retried.
     std::vector<std::string> headers = {};
+    TransportError error = TransportError::none;  // set with exit_code by http_failure
+
+    // True when a reply arrived (whatever its status).
+    bool ok() const { return error == TransportError::none; }
 };
 
 constexpr size_t kMaxReplyHeaders = 100;
@@ -65,7 +82,11 @@ class HttpClient {
     virtual bool sends_side_by_side() const { return false; }
 };
 
-// Returns the failure result for `exit_code` with `message`, worded as the curl tool words it.
+// Returns the failure result for `exit_code` (the curl tool's number for it) with `message`,
+// worded as the curl tool words it; its kind follows from the number.
 HttpResult http_failure(int exit_code, const std::string& message);
+
+// Returns the kind of the transport failure the curl tool numbers `exit_code`.
+TransportError transport_error_of(int exit_code);
 
 }  // namespace korvane::connector

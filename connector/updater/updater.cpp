@@ -254,8 +254,8 @@ std::optional<UpdateOutcome> fetch_image(HttpClient& http, const Manifest& manif
     request.redirect_allowed = is_allowed_image_url;
     request.output_path = path;
     const HttpResult reply = http.send(request);
-    if (reply.exit_code == kHttpRedirectRefused) return download_failure("update_url_rejected", manifest);
-    if (reply.exit_code != 0) return download_failure("update_download_failed", manifest);
+    if (reply.error == TransportError::redirect_refused) return download_failure("update_url_rejected", manifest);
+    if (!reply.ok()) return download_failure("update_download_failed", manifest);
     return std::nullopt;
 }
 
@@ -284,7 +284,7 @@ std::string Updater::fetch_manifest() const {
     request.max_reply_bytes = kMaxManifestBytes;
     request.fail_on_http_error = true;
     const HttpResult reply = http_.send(request);
-    return reply.exit_code == 0 ? reply.body : "";
+    return reply.ok() ? reply.body : "";
 }
 
 UpdateOutcome Updater::check() const {
