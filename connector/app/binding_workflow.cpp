@@ -182,13 +182,13 @@ void ConnectorApp::apply_bound_pairing_state() {
 
 bool ConnectorApp::persist_pairing_state() {
     if (pairing_store.save(pairing)) return true;
-    problems_.push_back("cannot write " + pairing_store.pairing_path());
+    problems_.push_back(Status::failure("write_failed", "cannot write " + pairing_store.pairing_path()));
     return false;
 }
 
 bool ConnectorApp::save_identity() {
     if (identity_store.save(identity)) return true;
-    problems_.push_back("cannot write " + identity_store.identity_path());
+    problems_.push_back(Status::failure("write_failed", "cannot write " + identity_store.identity_path()));
     return false;
 }
 

@@ -336,7 +336,7 @@ int usage_error(const std::string& usage) {
 
 // Reports what could not be saved; a run that lost state does not end in success.
 int with_problems(const ConnectorApp& app, int code) {
-    for (const std::string& problem : app.problems()) std::cerr << "korvane-connector: " << problem << "\n";
+    for (const Status& problem : app.problems()) std::cerr << "korvane-connector: " << problem.message << "\n";
     return app.problems().empty() || code != 0 ? code : 1;
 }
 

@@ -38,7 +38,7 @@ ConnectorApp::ConnectorApp(const std::string& app_root, const std::string& relay
 void ConnectorApp::bootstrap() {
     bool saved = true;
     identity = identity_store.load_or_create(&saved);
-    if (!saved) problems_.push_back("cannot write " + identity_store.identity_path());
+    if (!saved) problems_.push_back(Status::failure("write_failed", "cannot write " + identity_store.identity_path()));
     pairing = pairing_store.load();
     // Only a paired device has an owner; the pairing file is the fresher source of the address.
     if (identity.paired && !pairing.owner_wallet_address.empty()) {
@@ -89,7 +89,7 @@ ValidateCredentialsResult ConnectorApp::validate_and_save(const ValidateCredenti
     // key, not to the one it replaced (a demo key replaced by a live one must not stay "demo").
     if (const Status saved = memory_store.save(request.exchange, request.credential.api_key, result.learned);
         !saved.ok()) {
-        problems_.push_back(saved.message);
+        problems_.push_back(saved);
     }
     return result;
 }

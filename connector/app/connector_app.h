@@ -92,7 +92,7 @@ class ConnectorApp {
 
     // Returns what could not be saved during this run (one message each); empty when every
     // state write succeeded.
-    const std::vector<std::string>& problems() const { return problems_; }
+    const std::vector<Status>& problems() const { return problems_; }
 
   private:
     void apply_bound_pairing_state();
@@ -108,7 +108,7 @@ class ConnectorApp {
     HttpClient& http_;
     const Clock& clock_;
     SecretStore& secrets_;
-    std::vector<std::string> problems_;
+    std::vector<Status> problems_;
     DeviceIdentityStore identity_store;
     KeyVault vault;
     AccountMemoryStore memory_store;

@@ -129,7 +129,7 @@ OperationResult run_exchange_operation(const ExchangeContext& context, const Exc
     if (session.memory != known) {
         if (const Status saved = context.memory.save(request.exchange, credential->api_key, session.memory);
             !saved.ok()) {
-            context.problems.push_back(saved.message);
+            context.problems.push_back(saved);
         }
     }
     return result;

@@ -48,7 +48,7 @@ struct ExchangeContext {
     const AccountMemoryStore& memory;
     HttpClient& http;
     const Clock& clock;
-    std::vector<std::string>& problems;  // state that could not be saved, for the user to hear of
+    std::vector<Status>& problems;  // state that could not be saved, for the user to hear of
 };
 
 // Looks up `symbol`'s contract on `exchange` with a public request: no credential needed. The

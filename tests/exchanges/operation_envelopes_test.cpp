@@ -75,7 +75,7 @@ class Envelopes : public ::testing::Test {
     AccountMemoryStore memory{dir.path("vault")};
     FakeHttpClient http;
     FixedClock clock{kNowMs};
-    std::vector<std::string> problems;
+    std::vector<Status> problems;
     Commands reader{ExchangeContext{vault, memory, http, clock, problems}};
     const Commands& executor = reader;
 };
@@ -283,7 +283,8 @@ TEST_F(Envelopes, AMemoryThatCannotBeSavedIsReported) {
     const std::string printed = executor.place_close("bybit", "BTC_USDT", "sell", "1", "64000");
     EXPECT_EQ(without_client_order_id(printed),
               ok_envelope("bybit", "place_close", R"({"retCode":0,"result":{"orderId":"1"}})"));
-    EXPECT_EQ(problems, std::vector<std::string>{"cannot write " + memory.path("bybit")});
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_EQ(problems[0].message, "cannot write " + memory.path("bybit"));
 }
 
 // The envelope of a request the exchange refused; `retry` is the retry_after_ms number, if any.
