@@ -189,8 +189,8 @@ struct Command {
     const ExchangeOperation* operation = nullptr;
 };
 
-// Fills the request field named `name` ("exchange", "leverage", ...) from `value`; false when a
-// number operand is no number.
+// Fills the request field named `name` ("exchange", "leverage", ...) from `value`; false (a usage
+// error) when a number operand is no whole number, or a lookback lies outside one year.
 bool fill_operand(OperationRequest& request, std::string_view name, const char* value) {
     if (name == "exchange") request.exchange = value;
     if (name == "symbol") request.symbol = value;
