@@ -77,6 +77,10 @@ step "1. What this connector is and knows"
 run --version
 run status
 run capabilities
+run exchanges
+# What one quantity unit is: OKX counts contracts of 0.01 BTC, Bybit counts coins.
+run contract-info okx BTC_USDT
+run contract-info bybit BTC_USDT
 
 step "2. Checking API keys live and storing them"
 run validate bybit bybit-trade-key bybit-trade-secret
@@ -125,13 +129,20 @@ step "7. Updates"
 run update-check
 run update-download
 
-step "8. Stored credentials"
+step "8. Demo money and a check of the whole machine"
+# A demo-trading key works in its exchange's demo environment only; KuCoin offers none.
+run validate --demo bitget bitget-demo-key bitget-demo-secret bitget-demo-pass
+run place-open bitget BTC_USDT buy 0.01 65000 5
+run validate --demo kucoin kucoin-key kucoin-secret kucoin-pass
+run doctor
+
+step "9. Stored credentials"
 run load-credentials bybit
 run delete-credentials bybit
 
 if ((open_gui)); then
     gui="$top/build/bin/KorvaneConnectorGUI"
-    step "9. The desktop window"
+    step "10. The desktop window"
     echo "opening $gui against the sandbox; close the window to stop"
     KORVANE_CONNECTOR_PATH="$connector" "$gui"
 fi
