@@ -213,19 +213,19 @@ int run_contract_info(ConnectorApp& app, const Operands& operands) {
     const ContractInfo info = look_up_contract(app.http(), app.clock(), exchange, symbol);
     if (!info.result.reason.empty()) return print_json(envelope(exchange, "contract_info", info.result));
     const ExchangeEntry& entry = *find_exchange(exchange);
-    const ContractSpec& spec = info.spec;
+    const ContractRules& rules = info.rules;
     return print_json(JsonObject()
                           .add("status", "ok")
                           .add("exchange", exchange)
                           .add("symbol", symbol)
                           .add("native_symbol", entry.native_symbol(symbol))
                           .add("quantity_unit", to_string(entry.quantity_unit))
-                          .add("contract_value", spec.contract_value)
-                          .add("contract_currency", spec.contract_currency)
-                          .add("min_quantity", spec.min_quantity)
-                          .add("quantity_step", spec.quantity_step)
-                          .add("price_tick", spec.price_tick)
-                          .add("max_leverage", spec.max_leverage)
+                          .add("contract_value", rules.contract_value)
+                          .add("contract_currency", rules.contract_currency)
+                          .add("min_quantity", rules.min_quantity)
+                          .add("quantity_step", rules.quantity_step)
+                          .add("price_tick", rules.price_tick)
+                          .add("max_leverage", rules.max_leverage)
                           .str());
 }
 

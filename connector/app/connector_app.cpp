@@ -85,11 +85,14 @@ ValidateCredentialsResult ConnectorApp::validate_and_save(const ValidateCredenti
         return result;
     }
     // What the check learned (the key's site, its key version, the clock, its environment) serves
-    // every later run. Written even when nothing new was learned: the memory then belongs to this
-    // key, not to the one it replaced (a demo key replaced by a live one must not stay "demo").
-    if (const Status saved = memory_store.save(request.exchange, request.credential.api_key, result.learned);
-        !saved.ok()) {
-        problems_.push_back(saved);
+    // every later run. Written when it is new, or when the file still names another environment:
+    // a demo key replaced by a live one must not stay "demo" (`status` reads it without the key).
+    const bool stale = memory_store.environment(request.exchange) != result.learned.environment;
+    if (result.learned != known || stale) {
+        if (const Status saved = memory_store.save(request.exchange, request.credential.api_key, result.learned);
+            !saved.ok()) {
+            problems_.push_back(saved);
+        }
     }
     return result;
 }

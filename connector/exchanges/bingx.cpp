@@ -274,18 +274,18 @@ ContractInfo Bingx::contract_info(ExchangeSession& session, const std::string& s
     const HttpResult reply =
         session.http.send(public_get(session, session.base_url() + "/openApi/swap/v2/quote/contracts?symbol=" + native));
     // https://bingx-api.github.io/docs/#/en-us/swapV2/market-api.html: precisions, not steps.
-    return contract_from_reply(reply, [&native](const Json& body, ContractSpec& spec) {
+    return contract_from_reply(reply, [&native](const Json& body, ContractRules& rules) {
         const Json& data = json_member(body, "data");
         if (!data.is_array()) return false;
         for (const Json& item : data) {
             if (json_member(item, "symbol") != native) continue;
-            spec.contract_currency = json_decimal(json_member(item, "asset"));
-            spec.min_quantity = json_decimal(json_member(item, "tradeMinQuantity"));
+            rules.contract_currency = json_decimal(json_member(item, "asset"));
+            rules.min_quantity = json_decimal(json_member(item, "tradeMinQuantity"));
             const auto quantity_places = json_integer(json_member(item, "quantityPrecision"));
             const auto price_places = json_integer(json_member(item, "pricePrecision"));
-            spec.quantity_step = quantity_places ? step_of_places(static_cast<int>(*quantity_places)) : "";
-            spec.price_tick = price_places ? step_of_places(static_cast<int>(*price_places)) : "";
-            spec.max_leverage = json_decimal(json_member(item, "maxLongLeverage"));
+            rules.quantity_step = quantity_places ? step_of_places(static_cast<int>(*quantity_places)) : "";
+            rules.price_tick = price_places ? step_of_places(static_cast<int>(*price_places)) : "";
+            rules.max_leverage = json_decimal(json_member(item, "maxLongLeverage"));
             return true;
         }
         return false;

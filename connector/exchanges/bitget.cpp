@@ -312,21 +312,21 @@ ContractInfo Bitget::contract_info(ExchangeSession& session, const std::string& 
                                 linear_usdt_symbol(symbol)));
     // https://www.bitget.com/api-doc/contract/market/Get-All-Symbols-Contracts: the price step is
     // priceEndStep in the last of pricePlace decimals.
-    return contract_from_reply(reply, [](const Json& body, ContractSpec& spec) {
+    return contract_from_reply(reply, [](const Json& body, ContractRules& rules) {
         const Json& data = json_member(body, "data");
         if (!data.is_array() || data.empty()) return false;
         const Json& item = data[0];
-        spec.contract_currency = json_decimal(json_member(item, "baseCoin"));
-        spec.min_quantity = json_decimal(json_member(item, "minTradeNum"));
-        spec.quantity_step = json_decimal(json_member(item, "sizeMultiplier"));
+        rules.contract_currency = json_decimal(json_member(item, "baseCoin"));
+        rules.min_quantity = json_decimal(json_member(item, "minTradeNum"));
+        rules.quantity_step = json_decimal(json_member(item, "sizeMultiplier"));
         const auto places = json_integer(json_member(item, "pricePlace"));
         const std::string end_step = json_decimal(json_member(item, "priceEndStep"));
         if (places && !end_step.empty()) {
-            spec.price_tick = *places > 0 ? "0." + std::string(static_cast<size_t>(*places - 1), '0') + end_step
+            rules.price_tick = *places > 0 ? "0." + std::string(static_cast<size_t>(*places - 1), '0') + end_step
                                           : end_step;
         }
-        spec.max_leverage = json_decimal(json_member(item, "maxLever"));
-        return !spec.contract_currency.empty();
+        rules.max_leverage = json_decimal(json_member(item, "maxLever"));
+        return !rules.contract_currency.empty();
     });
 }
 

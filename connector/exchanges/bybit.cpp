@@ -280,16 +280,16 @@ ContractInfo Bybit::contract_info(ExchangeSession& session, const std::string& s
     const HttpResult reply = session.http.send(public_get(
         session, session.base_url() + "/v5/market/instruments-info?category=linear&symbol=" + joined_symbol(symbol)));
     // https://bybit-exchange.github.io/docs/v5/market/instrument: base-coin quantities.
-    return contract_from_reply(reply, [](const Json& body, ContractSpec& spec) {
+    return contract_from_reply(reply, [](const Json& body, ContractRules& rules) {
         const Json& list = json_member(json_member(body, "result"), "list");
         if (!list.is_array() || list.empty()) return false;
         const Json& item = list[0];
-        spec.contract_currency = json_decimal(json_member(item, "baseCoin"));
-        spec.min_quantity = json_decimal(json_member(json_member(item, "lotSizeFilter"), "minOrderQty"));
-        spec.quantity_step = json_decimal(json_member(json_member(item, "lotSizeFilter"), "qtyStep"));
-        spec.price_tick = json_decimal(json_member(json_member(item, "priceFilter"), "tickSize"));
-        spec.max_leverage = json_decimal(json_member(json_member(item, "leverageFilter"), "maxLeverage"));
-        return !spec.contract_currency.empty();
+        rules.contract_currency = json_decimal(json_member(item, "baseCoin"));
+        rules.min_quantity = json_decimal(json_member(json_member(item, "lotSizeFilter"), "minOrderQty"));
+        rules.quantity_step = json_decimal(json_member(json_member(item, "lotSizeFilter"), "qtyStep"));
+        rules.price_tick = json_decimal(json_member(json_member(item, "priceFilter"), "tickSize"));
+        rules.max_leverage = json_decimal(json_member(json_member(item, "leverageFilter"), "maxLeverage"));
+        return !rules.contract_currency.empty();
     });
 }
 

@@ -147,12 +147,12 @@ std::string json_decimal(const Json& value) {
     return decimal;
 }
 
-ContractInfo contract_from_reply(const HttpResult& reply, const std::function<bool(const Json&, ContractSpec&)>& read) {
+ContractInfo contract_from_reply(const HttpResult& reply, const std::function<bool(const Json&, ContractRules&)>& read) {
     ContractInfo info;
     info.result = from_reply(reply);
     if (!info.result.reason.empty()) return info;
     const auto body = parse_json(reply.body);
-    if (!body || !read(*body, info.spec)) info.result = refused("unknown_symbol");
+    if (!body || !read(*body, info.rules)) info.result = refused("unknown_symbol");
     return info;
 }
 

@@ -128,9 +128,9 @@ std::optional<int64_t> json_integer(const Json& value);
 // zeros ("0.00001", "125"); empty for anything else.
 std::string json_decimal(const Json& value);
 
-// Reads the reply to a public instrument request: `read` fills the spec from the parsed reply
+// Reads the reply to a public instrument request: `read` fills the rules from the parsed reply
 // and returns false when the reply lists no such contract ("unknown_symbol").
-ContractInfo contract_from_reply(const HttpResult& reply, const std::function<bool(const Json&, ContractSpec&)>& read);
+ContractInfo contract_from_reply(const HttpResult& reply, const std::function<bool(const Json&, ContractRules&)>& read);
 
 // Returns 10^-places as decimal text ("0.001" for 3, "1" for 0): a step given as a precision.
 std::string step_of_places(int places);

@@ -303,15 +303,15 @@ ContractInfo Gate::contract_info(ExchangeSession& session, const std::string& sy
     // https://www.gate.io/docs/developers/apiv4/#get-a-single-contract: whole contracts of
     // quanto_multiplier coins each.
     const std::string currency = before_first(symbol, "_");
-    return contract_from_reply(reply, [&currency](const Json& body, ContractSpec& spec) {
+    return contract_from_reply(reply, [&currency](const Json& body, ContractRules& rules) {
         if (!json_member(body, "name").is_string()) return false;
-        spec.contract_value = json_decimal(json_member(body, "quanto_multiplier"));
-        spec.contract_currency = currency;
-        spec.min_quantity = json_decimal(json_member(body, "order_size_min"));
-        spec.quantity_step = "1";
-        spec.price_tick = json_decimal(json_member(body, "order_price_round"));
-        spec.max_leverage = json_decimal(json_member(body, "leverage_max"));
-        return !spec.contract_value.empty();
+        rules.contract_value = json_decimal(json_member(body, "quanto_multiplier"));
+        rules.contract_currency = currency;
+        rules.min_quantity = json_decimal(json_member(body, "order_size_min"));
+        rules.quantity_step = "1";
+        rules.price_tick = json_decimal(json_member(body, "order_price_round"));
+        rules.max_leverage = json_decimal(json_member(body, "leverage_max"));
+        return !rules.contract_value.empty();
     });
 }
 

@@ -388,16 +388,16 @@ ContractInfo Kucoin::contract_info(ExchangeSession& session, const std::string& 
     // https://www.kucoin.com/docs/rest/futures-trading/market-data/get-symbol-detail: whole lots
     // of `multiplier` coins each.
     const std::string currency = before_first(symbol, "_");
-    return contract_from_reply(reply, [&currency](const Json& body, ContractSpec& spec) {
+    return contract_from_reply(reply, [&currency](const Json& body, ContractRules& rules) {
         const Json& data = json_member(body, "data");
         if (!data.is_object()) return false;
-        spec.contract_value = json_decimal(json_member(data, "multiplier"));
-        spec.contract_currency = currency;
-        spec.min_quantity = json_decimal(json_member(data, "lotSize"));
-        spec.quantity_step = json_decimal(json_member(data, "lotSize"));
-        spec.price_tick = json_decimal(json_member(data, "tickSize"));
-        spec.max_leverage = json_decimal(json_member(data, "maxLeverage"));
-        return !spec.contract_value.empty();
+        rules.contract_value = json_decimal(json_member(data, "multiplier"));
+        rules.contract_currency = currency;
+        rules.min_quantity = json_decimal(json_member(data, "lotSize"));
+        rules.quantity_step = json_decimal(json_member(data, "lotSize"));
+        rules.price_tick = json_decimal(json_member(data, "tickSize"));
+        rules.max_leverage = json_decimal(json_member(data, "maxLeverage"));
+        return !rules.contract_value.empty();
     });
 }
 

@@ -324,17 +324,17 @@ ContractInfo Okx::contract_info(ExchangeSession& session, const std::string& sym
     const HttpResult reply = session.http.send(public_get(
         session, session.base_url() + "/api/v5/public/instruments?instType=SWAP&instId=" + dash_swap_symbol(symbol)));
     // https://www.okx.com/docs-v5/en/#public-data-rest-api-get-instruments
-    return contract_from_reply(reply, [](const Json& body, ContractSpec& spec) {
+    return contract_from_reply(reply, [](const Json& body, ContractRules& rules) {
         const Json& data = json_member(body, "data");
         if (!data.is_array() || data.empty()) return false;
         const Json& item = data[0];
-        spec.contract_value = json_decimal(json_member(item, "ctVal"));
-        spec.contract_currency = json_decimal(json_member(item, "ctValCcy"));
-        spec.min_quantity = json_decimal(json_member(item, "minSz"));
-        spec.quantity_step = json_decimal(json_member(item, "lotSz"));
-        spec.price_tick = json_decimal(json_member(item, "tickSz"));
-        spec.max_leverage = json_decimal(json_member(item, "lever"));
-        return !spec.contract_value.empty();
+        rules.contract_value = json_decimal(json_member(item, "ctVal"));
+        rules.contract_currency = json_decimal(json_member(item, "ctValCcy"));
+        rules.min_quantity = json_decimal(json_member(item, "minSz"));
+        rules.quantity_step = json_decimal(json_member(item, "lotSz"));
+        rules.price_tick = json_decimal(json_member(item, "tickSz"));
+        rules.max_leverage = json_decimal(json_member(item, "lever"));
+        return !rules.contract_value.empty();
     });
 }
 

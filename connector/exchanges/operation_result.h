@@ -39,7 +39,7 @@ struct OperationResult {
 };
 
 // A contract's trading rules as its exchange publishes them; numbers as decimal text.
-struct ContractSpec {
+struct ContractRules {
     std::string contract_value = "1";  // base coins one quantity unit stands for
     std::string contract_currency;     // the coin that value is counted in
     std::string min_quantity;
@@ -49,10 +49,10 @@ struct ContractSpec {
 };
 
 // What a contract lookup found: `result` says whether it worked ("unknown_symbol" when the
-// exchange lists no such contract), `spec` holds the rules when it did.
+// exchange lists no such contract), `rules` holds them when it did.
 struct ContractInfo {
     OperationResult result;
-    ContractSpec spec;
+    ContractRules rules;
 };
 
 // Returns a refusal with `reason`; nothing was sent.

@@ -4,17 +4,9 @@ import json
 import unittest
 from urllib.parse import parse_qs
 
-from harness import SandboxTestCase
+from harness import KEYS, SandboxTestCase
 
 EIGHT_HOURS_MS = 8 * 3600 * 1000
-CREDENTIALS = {
-    'bybit': ('bybit-trade-key', 'bybit-trade-secret', ''),
-    'okx': ('okx-key', 'okx-secret', 'okx-pass'),
-    'gate': ('gate-key', 'gate-secret', ''),
-    'bingx': ('bingx-key', 'bingx-secret', ''),
-    'kucoin': ('kucoin-key', 'kucoin-secret', 'kucoin-pass'),
-    'bitget': ('bitget-key', 'bitget-secret', 'bitget-pass'),
-}
 # Per exchange: the window's query parameters and their unit (ms per unit), where the answer holds
 # its entries, and each entry's time in milliseconds.
 FUNDING = {
@@ -30,7 +22,7 @@ FUNDING = {
 class HistoriesAndModesTest(SandboxTestCase):
     def setUp(self):
         super().setUp()
-        for exchange, credential in CREDENTIALS.items():
+        for exchange, credential in KEYS.items():
             self.home.store_record(exchange, *credential)
 
     def tearDown(self):

@@ -8,7 +8,6 @@ import unittest
 
 from harness import CLOSED_URL, KEYS, SandboxTestCase
 
-CREDENTIALS = KEYS
 HEADERS = {
     'bybit': ['X-BAPI-API-KEY', 'X-BAPI-TIMESTAMP', 'X-BAPI-RECV-WINDOW', 'X-BAPI-SIGN'],
     'okx': ['OK-ACCESS-KEY', 'OK-ACCESS-SIGN', 'OK-ACCESS-TIMESTAMP', 'OK-ACCESS-PASSPHRASE'],
@@ -142,7 +141,7 @@ def store(home, exchange, key, secret, passphrase=''):
 class OperationsTest(SandboxTestCase):
     def setUp(self):
         super().setUp()
-        for exchange, credential in CREDENTIALS.items():
+        for exchange, credential in KEYS.items():
             store(self.home, exchange, *credential)
 
     def run_logged(self, *args, env=None):

@@ -4,16 +4,8 @@ import json
 import re
 import unittest
 
-from harness import SandboxTestCase
+from harness import KEYS, SandboxTestCase
 
-CREDENTIALS = {
-    'bybit': ('bybit-trade-key', 'bybit-trade-secret', ''),
-    'okx': ('okx-key', 'okx-secret', 'okx-pass'),
-    'gate': ('gate-key', 'gate-secret', ''),
-    'bingx': ('bingx-key', 'bingx-secret', ''),
-    'kucoin': ('kucoin-key', 'kucoin-secret', 'kucoin-pass'),
-    'bitget': ('bitget-key', 'bitget-secret', 'bitget-pass'),
-}
 ORDER_PATHS = {
     'bybit': '/v5/order/create', 'okx': '/api/v5/trade/order', 'gate': '/api/v4/futures/usdt/orders',
     'bingx': '/openApi/swap/v2/trade/order', 'kucoin': '/api/v1/orders', 'bitget': '/api/v2/mix/order/place-order',
@@ -24,7 +16,7 @@ CLIENT_ID = re.compile(r'^(t-)?kv\d{13}[0-9a-f]{11}$')
 class LostOrderRepliesTest(SandboxTestCase):
     def setUp(self):
         super().setUp()
-        for exchange, credential in CREDENTIALS.items():
+        for exchange, credential in KEYS.items():
             self.home.store_record(exchange, *credential)
 
     def tearDown(self):
@@ -36,7 +28,7 @@ class LostOrderRepliesTest(SandboxTestCase):
                 if e['method'] == 'POST' and e['path'] == ORDER_PATHS[exchange]]
 
     def test_a_lost_reply_answers_what_the_exchange_holds(self):
-        for exchange in CREDENTIALS:
+        for exchange in KEYS:
             with self.subTest(exchange=exchange):
                 # Stored, reply lost: the order found by its id is the answer.
                 self.sandbox.control('order_fault', {'site': exchange, 'mode': 'stored'})

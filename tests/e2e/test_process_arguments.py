@@ -7,7 +7,6 @@ import unittest
 
 from harness import CONNECTOR, KEYS, SandboxTestCase
 
-CREDENTIALS = KEYS
 SIGNATURE_HEADERS = {'x-bapi-sign', 'ok-access-sign', 'sign', 'kc-api-sign', 'kc-api-passphrase', 'access-sign'}
 BIND_TOKEN = 'demo-bind-token'
 
@@ -62,7 +61,7 @@ def run_every_credentialed_command(home):
     """Validates each exchange's credential from standard input, as the window does, then runs
     every command that loads it; returns the runs."""
     runs = []
-    for exchange, (key, secret, passphrase) in CREDENTIALS.items():
+    for exchange, (key, secret, passphrase) in KEYS.items():
         operands = ['-', '-'] + (['-'] if passphrase else [])
         runs.append(home.run('validate', exchange, *operands, stdin='%s\n%s\n%s\n' % (key, secret, passphrase)))
         runs.append(home.run('balance', exchange))
@@ -82,7 +81,7 @@ def run_every_credentialed_command(home):
 def secrets_sent_since(sandbox, mark):
     """Every key, secret, passphrase and bind token, and each signature the sandbox received."""
     secrets = {BIND_TOKEN.encode()}
-    for key, secret, passphrase in CREDENTIALS.values():
+    for key, secret, passphrase in KEYS.values():
         secrets |= {value.encode() for value in (key, secret, passphrase) if value}
     for entry in sandbox.requests(since=mark):
         secrets |= {value.encode() for name, value in entry['headers'] if name.lower() in SIGNATURE_HEADERS}
@@ -116,7 +115,7 @@ class ProcessArgumentsTest(SandboxTestCase):
         slow_down_every_exchange(self)
         mark = self.sandbox.mark()
         for exchange in ('okx', 'bybit'):
-            key, secret, passphrase = CREDENTIALS[exchange]
+            key, secret, passphrase = KEYS[exchange]
             env = dict(self.home.env, KORVANE_CONNECTOR_PATH=CONNECTOR, QT_QPA_PLATFORM='offscreen',
                        KORVANE_DRIVE_EXCHANGE=exchange, KORVANE_DRIVE_KEY=key, KORVANE_DRIVE_SECRET=secret,
                        KORVANE_DRIVE_PASSPHRASE=passphrase)

@@ -9,7 +9,6 @@ import unittest
 
 from harness import KEYS, SandboxTestCase
 
-GOOD = KEYS
 # The sites of each exchange in the request log.
 SITES = {'okx': ('okx', 'okx_eea', 'okx_us')}
 
@@ -147,7 +146,7 @@ class RealAccountsTest(SandboxTestCase):
         # Each exchange's documented window decides who refuses the drifted stamp.
         refusing = {-3000: {'bybit', 'bingx'}, 45000: {'bybit', 'okx', 'kucoin', 'bitget', 'bingx'}}
         for offset in (-3000, 45000):
-            for exchange, credential in GOOD.items():
+            for exchange, credential in KEYS.items():
                 with self.subTest(offset=offset, exchange=exchange):
                     self.sandbox.control('clock', {'offset_ms': offset})
                     self.home = self.new_home()
@@ -171,7 +170,7 @@ class RealAccountsTest(SandboxTestCase):
     # -- what is kept, and how -------------------------------------------------------------
 
     def test_old_records_keep_working_and_the_memory_is_private(self):
-        for exchange, credential in GOOD.items():
+        for exchange, credential in KEYS.items():
             with self.subTest(exchange=exchange):
                 store_old_record(self.home, exchange, *credential)
                 result = self.home.run('balance', exchange)

@@ -17,7 +17,7 @@ import time
 import unittest
 
 import test_process_arguments as arguments
-from harness import ConnectorHome, SandboxTestCase
+from harness import KEYS, ConnectorHome, SandboxTestCase
 
 SERVICE_NAME = 'org.freedesktop.secrets'
 PASSWORD = 'korvane-test-password'
@@ -176,7 +176,7 @@ class SecretServiceTest(SandboxTestCase):
         self.home = home_on(self, self.session.connector_env())
 
     def tearDown(self):
-        for exchange in arguments.CREDENTIALS:
+        for exchange in KEYS:
             self.session.secret_tool('clear', 'service', 'korvane.connector.' + exchange, 'account', exchange)
 
     def test_save_load_list_and_delete_through_the_keyring(self):
@@ -233,7 +233,7 @@ class SecretServiceTest(SandboxTestCase):
         self.assertTrue(all(r.code == 0 for r in runs), [r.err for r in runs if r.code != 0])
         # Every credential went to the keyring, none to a file.
         self.assertEqual([n for n in os.listdir(self.home.path('vault')) if n.endswith('.vault')], [])
-        for exchange, (key, _, _) in arguments.CREDENTIALS.items():
+        for exchange, (key, _, _) in KEYS.items():
             self.assertIn('api_key=' + key, self.session.lookup(exchange) or '', exchange)
 
         secrets = arguments.secrets_sent_since(self.sandbox, mark)

@@ -4,24 +4,24 @@ import json
 import re
 import unittest
 
-from harness import SandboxTestCase
+from harness import KEYS, SandboxTestCase
 
-# Per exchange: credentials, the exchange's codes for a margin and an IP refusal, the order and
+# Per exchange (its key comes from the shared table): the exchange's codes for a margin and an IP refusal, the order and
 # leverage paths (KuCoin sends the leverage with the order), and whether it reports withdrawal.
 EXCHANGES = {
-    'bybit': {'credentials': ('bybit-trade-key', 'bybit-trade-secret', ''), 'margin': '110007', 'ip': '10010',
+    'bybit': {'margin': '110007', 'ip': '10010',
               'order': r'/v5/order/create', 'leverage': r'/v5/position/set-leverage', 'withdrawal': True},
-    'okx': {'credentials': ('okx-key', 'okx-secret', 'okx-pass'), 'margin': '51008', 'ip': '50110',
+    'okx': {'margin': '51008', 'ip': '50110',
             'order': r'/api/v5/trade/order', 'leverage': r'/api/v5/account/set-leverage', 'withdrawal': True},
-    'gate': {'credentials': ('gate-key', 'gate-secret', ''), 'margin': 'INSUFFICIENT_AVAILABLE', 'ip': 'IP_FORBIDDEN',
+    'gate': {'margin': 'INSUFFICIENT_AVAILABLE', 'ip': 'IP_FORBIDDEN',
              'order': r'/api/v4/futures/usdt/orders', 'leverage': r'/api/v4/futures/usdt/positions/[^/]+/leverage',
              'withdrawal': False},
-    'bingx': {'credentials': ('bingx-key', 'bingx-secret', ''), 'margin': '101204', 'ip': '100419',
+    'bingx': {'margin': '101204', 'ip': '100419',
               'order': r'/openApi/swap/v2/trade/order', 'leverage': r'/openApi/swap/v2/trade/leverage',
               'withdrawal': True},
-    'kucoin': {'credentials': ('kucoin-key', 'kucoin-secret', 'kucoin-pass'), 'margin': '300003', 'ip': '400006',
+    'kucoin': {'margin': '300003', 'ip': '400006',
                'order': r'/api/v1/orders', 'leverage': None, 'withdrawal': False},
-    'bitget': {'credentials': ('bitget-key', 'bitget-secret', 'bitget-pass'), 'margin': '40762', 'ip': '40018',
+    'bitget': {'margin': '40762', 'ip': '40018',
                'order': r'/api/v2/mix/order/place-order', 'leverage': r'/api/v2/mix/account/set-leverage',
                'withdrawal': True},
 }
@@ -47,13 +47,13 @@ class TruthfulAnswersTest(SandboxTestCase):
         super().tearDown()
 
     def situation(self, exchange, **settings):
-        key = EXCHANGES[exchange]['credentials'][0]
+        key = KEYS[exchange][0]
         self.sandbox.control('account', {'site': exchange, 'key': key, 'set': settings})
 
     def run_command(self, exchange, command, *args):
         """Runs a command for `exchange` with its stored key; returns the printed JSON and the
         requests the exchange received."""
-        key, secret, passphrase = EXCHANGES[exchange]['credentials']
+        key, secret, passphrase = KEYS[exchange]
         self.home.store_record(exchange, key, secret, passphrase)
         mark = self.sandbox.mark()
         result = self.home.run(command, exchange, *args)
@@ -61,7 +61,7 @@ class TruthfulAnswersTest(SandboxTestCase):
         return json.loads(result.out), [e for e in self.sandbox.requests(since=mark) if e['site'].startswith(exchange)]
 
     def validate(self, exchange):
-        key, secret, passphrase = EXCHANGES[exchange]['credentials']
+        key, secret, passphrase = KEYS[exchange]
         return self.home.run('validate', exchange, key, secret, *([passphrase] if passphrase else [])).fields()
 
     @staticmethod
