@@ -56,7 +56,10 @@ if [[ "${1:-}" == "--sanitize" ]]; then
     run_ctest build-asan || status=$?
     if compgen -G "$logs/*" >/dev/null; then
         echo "sanitizer findings (reports in $logs):"
-        cat "$logs"/*
+        for report in "$logs"/*; do
+            echo "--- $(basename "$report") ($(wc -c <"$report") bytes)"
+            cat "$report"
+        done
         status=1
     fi
     exit "$status"

@@ -116,11 +116,16 @@ class TrustTest(SandboxTestCase):
         rounds = [(['validate', 'gate', 'gate-key', 'gate-secret'], KEYCHAIN_FAILS),
                   (['delete-credentials', 'gate'], KEYCHAIN_FAILS), (['set-wallet', WALLET], None),
                   (['claim-token', 'kill-token'], None), (['disconnect-binding'], None)]
+        # A run killed while the sanitizer build checks for leaks at exit leaves that check's own
+        # half-written report ("Unable to get registers from thread"); these runs die on purpose,
+        # so their exit check has nothing to say.
+        no_exit_check = {'ASAN_OPTIONS': os.environ['ASAN_OPTIONS'] + ':detect_leaks=0'} \
+            if 'ASAN_OPTIONS' in os.environ else {}
         random.seed(7)
         self.home.run('status')
         for index in range(60):
             args, env = rounds[index % len(rounds)]
-            process = self.spawn(args, env=env)
+            process = self.spawn(args, env=dict(env or {}, **no_exit_check))
             time.sleep(random.uniform(0, 0.12))
             process.send_signal(signal.SIGKILL)
             process.wait(timeout=30)
