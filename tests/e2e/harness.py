@@ -183,3 +183,17 @@ class SandboxTestCase(unittest.TestCase):
         """The request's headers among `names`, in arrival order, as 'Name: value' texts."""
         wanted = {n.lower() for n in names}
         return ['%s: %s' % (k, v) for k, v in entry['headers'] if k.lower() in wanted]
+
+
+class KeyedTestCase(SandboxTestCase):
+    """A sandbox test whose home holds every exchange's sample key; each test ends with the
+    sandbox's accounts reset."""
+
+    def setUp(self):
+        super().setUp()
+        for exchange, credential in KEYS.items():
+            self.home.store_record(exchange, *credential)
+
+    def tearDown(self):
+        self.sandbox.control('reset', {})
+        super().tearDown()

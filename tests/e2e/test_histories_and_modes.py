@@ -4,7 +4,7 @@ import json
 import unittest
 from urllib.parse import parse_qs
 
-from harness import KEYS, SandboxTestCase
+from harness import KeyedTestCase
 
 EIGHT_HOURS_MS = 8 * 3600 * 1000
 # Per exchange: the window's query parameters and their unit (ms per unit), where the answer holds
@@ -19,16 +19,7 @@ FUNDING = {
 }
 
 
-class HistoriesAndModesTest(SandboxTestCase):
-    def setUp(self):
-        super().setUp()
-        for exchange, credential in KEYS.items():
-            self.home.store_record(exchange, *credential)
-
-    def tearDown(self):
-        self.sandbox.control('reset', {})
-        super().tearDown()
-
+class HistoriesAndModesTest(KeyedTestCase):
     def test_a_30_day_funding_history_is_complete_on_every_exchange(self):
         for exchange, (start_name, end_name, unit, entries_of, time_of) in FUNDING.items():
             with self.subTest(exchange=exchange):

@@ -4,7 +4,7 @@ import json
 import re
 import unittest
 
-from harness import KEYS, SandboxTestCase
+from harness import KEYS, KeyedTestCase
 
 ORDER_PATHS = {
     'bybit': '/v5/order/create', 'okx': '/api/v5/trade/order', 'gate': '/api/v4/futures/usdt/orders',
@@ -13,16 +13,7 @@ ORDER_PATHS = {
 CLIENT_ID = re.compile(r'^(t-)?kv\d{13}[0-9a-f]{11}$')
 
 
-class LostOrderRepliesTest(SandboxTestCase):
-    def setUp(self):
-        super().setUp()
-        for exchange, credential in KEYS.items():
-            self.home.store_record(exchange, *credential)
-
-    def tearDown(self):
-        self.sandbox.control('reset', {})
-        super().tearDown()
-
+class LostOrderRepliesTest(KeyedTestCase):
     def order_requests(self, exchange, mark):
         return [e for e in self.sandbox.requests(since=mark, site=exchange)
                 if e['method'] == 'POST' and e['path'] == ORDER_PATHS[exchange]]
