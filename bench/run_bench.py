@@ -122,8 +122,7 @@ def main():
         sandbox.stop()
 
 
-# Latency mode: all six exchanges, with the sandbox's accounts.
-SIX = KEYS
+# Latency mode: all six exchanges (KEYS), with the sandbox's accounts.
 # The live sites, and the further hosts some of them answer for, all behind the proxy.
 SITE_VARIABLES = {site: variable for site, variable in SITES if not site.endswith('_demo')}
 LATENCY_COMMANDS = {
@@ -131,7 +130,7 @@ LATENCY_COMMANDS = {
     'get-position': lambda ex, order: ['get-position', ex, 'BTC_USDT'],
     'order-status': lambda ex, order: ['order-status', ex, 'BTC_USDT', order],
     'place-open': lambda ex, order: ['place-open', ex, 'BTC_USDT', 'buy', '1', '100', '2'],
-    'validate': lambda ex, order: ['validate', ex, *SIX[ex]],
+    'validate': lambda ex, order: ['validate', ex, *KEYS[ex]],
 }
 
 
@@ -185,14 +184,14 @@ def latency_main(args):
             home.env[variable] = 'http://127.0.0.1:%d' % proxies.add(port)
         connector = os.path.abspath(args.connector)
         orders, floors = {}, {}
-        for exchange, credentials in SIX.items():
+        for exchange, credentials in KEYS.items():
             if home.run('validate', exchange, *credentials).code != 0:
                 raise SystemExit('validate %s failed against the sandbox' % exchange)
             opened = home.run(*LATENCY_COMMANDS['place-open'](exchange, None))
             orders[exchange] = order_id_of(opened.out)
             if orders[exchange] is None:
                 raise SystemExit('place-open %s gave no order id: %s' % (exchange, opened.out[:300]))
-        pairs = [(command, exchange) for command in LATENCY_COMMANDS for exchange in SIX]
+        pairs = [(command, exchange) for command in LATENCY_COMMANDS for exchange in KEYS]
         for command, exchange in pairs:
             argv = [connector, *LATENCY_COMMANDS[command](exchange, orders[exchange])]
             variable, path = first_request(sandbox, home, argv)

@@ -102,6 +102,13 @@ std::optional<QString> memberValue(const QString& key, const QString& text) {
     return captureFirst(quoted + R"re((-?[0-9][0-9.eE+-]*))re", text);
 }
 
+// Returns the reason of an answer that says "status":"error" (underscores as spaces, "Unknown
+// error" when it names none); empty for any other answer.
+std::optional<QString> errorReason(const QString& text) {
+    if (!text.contains(R"re("status":"error")re")) return std::nullopt;
+    return captureFirst(R"re("reason":"([^"]+)")re", text).value_or("Unknown error").replace('_', ' ');
+}
+
 QString plainAmount(const QString& amount) {
     bool ok = false;
     const double value = amount.toDouble(&ok);
@@ -112,10 +119,7 @@ QString plainAmount(const QString& amount) {
 
 std::optional<AccountFigures> accountFigures(const QString& exchangeId, const QString& text) {
     if (text.isEmpty() || text == "not loaded") return std::nullopt;
-    const std::optional<ParsedBalanceView> summary = summarizeBalance(exchangeId, text);
-    if (summary && summary->value == "Could not load balance") {
-        return AccountFigures{{}, {}, summary->lines.value(0)};
-    }
+    if (const auto reason = errorReason(text)) return AccountFigures{{}, {}, *reason};
     for (const FigureRule& rule : figureRules()) {
         if (rule.exchange != exchangeId) continue;
         std::optional<QString> equity = memberValue(rule.equityKey, text);
@@ -144,11 +148,10 @@ std::optional<QString> captureFirst(const QString& pattern, const QString& text)
 
 std::optional<ParsedBalanceView> summarizeBalance(const QString& exchangeId, const QString& text) {
     if (text.isEmpty() || text == "not loaded") return std::nullopt;
-    if (text.contains(R"re("status":"error")re")) {
+    if (const auto reason = errorReason(text)) {
         ParsedBalanceView error;
         error.value = "Could not load balance";
-        error.lines = {
-            captureFirst(R"re("reason":"([^"]+)")re", text).value_or("Unknown error").replace('_', ' ')};
+        error.lines = {*reason};
         error.rawOutput = text;
         return error;
     }

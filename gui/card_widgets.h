@@ -71,7 +71,7 @@ class DualPanel : public QWidget {
     QPlainTextEdit* right_;
 };
 
-// The smallest text the window draws, in points.
+// The smallest text the window draws, in points (12 pixels at 96 dots per inch).
 constexpr qreal kSmallestPoints = 9.0;
 
 // Returns a label in `rgb` with an optional point-size change and weight.

@@ -8,17 +8,8 @@ namespace korvane::connector {
 CommandQueue::CommandQueue(std::function<QString()> locateProgram, QObject* parent)
     : QObject(parent), locateProgram_(std::move(locateProgram)) {}
 
-void CommandQueue::run(const QString& lane, const QString& title, const QStringList& arguments, Callback done,
-                       std::optional<QByteArray> standardInput) {
-    auto wrapped = [done = std::move(done)](const RunResult& result) {
-        if (done) done(result.output);
-    };
-    enqueue(lane, Job{title, arguments, std::move(wrapped), {}, owner_, std::move(standardInput)});
-}
-
-void CommandQueue::runWithResult(const QString& lane, const QString& title, const QStringList& arguments,
-                                 std::function<void(const RunResult&)> done,
-                                 std::optional<QByteArray> standardInput) {
+void CommandQueue::run(const QString& lane, const QString& title, const QStringList& arguments,
+                       std::function<void(const RunResult&)> done, std::optional<QByteArray> standardInput) {
     enqueue(lane, Job{title, arguments, std::move(done), {}, owner_, std::move(standardInput)});
 }
 
@@ -155,7 +146,6 @@ void CommandQueue::startNext(const QString& laneName) {
                                        "\nresolved_path=" + locateProgram_(),
                                    std::nullopt, false, laneName});
     });
-    emit runningTitleChanged();
     emit workChanged();
     process->start(locateProgram_(), lane.current.arguments);
 }
@@ -171,7 +161,6 @@ void CommandQueue::finish(const QString& laneName, RunResult result) {
     lane.current = Job{};
     // Credentials written to the child are not kept around once it has them.
     job.standardInput.reset();
-    emit runningTitleChanged();
     emit runFinished(result);
     lane.inCallback = true;
     owner_ = job.owner;

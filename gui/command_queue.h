@@ -32,19 +32,14 @@ class CommandQueue : public QObject {
     Q_OBJECT
 
   public:
-    using Callback = std::function<void(const QString& output)>;
-
     explicit CommandQueue(std::function<QString()> locateProgram, QObject* parent = nullptr);
 
-    // Queues one run of the program with `arguments` in `lane`; `done` receives everything it
-    // printed (or the launch-failure text). With `standardInput` the child reads those bytes and
-    // then end of file; without it, it reads end of file at once.
-    void run(const QString& lane, const QString& title, const QStringList& arguments, Callback done,
+    // Queues one run of the program with `arguments` in `lane`; `done` receives its result: what it
+    // printed (or the launch-failure text) and its exit code. With `standardInput` the child reads
+    // those bytes and then end of file; without it, it reads end of file at once.
+    void run(const QString& lane, const QString& title, const QStringList& arguments,
+             std::function<void(const RunResult&)> done,
              std::optional<QByteArray> standardInput = std::nullopt);
-    // As run(), and also passes the whole result (exit code included) to `done`.
-    void runWithResult(const QString& lane, const QString& title, const QStringList& arguments,
-                       std::function<void(const RunResult&)> done,
-                       std::optional<QByteArray> standardInput = std::nullopt);
 
     // Queues `done` in `lane`, to be called once everything queued there so far (and what it
     // leads to in that lane) is done.
@@ -71,7 +66,6 @@ class CommandQueue : public QObject {
   signals:
     // A run finished, for the technical log.
     void runFinished(const RunResult& result);
-    void runningTitleChanged();
     // A run was queued, started or finished.
     void workChanged();
 

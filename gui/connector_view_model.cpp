@@ -31,7 +31,6 @@ bool ranCleanly(const RunResult& result) {
 ConnectorViewModel::ConnectorViewModel(QObject* parent) : QObject(parent), queue_(&locateConnectorProgram) {
     connect(&queue_, &CommandQueue::runFinished, this, &ConnectorViewModel::recordRun);
     connect(&queue_, &CommandQueue::runFinished, this, &ConnectorViewModel::checkSoonAfterFailure);
-    connect(&queue_, &CommandQueue::runningTitleChanged, this, &ConnectorViewModel::changed);
     connect(&queue_, &CommandQueue::workChanged, this, &ConnectorViewModel::changed);
     connect(&healthTimer_, &QTimer::timeout, this, &ConnectorViewModel::healthCheck);
 }
@@ -50,11 +49,8 @@ ExchangeCredentialDraft ConnectorViewModel::selectedDraft() const {
 }
 
 ExchangeItem ConnectorViewModel::selectedItem() const {
-    if (exchanges.isEmpty()) return itemFor(exchanges, selectedExchangeId);
-    for (const ExchangeItem& item : exchanges) {
-        if (item.id == selectedExchangeId) return item;
-    }
-    return exchanges.first();
+    const ExchangeItem item = itemFor(exchanges, selectedExchangeId);
+    return item.known || exchanges.isEmpty() ? item : exchanges.first();
 }
 
 void ConnectorViewModel::editSelectedDraft(const std::function<void(ExchangeCredentialDraft&)>& edit) {
@@ -131,7 +127,7 @@ void ConnectorViewModel::noteUserAction() {
 void ConnectorViewModel::run(const QString& lane, const QString& title, const QStringList& arguments,
                              std::function<void(const RunResult&)> store,
                              std::optional<QByteArray> standardInput) {
-    queue_.runWithResult(lane, title, arguments, std::move(store), std::move(standardInput));
+    queue_.run(lane, title, arguments, std::move(store), std::move(standardInput));
 }
 
 void ConnectorViewModel::recordRun(const RunResult& result) {
@@ -179,7 +175,6 @@ void ConnectorViewModel::refreshConnectorStatus() {
         if (reading.confirmed) {
             connectorStatus = reading.word;
             connectorConfirmedAt = QDateTime::currentDateTime();
-            relayConnected = lineValue(result.output, "relay_connected") == QString("true");
             noteStoredExchanges(result.output);
         } else {
             connectorStatus = "unknown";
@@ -311,14 +306,9 @@ void ConnectorViewModel::loadExchangeList() {
         for (const ExchangeItem& item : exchanges) {
             if (!exchangeDrafts.contains(item.id)) exchangeDrafts.insert(item.id, ExchangeCredentialDraft{});
         }
-        const bool offered =
-            std::any_of(exchanges.begin(), exchanges.end(),
-                        [this](const ExchangeItem& item) { return item.id == selectedExchangeId; });
+        const bool offered = itemFor(exchanges, selectedExchangeId).known;
         emit changed();
-        if (!offered) {
-            selectedExchangeId.clear();
-            setSelectedExchangeId(exchanges.first().id);
-        }
+        if (!offered) setSelectedExchangeId(exchanges.first().id);
     });
 }
 

@@ -57,7 +57,6 @@ class ConnectorViewModel : public QObject {
     QString connectorProblem;
     QString serverProblem;
     QString bindingProblem;
-    bool relayConnected = false;  // what the last "status" said about the relay
     QString lastStatusOutput;
     QString lastServerOutput;
     QString lastBindingOutput;
@@ -126,8 +125,8 @@ class ConnectorViewModel : public QObject {
     void loadExchangeList();
     // Loads the balance of every exchange with stored keys, each in its own lane.
     void refreshOverview();
-    // Runs the idle status checks ("status", "server-health", and "bind-status" when a binding
-    // exists or is pending) unless the pairing lane is busy.
+    // Runs the idle status checks ("status", "server-health" and "bind-status") unless the pairing
+    // lane is busy.
     void healthCheck();
     void setLogProblemsOnly(bool problemsOnly);
     // Returns the log entries the window shows under the current filter.

@@ -86,7 +86,7 @@ void LogListModel::sync(const QList<CommandLogEntry>& entries) {
                 endRemoveRows();
             }
             // A repeated result is counted in a recent entry: redraw the ones whose count moved.
-            for (qsizetype i = 0; i < std::min<qsizetype>(rows_.size(), newer + 8); ++i) {
+            for (qsizetype i = 0; i < std::min<qsizetype>(rows_.size(), newer + kFoldWindow); ++i) {
                 if (rows_[i].entry.repeats == entries[i].repeats) continue;
                 rows_[i] = makeRow(entries[i]);
                 emit dataChanged(index(int(i)), index(int(i)));

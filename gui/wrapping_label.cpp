@@ -8,6 +8,8 @@
 #include <QPainter>
 #include <QTextLayout>
 
+#include "gui/card_widgets.h"
+
 namespace korvane::connector {
 namespace {
 
@@ -22,8 +24,7 @@ WrappingLabel::WrappingLabel(const QString& objectName, const QColor& color, int
     setObjectName(objectName);
     QFont shown = font();
     if (sizeDelta != 0) shown.setPointSizeF(shown.pointSizeF() + sizeDelta);
-    // Nothing smaller than 12 pixels (9 points at 96 dots per inch).
-    if (shown.pointSizeF() > 0 && shown.pointSizeF() < 9.0) shown.setPointSizeF(9.0);
+    if (shown.pointSizeF() > 0 && shown.pointSizeF() < kSmallestPoints) shown.setPointSizeF(kSmallestPoints);
     shown.setBold(bold);
     setFont(shown);
     QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);

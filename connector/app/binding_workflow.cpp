@@ -52,18 +52,16 @@ ServerStatus ConnectorApp::server_health() const {
     return relay.health(identity.owner_wallet);
 }
 
-BindingAnswer ConnectorApp::set_owner_wallet(const std::string& address) {
+Status ConnectorApp::set_owner_wallet(const std::string& address) {
     // The address goes into a state file, a request header and the status output.
-    if (!is_wallet_address(address)) return refusal("invalid_wallet");
-    if (!pairing_store.set_owner_wallet(address)) return refusal("write_failed");
+    if (!is_wallet_address(address)) return Status::failure("invalid_wallet", "not 0x and 40 hex digits");
+    const Status unwritten = Status::failure("write_failed", "the pairing state could not be written");
+    if (!pairing_store.set_owner_wallet(address)) return unwritten;
     pairing = pairing_store.load();
     identity.owner_wallet = pairing.owner_wallet_address;
     identity.paired = false;
-    if (!identity_store.save(identity)) return refusal("write_failed");
-    BindingAnswer answer;
-    answer.kind = BindingAnswer::Kind::bind_state;
-    answer.pairing_status = pairing.pairing_status;
-    return answer;
+    if (!identity_store.save(identity)) return unwritten;
+    return Status::success();
 }
 
 BindingAnswer ConnectorApp::bind_wallet_to_server() {
@@ -148,8 +146,6 @@ BindingAnswer ConnectorApp::binding_status() {
     }
     if (markers.bind_state == "authorized") {
         if (auto mismatch = wallet_mismatch(markers, pairing.owner_wallet_address)) return *mismatch;
-        // The address as the user entered it stays; the relay's names it only when none was.
-        if (pairing.owner_wallet_address.empty()) pairing.owner_wallet_address = markers.wallet;
         apply_bound_pairing_state();
         persist_pairing_state();
     } else if (markers.bind_state == "pending_signature") {
@@ -157,10 +153,7 @@ BindingAnswer ConnectorApp::binding_status() {
         pairing.latest_claimed_connector_id = device_id;
         pairing.pairing_status = "pending_signature";
         pairing.wallet_approval_confirmed = false;
-        if (!markers.wallet.empty()) {
-            if (pairing.owner_wallet_address.empty()) pairing.owner_wallet_address = markers.wallet;
-            identity.owner_wallet = pairing.owner_wallet_address;
-        }
+        if (!markers.wallet.empty()) identity.owner_wallet = pairing.owner_wallet_address;
         identity.paired = false;
         save_identity();
         health = ConnectorHealth::pairing_required;

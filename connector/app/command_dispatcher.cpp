@@ -1,9 +1,6 @@
 #include "connector/app/command_dispatcher.h"
 
-#include <cctype>
-#include <cerrno>
 #include <climits>
-#include <cstdlib>
 #include <iostream>
 #include <string>
 
@@ -151,18 +148,17 @@ int run_validate(ConnectorApp& app, const Operands& operands) {
 }
 
 int run_set_wallet(ConnectorApp& app, const Operands& operands) {
-    const BindingAnswer answer = app.set_owner_wallet(operands.at(2));
-    if (answer.reason == "invalid_wallet") {
+    const Status stored = app.set_owner_wallet(operands.at(2));
+    if (stored.reason == "invalid_wallet") {
         std::cout << "status=error\nreason=invalid_wallet\n";
         return 2;
     }
-    const bool stored = answer.kind == BindingAnswer::Kind::bind_state;
     const PairingState pairing = app.pairing_state();
     if (!pairing.owner_wallet_address.empty()) {
         std::cout << "owner_wallet_address=" << printable(pairing.owner_wallet_address) << "\n";
     }
     std::cout << "pairing_status=" << printable(pairing.pairing_status) << "\n";
-    return stored ? 0 : 2;
+    return stored.ok() ? 0 : 2;
 }
 
 int run_delete(ConnectorApp& app, const Operands& operands) {

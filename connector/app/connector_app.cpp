@@ -69,10 +69,7 @@ ConnectorSnapshot ConnectorApp::snapshot() const {
 ValidateCredentialsResult ConnectorApp::validate_and_save(const ValidateCredentialsRequest& request) {
     const AccountMemory known = memory_store.load(request.exchange, request.credential.api_key);
     ValidateCredentialsResult result = validate_credentials(http_, clock_, request, known);
-    if (result.status != ExchangeConnectionStatus::valid_read_only &&
-        result.status != ExchangeConnectionStatus::valid_trade_ready) {
-        return result;
-    }
+    if (!key_accepted(result.status)) return result;
     result.credentials_saved = vault.save(request.credential);
     if (!result.credentials_saved) {
         result.status = ExchangeConnectionStatus::error;

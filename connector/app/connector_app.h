@@ -14,6 +14,7 @@
 #include "connector/state/device_identity_store.h"
 #include "connector/state/key_vault.h"
 #include "connector/state/pairing_store.h"
+#include "connector/toolkit/status.h"
 #include "connector/updater/updater.h"
 
 namespace korvane::connector {
@@ -80,10 +81,9 @@ class ConnectorApp {
     // changes state, read through the JSON parser; a wallet the relay names must be an address
     // and the one the user entered ("relay_wallet_mismatch" otherwise).
     ServerStatus server_health() const;
-    // Stores the owner wallet and marks the device unpaired: a bind_state answer carrying the
-    // pairing status, or refused with "invalid_wallet" (not 0x and 40 hex digits) or
-    // "write_failed".
-    BindingAnswer set_owner_wallet(const std::string& address);
+    // Stores the owner wallet and marks the device unpaired; refused with "invalid_wallet" (not 0x
+    // and 40 hex digits) or "write_failed".
+    Status set_owner_wallet(const std::string& address);
     BindingAnswer bind_wallet_to_server();
     BindingAnswer binding_status();
     // Refused with "token_missing" (empty) or "invalid_token" (not 1-512 of [A-Za-z0-9._~+/=-]).

@@ -59,11 +59,6 @@ void hint(int& problems, const std::string& text) {
     std::cout << "hint=" << printable(text) << "\n";
 }
 
-bool key_accepted(const ValidateCredentialsResult& key) {
-    return key.status == ExchangeConnectionStatus::valid_read_only ||
-           key.status == ExchangeConnectionStatus::valid_trade_ready;
-}
-
 }  // namespace
 
 Diagnosis diagnose(const ConnectorApp& app) {
@@ -84,8 +79,8 @@ Diagnosis diagnose(const ConnectorApp& app) {
         return app.relay_client().health(app.device_identity().owner_wallet).reachable;
     });
     diagnosis.secret_store = app.key_vault().backend_name();
-    diagnosis.secret_store_in_play = diagnosis.secret_store != "file_only";
-    if (diagnosis.secret_store_in_play) {
+    // Where keys go to files by design there is no store to try.
+    if (diagnosis.secret_store != "file_only") {
         diagnosis.secret_store_usable = secret_store_usable(app.secret_store(), app.clock());
     }
     for (auto& key : keys) diagnosis.credentials.push_back(key.get());
@@ -121,7 +116,7 @@ int print_diagnosis(const Diagnosis& diagnosis) {
                                (*found.clock_offset_ms > 0 ? " behind " : " ahead of ") + name +
                                "'s. Turn on automatic time sync (for example: timedatectl set-ntp true).");
         }
-        if (found.reachable && !key_accepted(found.key)) {
+        if (found.reachable && !key_accepted(found.key.status)) {
             hint(problems, name + " no longer accepts the stored key (" + found.key.reason.substr(0, 200) +
                                "). Check the key on " + name + ", or create a new one and validate it again.");
         }

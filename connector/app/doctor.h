@@ -32,7 +32,6 @@ struct CredentialDiagnosis {
 struct Diagnosis {
     std::string secret_store;       // the vault backend name
     bool secret_store_usable = true;  // a test item could be stored, read back and removed
-    bool secret_store_in_play = true;  // false when keys go to files by design (no store here)
     std::vector<CredentialDiagnosis> credentials;
     std::string relay_url;
     bool relay_reachable = false;

@@ -16,7 +16,7 @@ namespace {
 constexpr const char* kStaleTimestamp = "100421";
 
 // Fills are looked up over the last week, the longest window BingX serves in one request.
-constexpr int64_t kFillWindowMs = int64_t{7} * 24 * 60 * 60 * 1000;
+constexpr int64_t kFillWindowMs = 7 * kDayMs;
 
 // BingX's documented refusal codes, https://bingx-api.github.io/docs/#/en-us/swapV2/base-info.html
 // ("Common business error codes"); a rate-limited request is answered with HTTP 429.
@@ -96,14 +96,8 @@ HttpResult Bingx::send(ExchangeSession& session, const std::string& method, cons
         request.timeout_ms = session.timeout_ms();
         return request;
     };
-    const ClockRecovery recovery{
-        [](const HttpResult& reply) { return bingx_code(reply) == kStaleTimestamp; },
-        [&session] {
-            return read_server_clock(session, session.base_url() + "/openApi/swap/v2/server/time",
-                                     "/data/serverTime");
-        }};
-    return send_timed(session, build, recovery,
-                      [this](const HttpResult& reply, int64_t now) { return read_refusal(reply, now); });
+    return send_with_recovery(session, build,
+                              [](const HttpResult& reply) { return bingx_code(reply) == kStaleTimestamp; });
 }
 
 ValidateCredentialsResult Bingx::validate(const ValidateCredentialsRequest& request,

@@ -50,9 +50,8 @@ class Bitget final : public ExchangeAdapter {
     std::optional<Refusal> read_refusal(const HttpResult& reply, int64_t now_ms) const override;
 
   private:
-    // Reads what the key may do: the account information's authorities, else (refused to some
-    // futures-only keys) a cancel of an order id no order has.
-    // Reads the key's permissions from `info` (its account information), else asks by a cancel.
+    // Reads what the key may do from `info` (the account information's authorities), else (they are
+    // refused to some futures-only keys) by a cancel of an order id no order has.
     KeyPermissions permissions(ExchangeSession& session, const HttpResult& info) const;
     HttpResult send_order(ExchangeSession& session, const OrderRequest& order, bool buy, bool reduce,
                           bool hedge, OrderTicket& ticket) const;
@@ -92,13 +91,8 @@ HttpResult Bitget::send(ExchangeSession& session, const std::string& method, con
         request.timeout_ms = session.timeout_ms();
         return request;
     };
-    const ClockRecovery recovery{
-        [](const HttpResult& reply) { return bitget_code(reply) == "40008"; },
-        [&session] {
-            return read_server_clock(session, session.base_url() + "/api/v2/public/time", "/data/serverTime");
-        }};
-    return send_timed(session, build, recovery,
-                      [this](const HttpResult& reply, int64_t now) { return read_refusal(reply, now); });
+    return send_with_recovery(session, build,
+                              [](const HttpResult& reply) { return bitget_code(reply) == "40008"; });
 }
 
 ValidateCredentialsResult Bitget::validate(const ValidateCredentialsRequest& request,

@@ -105,13 +105,8 @@ HttpResult Bybit::send(ExchangeSession& session, const std::string& method, cons
         request.timeout_ms = session.timeout_ms();
         return request;
     };
-    const ClockRecovery recovery{
-        [](const HttpResult& reply) { return ret_code(reply) == "10002"; },
-        [&session] {
-            return read_server_clock(session, session.base_url() + "/v5/market/time", "/result/timeNano", 1000000);
-        }};
-    return send_timed(session, build, recovery,
-                      [this](const HttpResult& reply, int64_t now) { return read_refusal(reply, now); });
+    return send_with_recovery(session, build,
+                              [](const HttpResult& reply) { return ret_code(reply) == "10002"; });
 }
 
 ValidateCredentialsResult Bybit::validate(const ValidateCredentialsRequest& request,

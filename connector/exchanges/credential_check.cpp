@@ -28,6 +28,11 @@ std::string to_string(ExchangeConnectionStatus status) {
     return "unknown";
 }
 
+bool key_accepted(ExchangeConnectionStatus status) {
+    return status == ExchangeConnectionStatus::valid_read_only ||
+           status == ExchangeConnectionStatus::valid_trade_ready;
+}
+
 ValidateCredentialsResult invalid_result(const ValidateCredentialsRequest& request, const std::string& reason,
                                          const std::string& checked_at) {
     return flagless(request, ExchangeConnectionStatus::invalid, reason, checked_at);

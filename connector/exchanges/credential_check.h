@@ -23,6 +23,9 @@ enum class ExchangeConnectionStatus : int32_t {
 // Returns the status word, for example "valid_trade_ready"; "unknown" for other values.
 std::string to_string(ExchangeConnectionStatus status);
 
+// True for the two statuses of a key the exchange accepted (read-only or trade-ready).
+bool key_accepted(ExchangeConnectionStatus status);
+
 // A credential to check live.
 struct ValidateCredentialsRequest {
     std::string exchange;

@@ -48,6 +48,14 @@ OperationResult ExchangeAdapter::result_of(
     return result;
 }
 
+HttpResult ExchangeAdapter::send_with_recovery(ExchangeSession& session, const StampedRequest& build,
+                                               std::function<bool(const HttpResult&)> stamp_refused) const {
+    const ClockRecovery recovery{std::move(stamp_refused),
+                                 [this, &session] { return server_time_ms(session); }};
+    return send_timed(session, build, recovery,
+                      [this](const HttpResult& reply, int64_t now) { return read_refusal(reply, now); });
+}
+
 std::optional<OperationResult> ExchangeAdapter::leverage_refusal(const ExchangeSession& session,
                                                                  const HttpResult& leverage_reply,
                                                                  const char* unchanged_code) const {

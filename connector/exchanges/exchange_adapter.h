@@ -87,6 +87,12 @@ class ExchangeAdapter {
                               std::initializer_list<std::pair<const char*, const HttpResult*>> parts) const;
 
   protected:
+    // Sends the request `build` makes, stamped with the exchange's time (send_timed): a stamp the
+    // exchange refuses (`stamp_refused`) is mended with its server_time_ms, and refusals are read
+    // with read_refusal.
+    HttpResult send_with_recovery(ExchangeSession& session, const StampedRequest& build,
+                                  std::function<bool(const HttpResult&)> stamp_refused) const;
+
     // The leverage step of opening an order: empty when the order may be sent (the leverage was
     // set, the exchange answered `unchanged_code` for a leverage it already has, or the request
     // did not complete, as before), else "leverage_rejected" with body {"leverage":reply}.

@@ -106,11 +106,9 @@ HttpResult Gate::send(ExchangeSession& session, const std::string& method, const
         request.timeout_ms = session.timeout_ms();
         return request;
     };
-    const ClockRecovery recovery{
-        [](const HttpResult& reply) { return reply_code(reply, "label") == "REQUEST_EXPIRED"; },
-        [&session] { return read_server_clock(session, session.base_url() + "/api/v4/spot/time", "/server_time"); }};
-    return send_timed(session, build, recovery,
-                      [this](const HttpResult& reply, int64_t now) { return read_refusal(reply, now); });
+    return send_with_recovery(session, build, [](const HttpResult& reply) {
+        return reply_code(reply, "label") == "REQUEST_EXPIRED";
+    });
 }
 
 ValidateCredentialsResult Gate::validate(const ValidateCredentialsRequest& request, ExchangeSession& session) const {
@@ -293,8 +291,7 @@ OperationResult Gate::close_report(ExchangeSession& session, const std::string& 
 
 Status Gate::check_quantity(const std::string& quantity) const {
     // Contracts are whole: "2" or "2.0" is two contracts, "0.5" cannot be sent.
-    return whole_units(quantity).empty() ? Status::failure("invalid_quantity", "whole contracts only")
-                                         : Status::success();
+    return check_whole_units(quantity);
 }
 
 ContractInfo Gate::contract_info(ExchangeSession& session, const std::string& symbol) const {

@@ -79,6 +79,11 @@ std::string whole_units(const std::string& quantity) {
     return first == std::string::npos ? "0" : whole.substr(first);
 }
 
+Status check_whole_units(const std::string& quantity) {
+    return whole_units(quantity).empty() ? Status::failure("invalid_quantity", "whole contracts only")
+                                         : Status::success();
+}
+
 Status first_refusal(std::initializer_list<Status> checks) {
     for (const Status& check : checks) {
         if (!check.ok()) return check;

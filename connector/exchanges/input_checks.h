@@ -30,6 +30,9 @@ Status check_leverage(int leverage);
 // has a fraction.
 std::string whole_units(const std::string& quantity);
 
+// A quantity of whole contracts or lots ("2" or "2.0"); a fraction -> "invalid_quantity".
+Status check_whole_units(const std::string& quantity);
+
 // Returns the first refusal among `checks`; ok when there is none.
 Status first_refusal(std::initializer_list<Status> checks);
 

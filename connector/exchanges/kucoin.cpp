@@ -18,7 +18,7 @@ constexpr const char* kSuccess = "200000";
 constexpr const char* kKeyRefused = "400003";
 constexpr const char* kPassphraseRefused = "400004";
 // A funding window reaches back at most a week in one request.
-constexpr int64_t kMaxFundingWindowMs = int64_t{7} * 24 * 60 * 60 * 1000;
+constexpr int64_t kMaxFundingWindowMs = 7 * kDayMs;
 
 // KuCoin's documented refusal codes, https://www.kucoin.com/docs/errors/http (gateway codes)
 // and https://www.kucoin.com/docs/errors/futures-errors-code.
@@ -123,11 +123,8 @@ HttpResult Kucoin::send_version(ExchangeSession& session, const std::string& met
         request.timeout_ms = session.timeout_ms();
         return request;
     };
-    const ClockRecovery recovery{
-        [](const HttpResult& reply) { return kucoin_code(reply) == "400002"; },
-        [&session] { return read_server_clock(session, session.base_url() + "/api/v1/timestamp", "/data"); }};
-    return send_timed(session, build, recovery,
-                      [this](const HttpResult& reply, int64_t now) { return read_refusal(reply, now); });
+    return send_with_recovery(session, build,
+                              [](const HttpResult& reply) { return kucoin_code(reply) == "400002"; });
 }
 
 HttpResult Kucoin::send(ExchangeSession& session, const std::string& method, const std::string& target,
@@ -378,8 +375,7 @@ OperationResult Kucoin::close_report(ExchangeSession& session, const std::string
 
 Status Kucoin::check_quantity(const std::string& quantity) const {
     // KuCoin sizes are whole lots.
-    return whole_units(quantity).empty() ? Status::failure("invalid_quantity", "whole contracts only")
-                                         : Status::success();
+    return check_whole_units(quantity);
 }
 
 ContractInfo Kucoin::contract_info(ExchangeSession& session, const std::string& symbol) const {

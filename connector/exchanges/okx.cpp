@@ -87,7 +87,8 @@ std::optional<Refusal> Okx::read_refusal(const HttpResult& reply, int64_t) const
     const auto body = parse_json(reply.body);
     Refusal refusal;
     // An order or cancel answers for each order in data[]; the first refused one speaks.
-    const Json& data = body ? json_member(*body, "data") : Json();
+    static const Json kNoBody;
+    const Json& data = json_member(body ? *body : kNoBody, "data");
     if (data.is_array()) {
         for (const Json& entry : data) {
             const Json& code = json_member(entry, "sCode");

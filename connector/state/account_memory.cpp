@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <vector>
 
 #include "connector/state/files.h"
 #include "connector/state/record_text.h"
@@ -34,6 +35,24 @@ std::string key_version_line(const std::string& exchange) {
     return exchange + "_key_version";
 }
 
+// The "symbol=mode" entries of a margin_modes value, in order (empty ones left out).
+std::vector<std::string> margin_entries(const std::string& modes) {
+    std::vector<std::string> entries;
+    size_t at = 0;
+    while (at < modes.size()) {
+        const size_t end = std::min(modes.find(';', at), modes.size());
+        if (end > at) entries.push_back(modes.substr(at, end - at));
+        at = end + 1;
+    }
+    return entries;
+}
+
+// True when `entry` is the mode of `symbol`.
+bool entry_for(const std::string& entry, const std::string& symbol) {
+    return entry.size() > symbol.size() && entry.compare(0, symbol.size(), symbol) == 0 &&
+           entry[symbol.size()] == '=';
+}
+
 }  // namespace
 
 int64_t usable_clock_offset(const AccountMemory& memory, int64_t now_ms) {
@@ -47,29 +66,16 @@ std::string AccountMemoryStore::path(const std::string& exchange) const {
 }
 
 std::string margin_mode_of(const AccountMemory& memory, const std::string& symbol) {
-    const std::string& modes = memory.margin_modes;
-    size_t at = 0;
-    while (at < modes.size()) {
-        const size_t end = std::min(modes.find(';', at), modes.size());
-        const std::string entry = modes.substr(at, end - at);
-        const size_t equals = entry.find('=');
-        if (equals != std::string::npos && entry.compare(0, equals, symbol) == 0 && equals == symbol.size()) {
-            return entry.substr(equals + 1);
-        }
-        at = end + 1;
+    for (const std::string& entry : margin_entries(memory.margin_modes)) {
+        if (entry_for(entry, symbol)) return entry.substr(symbol.size() + 1);
     }
     return "";
 }
 
 void remember_margin_mode(AccountMemory& memory, const std::string& symbol, const std::string& mode) {
     std::string kept;
-    size_t at = 0;
-    const std::string& modes = memory.margin_modes;
-    while (at < modes.size()) {
-        const size_t end = std::min(modes.find(';', at), modes.size());
-        const std::string entry = modes.substr(at, end - at);
-        if (!entry.empty() && entry.rfind(symbol + "=", 0) != 0) kept += (kept.empty() ? "" : ";") + entry;
-        at = end + 1;
+    for (const std::string& entry : margin_entries(memory.margin_modes)) {
+        if (!entry_for(entry, symbol)) kept += (kept.empty() ? "" : ";") + entry;
     }
     if (!mode.empty()) kept += (kept.empty() ? "" : ";") + symbol + "=" + mode;
     memory.margin_modes = kept;

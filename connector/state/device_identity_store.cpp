@@ -76,7 +76,11 @@ bool DeviceIdentityStore::save(const DeviceIdentity& identity) const {
     // Start-up saves on every run; a file that already holds these bytes needs no new copy.
     if (!text) return false;
     // (An older build wrote it readable by all; the mode is mended either way.)
-    if (read_file(identity_path()) == *text) return ::chmod(identity_path().c_str(), 0600) == 0;
+    if (read_file(identity_path()) == *text) {
+        struct stat info {};
+        if (::stat(identity_path().c_str(), &info) == 0 && (info.st_mode & 0777) == 0600) return true;
+        return ::chmod(identity_path().c_str(), 0600) == 0;
+    }
     return write_file_atomic(identity_path(), *text, 0600);
 }
 

@@ -3,7 +3,6 @@
 #include <chrono>
 #include <thread>
 
-#include <chrono>
 #include <cstdio>
 #include <ctime>
 

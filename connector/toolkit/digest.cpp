@@ -91,4 +91,19 @@ std::string sha256_hex(std::string_view message) {
     return hex_encode(as_text(digest, sizeof digest));
 }
 
+Sha256Stream::Sha256Stream() {
+    ready_sodium();
+    crypto_hash_sha256_init(&state_);
+}
+
+void Sha256Stream::add(std::string_view bytes) {
+    crypto_hash_sha256_update(&state_, bytes_of(bytes), bytes.size());
+}
+
+std::string Sha256Stream::hex() {
+    unsigned char digest[crypto_hash_sha256_BYTES];
+    crypto_hash_sha256_final(&state_, digest);
+    return hex_encode(as_text(digest, sizeof digest));
+}
+
 }  // namespace korvane::connector

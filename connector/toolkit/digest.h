@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sodium.h>
+
 #include <string>
 #include <string_view>
 
@@ -24,5 +26,17 @@ std::string hmac_sha256_base64(const std::string& secret, const std::string& mes
 std::string sha512_hex(const std::string& message);
 // Returns 64 lowercase hex digits.
 std::string sha256_hex(std::string_view message);
+
+// Streams a SHA-256 digest over data read piece by piece.
+class Sha256Stream {
+  public:
+    Sha256Stream();
+    void add(std::string_view bytes);
+    // Returns the digest as 64 lowercase hex digits; call once, after the last add.
+    std::string hex();
+
+  private:
+    crypto_hash_sha256_state state_{};
+};
 
 }  // namespace korvane::connector

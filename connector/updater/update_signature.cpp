@@ -48,24 +48,4 @@ bool verify_update_signature(std::string_view version, std::string_view sha256_h
                                        as_bytes(public_key)) == 0;
 }
 
-static_assert(sizeof(crypto_hash_sha256_state) <= 512, "Sha256Stream's state buffer is too small");
-
-Sha256Stream::Sha256Stream() {
-    if (sodium_init() < 0) return;
-    crypto_hash_sha256_init(reinterpret_cast<crypto_hash_sha256_state*>(state_));
-}
-
-void Sha256Stream::add(std::string_view bytes) {
-    crypto_hash_sha256_update(reinterpret_cast<crypto_hash_sha256_state*>(state_), as_bytes(bytes),
-                              bytes.size());
-}
-
-std::string Sha256Stream::hex() {
-    unsigned char digest[crypto_hash_sha256_BYTES];
-    crypto_hash_sha256_final(reinterpret_cast<crypto_hash_sha256_state*>(state_), digest);
-    char text[crypto_hash_sha256_BYTES * 2 + 1];
-    sodium_bin2hex(text, sizeof text, digest, sizeof digest);
-    return text;
-}
-
 }  // namespace korvane::connector

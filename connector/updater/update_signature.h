@@ -21,16 +21,4 @@ std::string update_signed_text(std::string_view version, std::string_view sha256
 bool verify_update_signature(std::string_view version, std::string_view sha256_hex,
                              std::string_view signature_base64, std::string_view public_key);
 
-// Streams a SHA-256 digest (libsodium) over data read piece by piece.
-class Sha256Stream {
-  public:
-    Sha256Stream();
-    void add(std::string_view bytes);
-    // Returns the digest as 64 lowercase hex digits; call once, after the last add.
-    std::string hex();
-
-  private:
-    alignas(64) unsigned char state_[512];
-};
-
 }  // namespace korvane::connector

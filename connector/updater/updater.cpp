@@ -15,8 +15,8 @@
 #include "connector/state/files.h"
 #include "connector/state/random_hex.h"
 #include "connector/state/record_text.h"
+#include "connector/toolkit/digest.h"
 #include "connector/toolkit/json.h"
-#include "connector/toolkit/mapped_file.h"
 #include "connector/toolkit/run_program.h"
 #include "connector/updater/update_rules.h"
 #include "connector/updater/update_signature.h"
@@ -400,7 +400,7 @@ UpdateOutcome Updater::apply() const {
          compare_versions(latest_version, candidate_version) >= 0)) {
         candidate = latest;
     }
-    if (candidate.empty()) candidate = latest_symlink_target(dir);  // named in no answer; opens as missing
+    if (candidate.empty()) candidate = latest;  // named in no answer; opens as missing
     // Opened once: what is checked and handed over is what this descriptor reads, whatever
     // happens to the name meanwhile.
     const int image = ::open(candidate.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "connector/app/update_output.h"
+#include "connector/toolkit/digest.h"
 #include "connector/updater/update_signature.h"
 #include "connector/updater/updater.h"
 #include "tests/updater/key_pair.h"

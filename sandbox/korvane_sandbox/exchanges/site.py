@@ -145,7 +145,7 @@ class ExchangeSite:
             return 502, LOST_REPLY, 'order_dropped'
         try:
             if fault == 'stored':
-                status, _, verdict = self.answer(request)
+                status, _, verdict, *_ = self.answer(request)
                 return 502, LOST_REPLY, 'order_reply_dropped' if status < 300 else verdict
             return self.answer(request)
         except Exception:  # a fault in a handler must still answer, and be seen

@@ -1,12 +1,13 @@
-#include <string.h>
-
 #include "connector/toolkit/secure_wipe.h"
+
+#include <sodium.h>
 
 namespace korvane::connector {
 
 void secure_wipe(std::string& text) {
     text.resize(text.capacity());
-    ::explicit_bzero(text.data(), text.size());
+    // libsodium's wipe is one the compiler may not drop, on every platform.
+    sodium_memzero(text.data(), text.size());
     text.clear();
 }
 
